@@ -1,0 +1,35 @@
+// pbrain-tovan: a five-in-a-row engine speaking the tournament protocol on stdin/stdout.
+#include <iostream>
+#include <string>
+
+#include "app/config.h"
+#include "app/config_check.h"
+#include "app/output.h"
+#include "app/protocol.h"
+
+namespace {
+
+// A fault that stops start-up: one ERROR line on standard output, the same on standard error.
+int stop_at_startup(const std::string& message) {
+  say_error(message);
+  std::cerr << "ERROR " << message << std::endl;
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  executable_directory = directory_of_executable(argc > 0 ? argv[0] : "");
+  try {
+    load_config();
+  } catch (const std::exception& error) {
+    return stop_at_startup(std::string("cannot load configuration: ") + error.what());
+  }
+  const auto faults = check_config(*config);
+  if (!faults.empty()) {
+    std::string message = "invalid configuration:";
+    for (size_t i = 0; i < faults.size(); ++i) message += (i == 0 ? " " : "; ") + faults[i];
+    return stop_at_startup(message);
+  }
+  return run();
+}

@@ -1,0 +1,135 @@
+#include "app/protocol.h"
+
+#include <iostream>
+
+#include "app/config.h"
+#include "app/game_state.h"
+#include "app/move_requests.h"
+#include "app/output.h"
+#include "app/protocol_input.h"
+
+namespace {
+
+constexpr int32_t kMinSide = 5;
+constexpr float kStartupDeduction = 0.3f;  // seconds, for the engine build of a new game
+
+bool valid_side(int32_t side) { return side >= kMinSide && side <= kMaxSide; }
+
+NodeConfig read_node_config() {
+  NodeConfig node_config;
+  node_config.c_puct = config_float("search.c_puct");
+  node_config.virtual_loss_index = config_float("search.virtual_loss_index");
+  node_config.fpu_reduction_min = config_float("search.fpu_reduction_min");
+  node_config.fpu_reduction_max = config_float("search.fpu_reduction_max");
+  return node_config;
+}
+
+void new_game(GameState& state) {
+  state.engine_dirty = true;
+  state.startup_deduction = kStartupDeduction;
+  say("OK");
+}
+
+void set_board_size(GameState& state, int32_t width, int32_t height) {
+  state.width = width;
+  state.height = height;
+  say("DEBUG board size: (" + std::to_string(height) + ", " + std::to_string(width) + ")");
+  new_game(state);
+}
+
+void handle_start(GameState& state, ProtocolInput& input) {
+  const int32_t size = input.integer("board size");
+  if (!valid_side(size)) return say("ERROR only support board size 5-20");
+  set_board_size(state, size, size);
+}
+
+void handle_rectstart(GameState& state, ProtocolInput& input) {
+  const int32_t width = input.integer("width");
+  input.separator();
+  const int32_t height = input.integer("height");
+  if (!valid_side(width) || !valid_side(height)) return say("ERROR only support board height:5-20, width:5-20");
+  set_board_size(state, width, height);
+}
+
+// Protocol rule bits: 8 StandardCaro, else 1 Standard, else 4 Renju, else Freestyle;
+// the bit of value 2 plays no part.
+const char* rule_from_bits(int32_t bits) {
+  if (bits & 8) return "StandardCaro";
+  if (bits & 1) return "Standard";
+  if (bits & 4) return "Renju";
+  return "Freestyle";
+}
+
+void handle_info(GameState& state, ProtocolInput& input) {
+  // Info keys are compared as sent, without lower-casing.
+  const std::string key = input.word();
+  if (key == "timeout_turn") {
+    state.time.timeout_turn = input.integer(key);
+  } else if (key == "timeout_match") {
+    state.time.timeout_match = input.integer(key);
+  } else if (key == "max_memory") {
+    state.time.max_memory = input.integer(key);
+  } else if (key == "time_left") {
+    state.time.time_left = input.integer(key);
+  } else if (key == "rule") {
+    state.rule_name = rule_from_bits(input.integer(key));
+    say("DEBUG rule: " + state.rule_name);
+  } else {
+    input.skip_line();
+  }
+}
+
+void handle_takeback(GameState& state, ProtocolInput& input) {
+  const int32_t x = input.integer("x");
+  input.separator();
+  const int32_t y = input.integer("y");
+  if (!state.board) throw ProtocolError("no game started: send start, rectstart or restart first");
+  if (!state.board->on_board(x, y) || state.board->cell(x, y) == EMPTY) {
+    throw ProtocolError("no stone to take back at " + std::to_string(x) + "," + std::to_string(y));
+  }
+  state.board->undo(Move{static_cast<int8_t>(x), static_cast<int8_t>(y)}, true);
+  say("OK");
+}
+
+}  // namespace
+
+int run() {
+  GameState state;
+  state.node_config = read_node_config();
+  ProtocolInput input(std::cin);
+
+  while (true) {
+    std::string command;
+    try {
+      command = to_lower_ascii(input.word());
+      if (command == "start") {
+        handle_start(state, input);
+      } else if (command == "rectstart") {
+        handle_rectstart(state, input);
+      } else if (command == "restart") {
+        new_game(state);
+      } else if (command == "exit" || command == "end") {
+        return 0;
+      } else if (command == "about") {
+        say(R"(name="Tovan", version="2024", author="Oren Valsk", country="Marovia")");
+      } else if (command == "info") {
+        handle_info(state, input);
+      } else if (command == "begin") {
+        handle_begin(state);
+      } else if (command == "turn") {
+        handle_turn(state, input);
+      } else if (command == "takeback") {
+        handle_takeback(state, input);
+      } else if (command == "board") {
+        handle_board(state, input);
+      } else if (command == "swap2board") {
+        handle_swap2board(state, input);
+      }
+      // Any other word is ignored without a reply.
+    } catch (const EndOfInput&) {
+      return 0;
+    } catch (const std::exception& error) {
+      say_error(command + ": " + error.what());
+    }
+  }
+}

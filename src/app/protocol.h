@@ -1,0 +1,6 @@
+// The protocol loop: reads commands from standard input and answers on standard output.
+#pragma once
+
+// Serves commands until "exit", "end" or the end of input; returns the exit status (0).
+// Each command's failure becomes one "ERROR <command>: <reason>" line and the loop goes on.
+int run();

@@ -1,0 +1,92 @@
+#include "app/protocol_input.h"
+
+#include <cctype>
+#include <limits>
+#include <sstream>
+
+std::string to_lower_ascii(std::string word) {
+  for (char& c : word) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return word;
+}
+
+namespace {
+bool is_space(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+}  // namespace
+
+int ProtocolInput::next_char_after_whitespace() {
+  int c = in_.peek();
+  while (c != std::char_traits<char>::eof() && is_space(c)) {
+    in_.get();
+    c = in_.peek();
+  }
+  if (c == std::char_traits<char>::eof()) throw EndOfInput{};
+  return c;
+}
+
+std::string ProtocolInput::word() {
+  next_char_after_whitespace();
+  std::string text;
+  for (int c = in_.peek(); c != std::char_traits<char>::eof() && !is_space(c); c = in_.peek()) {
+    text += static_cast<char>(in_.get());
+  }
+  return text;
+}
+
+int32_t ProtocolInput::integer(const std::string& what) {
+  int c = next_char_after_whitespace();
+  std::string text;
+  if (c == '+' || c == '-') {
+    text += static_cast<char>(in_.get());
+    c = in_.peek();
+  }
+  int64_t value = 0;
+  bool has_digits = false;
+  bool overflow = false;
+  for (; is_digit(c); c = in_.peek()) {
+    text += static_cast<char>(in_.get());
+    has_digits = true;
+    value = value * 10 + (c - '0');
+    if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
+      overflow = true;
+      value = 0;
+    }
+  }
+  if (!text.empty() && text[0] == '-') value = -value;
+  if (has_digits && !overflow && value >= std::numeric_limits<int32_t>::min() &&
+      value <= std::numeric_limits<int32_t>::max()) {
+    return static_cast<int32_t>(value);
+  }
+  // Skip the rest of the offending word so that reading goes on after it.
+  for (c = in_.peek(); c != std::char_traits<char>::eof() && !is_space(c); c = in_.peek()) {
+    text += static_cast<char>(in_.get());
+  }
+  throw ProtocolError("expected an integer for " + what + ", found \"" + text + "\"");
+}
+
+char ProtocolInput::separator() {
+  next_char_after_whitespace();
+  return static_cast<char>(in_.get());
+}
+
+void ProtocolInput::skip_line() { in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n'); }
+
+void parse_move_word(const std::string& word, int32_t& x, int32_t& y) {
+  std::istringstream stream(word);
+  ProtocolInput input(stream);
+  try {
+    x = input.integer("x");
+    input.separator();
+    y = input.integer("y");
+    if (stream.peek() == std::char_traits<char>::eof()) return;
+    input.separator();
+    input.integer("who");
+  } catch (const EndOfInput&) {
+    throw ProtocolError("incomplete move \"" + word + "\"");
+  } catch (const ProtocolError&) {
+    throw ProtocolError("malformed move \"" + word + "\"");
+  }
+  if (stream.peek() != std::char_traits<char>::eof()) throw ProtocolError("malformed move \"" + word + "\"");
+}

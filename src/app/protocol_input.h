@@ -1,0 +1,43 @@
+// Reads protocol input: command words, integers and separators, word by word from
+// standard input, independent of line breaks.
+//
+// A malformed integer throws ProtocolError after skipping the offending word, so the
+// stream stays usable; the end of input throws EndOfInput.
+#pragma once
+
+#include <istream>
+#include <stdexcept>
+#include <string>
+
+struct ProtocolError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct EndOfInput {};
+
+// Lower-cases the ASCII letters A to Z; every other byte stays as it is.
+std::string to_lower_ascii(std::string word);
+
+class ProtocolInput {
+ public:
+  explicit ProtocolInput(std::istream& in) : in_(in) {}
+
+  // The next whitespace-delimited word.
+  std::string word();
+  // A decimal int32 with an optional sign, after any whitespace.
+  int32_t integer(const std::string& what);
+  // The next character that is not whitespace, whatever it is.
+  char separator();
+  // Drops the rest of the current line, its newline included.
+  void skip_line();
+
+ private:
+  int next_char_after_whitespace();
+
+  std::istream& in_;
+};
+
+// Parses a move word "x,y" or "x,y,who" (any separator characters) into x and y. The who
+// field is not used (the board alternates colours itself) but must be an integer when
+// present. Throws ProtocolError naming the word when it has another form.
+void parse_move_word(const std::string& word, int32_t& x, int32_t& y);

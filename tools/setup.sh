@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Installs everything the engine needs to build and test on a fresh Debian machine.
+# Idempotent: packages already present and an already extracted ONNX Runtime are left alone.
+#   - Debian packages: compiler tool chain, cpptoml, zlib, GoogleTest, Google Benchmark,
+#     and Debian's python3 with onnx and numpy for the model-building tools.
+#   - ONNX Runtime 1.29.0 from its npm package, cached in ~/.cache/tovan (outside the tree)
+#     and extracted into third_party/onnxruntime (ignored by git).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+ort_package="com.github.asus4.onnxruntime"
+ort_version="0.4.9"
+cache_dir="${TOVAN_CACHE_DIR:-$HOME/.cache/tovan}"
+ort_dir="$root/third_party/onnxruntime"
+
+debian_packages=(g++ cmake ninja-build libcpptoml-dev zlib1g-dev libgtest-dev libbenchmark-dev
+                 python3-onnx python3-numpy)
+
+missing=()
+for package in "${debian_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+# npm fetches ONNX Runtime; any Node.js install that provides it will do (Debian's npm package
+# conflicts with the nodejs builds some machines come with).
+command -v npm >/dev/null 2>&1 || missing+=(npm)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+if [ ! -f "$ort_dir/.complete-$ort_version" ]; then
+  tarball="$cache_dir/$ort_package-$ort_version.tgz"
+  if [ ! -f "$tarball" ]; then
+    echo "setup: fetching $ort_package@$ort_version"
+    mkdir -p "$cache_dir"
+    (cd "$cache_dir" && npm pack --silent "$ort_package@$ort_version" >/dev/null)
+  fi
+  echo "setup: extracting ONNX Runtime into third_party/onnxruntime"
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  tar -xzf "$tarball" -C "$scratch"
+  rm -rf "$ort_dir"
+  mkdir -p "$ort_dir/lib" "$ort_dir/include"
+  cp "$scratch/package/Plugins/Linux/x64/libonnxruntime.so" \
+     "$scratch/package/Plugins/Linux/x64/libonnxruntime_providers_shared.so" "$ort_dir/lib/"
+  ln -sf libonnxruntime.so "$ort_dir/lib/libonnxruntime.so.1"
+  cp "$scratch/package/Plugins/iOS~/onnxruntime.xcframework/ios-arm64/onnxruntime.framework/Headers/"*.h "$ort_dir/include/"
+  touch "$ort_dir/.complete-$ort_version"
+fi
+echo "setup: done"
