@@ -12,7 +12,8 @@ std::shared_ptr<cpptoml::table> config;
 
 std::filesystem::path directory_of_executable(const std::string& argv0) {
   const size_t separator = argv0.find_last_of("/\\");
-  if (separator != std::string::npos) return std::filesystem::path(argv0.substr(0, separator));
+  // A program in the root folder ("/pbrain-tovan") keeps "/" as its directory.
+  if (separator != std::string::npos) return std::filesystem::path(argv0.substr(0, separator == 0 ? 1 : separator));
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   return error ? std::filesystem::current_path() : self.parent_path();

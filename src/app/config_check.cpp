@@ -103,12 +103,11 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 constexpr int64_t kOpeningBoardSide = 15;
 
 void check_search(Checker& check) {
-  for (const char* key : {"search.c_puct", "search.virtual_loss_index", "search.fpu_reduction_min",
-                          "search.fpu_reduction_max", "search.root_soft_action_prior_temperature",
-                          "search.search_time_reduction", "search.fast_search_draw_rate_threshold",
-                          "search.fast_search_win_rate_threshold",
-                          "search.fast_search_best_action_visits_proportion_threshold",
-                          "search.move_temperature"}) {
+  for (const char* key :
+       {"search.c_puct", "search.virtual_loss_index", "search.fpu_reduction_min", "search.fpu_reduction_max",
+        "search.root_soft_action_prior_temperature", "search.search_time_reduction",
+        "search.fast_search_draw_rate_threshold", "search.fast_search_win_rate_threshold",
+        "search.fast_search_best_action_visits_proportion_threshold", "search.move_temperature"}) {
     check.number(key);
   }
   check.integer("search.num_search_threads", 1, kInt32Max);
@@ -121,7 +120,8 @@ void check_opening(Checker& check) {
   check.integer("opening.margin_range", 0, (kOpeningBoardSide - 1) / 2 - 1);
   check.integer("opening.candidate_range", 1, kInt32Max);
   check.integer("opening.visits_limit", 1, kInt32Max);
-  for (const char* key : {"opening.visits_threshold", "opening.action_value_threshold", "opening.draw_rate_threshold"}) {
+  for (const char* key :
+       {"opening.visits_threshold", "opening.action_value_threshold", "opening.draw_rate_threshold"}) {
     check.number(key);
   }
 }

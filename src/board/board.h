@@ -48,15 +48,15 @@ class Board {
   uint64_t hash;
   std::vector<Move> candidates;  // row-major; the action set of the side to move
   bool game_over;
-  int32_t winner;                        // 0 Black, 1 White, 2 draw; valid while game_over
+  int32_t winner;                      // 0 Black, 1 White, 2 draw; valid while game_over
   std::array<float, 2> result_values;  // by player: +1 winner, -1 loser, 0 both for a draw
   uint32_t stone_count;
   uint32_t empty_count;
   std::array<uint8_t, kCellCount> near_count;
 
   // Line words: 2 bits per position, position p at bits 2p + 10; off-board positions read 3.
-  std::array<uint64_t, kMaxSide> row_lines;       // index y
-  std::array<uint64_t, kMaxSide> col_lines;       // index x
+  std::array<uint64_t, kMaxSide> row_lines;           // index y
+  std::array<uint64_t, kMaxSide> col_lines;           // index x
   std::array<uint64_t, 2 * kMaxSide - 1> sum_lines;   // index x + y
   std::array<uint64_t, 2 * kMaxSide - 1> diff_lines;  // index y - x + 19
 

@@ -1,5 +1,10 @@
 #include "board/move.h"
 
 std::string move_text(Move move) {
-  return "(" + std::to_string(move.y) + ", " + std::to_string(move.x) + ")";
+  std::string text = "(";
+  text += std::to_string(move.y);
+  text += ", ";
+  text += std::to_string(move.x);
+  text += ")";
+  return text;
 }

@@ -4,10 +4,14 @@
 
 uint64_t& line_word(Board& board, int x, int y, int d) {
   switch (d) {
-    case 0: return board.row_lines[y];
-    case 1: return board.diff_lines[y - x + kMaxSide - 1];
-    case 2: return board.col_lines[x];
-    default: return board.sum_lines[x + y];
+    case 0:
+      return board.row_lines[y];
+    case 1:
+      return board.diff_lines[y - x + kMaxSide - 1];
+    case 2:
+      return board.col_lines[x];
+    default:
+      return board.sum_lines[x + y];
   }
 }
 

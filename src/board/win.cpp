@@ -42,8 +42,7 @@ bool is_winning_stone(const BoardConfig& config, const CellArray& cells, int y, 
       case Rule::StandardCaro: {
         if (length != 5) break;
         // A five with the opponent at both ends does not win; the board edge does not block.
-        const int8_t end_forward =
-            state_at(config, cells, x + (forward + 1) * DX[d], y + (forward + 1) * DY[d]);
+        const int8_t end_forward = state_at(config, cells, x + (forward + 1) * DX[d], y + (forward + 1) * DY[d]);
         const int8_t end_backward =
             state_at(config, cells, x + (backward + 1) * DX[d + 4], y + (backward + 1) * DY[d + 4]);
         if (end_forward != opponent || end_backward != opponent) return true;

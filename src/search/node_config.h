@@ -3,13 +3,13 @@
 #pragma once
 
 struct NodeConfig {
-  float c_puct;                        // exploration constant of the selection formula
-  float balanced_c_factor = 2.0f;      // multiplies c_puct in balanced mode
-  float virtual_loss_index;            // exponent of the exploration-count increment
-  float noise_weight = 0.25f;          // weight of Dirichlet noise at the root
-  float forced_playout_k = 2.0f;       // factor of forced playouts
-  float fpu_reduction_min;             // first-play urgency, smaller reduction
-  float fpu_reduction_max;             // first-play urgency, larger reduction
+  float c_puct = 0.0f;                  // exploration constant of the selection formula
+  float balanced_c_factor = 2.0f;       // multiplies c_puct in balanced mode
+  float virtual_loss_index = 0.0f;      // exponent of the exploration-count increment
+  float noise_weight = 0.25f;           // weight of Dirichlet noise at the root
+  float forced_playout_k = 2.0f;        // factor of forced playouts
+  float fpu_reduction_min = 0.0f;       // first-play urgency, smaller reduction
+  float fpu_reduction_max = 0.0f;       // first-play urgency, larger reduction
   float root_fpu_reduction_min = 0.0f;  // replaces fpu_reduction_min when root exploration is on
   float root_fpu_reduction_max = 0.0f;  // replaces fpu_reduction_max when root exploration is on
 };
