@@ -1,1 +1,168 @@
+// Start-up check of the configuration keys, typed lookups and the search for data files.
+#include <cpptoml.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "app/config.h"
+#include "app/config_check.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Edit = std::function<void(cpptoml::table&)>;
+
+// Splits a dotted key at its last dot: the table holding it and the name inside that table.
+std::shared_ptr<cpptoml::table> table_of(cpptoml::table& root, const std::string& key) {
+  return root.get_table_qualified(key.substr(0, key.rfind('.')));
+}
+std::string name_of(const std::string& key) { return key.substr(key.rfind('.') + 1); }
+
+template <typename T>
+Edit set(const std::string& key, T value) {
+  return [=](cpptoml::table& root) { table_of(root, key)->insert(name_of(key), value); };
+}
+Edit remove(const std::string& key) {
+  return [=](cpptoml::table& root) { table_of(root, key)->erase(name_of(key)); };
+}
+Edit set_ids(const std::string& key, std::vector<int64_t> ids) {
+  return [=](cpptoml::table& root) {
+    auto array = cpptoml::make_array();
+    for (int64_t id : ids) array->push_back(id);
+    table_of(root, key)->insert(name_of(key), array);
+  };
+}
+
+std::vector<std::string> faults_after(const std::vector<Edit>& edits) {
+  auto table = cpptoml::parse_file(SHIPPED_CONFIG);
+  for (const auto& edit : edits) edit(*table);
+  return check_config(*table);
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+TEST(ConfigCheckTest, ShippedConfigurationIsSound) { EXPECT_TRUE(faults_after({}).empty()) << joined(faults_after({})); }
+
+TEST(ConfigCheckTest, EachFaultyKeyIsNamed) {
+  const std::vector<std::pair<std::string, std::vector<Edit>>> cases = {
+      {"search.c_puct", {remove("search.c_puct")}},
+      {"search.c_puct", {set("search.c_puct", std::string("1.6"))}},
+      {"search.move_temperature", {set("search.move_temperature", 1e39)}},
+      {"eval.eval_batch_size", {set("eval.eval_batch_size", std::string("8"))}},
+      {"search.num_search_threads", {set("search.num_search_threads", 2.0)}},
+      {"search.num_search_threads", {set("search.num_search_threads", 0)}},
+      {"search.visits_limit", {set("search.visits_limit", int64_t{3000000000})}},
+      {"opening.visits_limit", {set("opening.visits_limit", 0)}},
+      {"eval.evaluator_cache_capacity", {set("eval.evaluator_cache_capacity", -1)}},
+      {"eval.device", {set("eval.device", std::string("gpu"))}},
+      {"eval.nn_input_version", {set("eval.nn_input_version", 1)}},
+      {"opening.margin_range", {set("opening.margin_range", 7)}},
+      {"opening.margin_range", {set("opening.margin_range", -1)}},
+      {"env.area_candidate_range", {set("env.area_candidate_range", 10), set("env.line_candidate_range", 12)}},
+      {"env.line_candidate_range", {set("env.line_candidate_range", -1)}},
+      {"eval.device_ids", {set_ids("eval.device_ids", {})}},
+      {"eval.device_ids", {set_ids("eval.device_ids", {0, -1})}},
+      {"eval.device_ids", {set("eval.device_ids", 0)}},
+      {"eval.trt_engine_cache_path", {remove("eval.trt_engine_cache_path")}},
+      {"debug.print_move", {set("debug.print_move", 1)}},
+  };
+  for (const auto& [key, edits] : cases) {
+    const auto faults = faults_after(edits);
+    ASSERT_EQ(faults.size(), 1u) << key << ":\n" << joined(faults);
+    EXPECT_EQ(faults[0].rfind(key + " ", 0), 0u) << faults[0];
+  }
+}
+
+TEST(ConfigCheckTest, ValuesInsideTheRangesAreAccepted) {
+  const std::vector<std::vector<Edit>> cases = {
+      {set("search.c_puct", 2)},  // an integer where a float is expected
+      {set("search.num_search_threads", 1)},
+      {set("search.visits_limit", int64_t{2147483647})},
+      {set("opening.margin_range", 0)},
+      {set("opening.margin_range", 6)},
+      {set("eval.evaluator_cache_capacity", 0)},
+      {set("eval.device", std::string("cuda"))},
+      {set("eval.device", std::string("tensorrt"))},
+      {set_ids("eval.device_ids", {0, 1, 2147483647})},
+      {set("env.area_candidate_range", 0), set("env.line_candidate_range", 0)},
+      {[](cpptoml::table& root) { root.get_table("eval")->erase("model"); }},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_TRUE(faults_after(cases[i]).empty()) << "case " << i << ":\n" << joined(faults_after(cases[i]));
+  }
+}
+
+TEST(ConfigCheckTest, EveryFaultIsReported) {
+  const auto faults = faults_after({remove("search.c_puct"), set("eval.device", std::string("gpu")),
+                                    set("debug.print_move", std::string("no"))});
+  ASSERT_EQ(faults.size(), 3u) << joined(faults);
+  for (const std::string key : {"search.c_puct ", "eval.device ", "debug.print_move "}) {
+    EXPECT_NE(joined(faults).find(key), std::string::npos) << key;
+  }
+}
+
+class ConfigLookupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::istringstream text("[search]\nc_puct = 2\nvisits_limit = 3000000000\nratio = 0.5\n[eval]\nids = [0, 3]\n");
+    config = cpptoml::parser(text).parse();
+  }
+  void TearDown() override { config.reset(); }
+};
+
+TEST_F(ConfigLookupTest, NumbersAreReadAsTheirTypes) {
+  EXPECT_EQ(config_float("search.c_puct"), 2.0f);
+  EXPECT_EQ(config_float("search.ratio"), 0.5f);
+  EXPECT_EQ(config_int_array("eval.ids"), (std::vector<int64_t>{0, 3}));
+}
+
+TEST_F(ConfigLookupTest, FaultsNameTheKey) {
+  for (const char* key : {"search.visits_limit", "search.ratio", "search.absent", "absent.key"}) {
+    try {
+      config_int(key);
+      ADD_FAILURE() << key << " was read";
+    } catch (const ConfigError& error) {
+      EXPECT_NE(std::string(error.what()).find(key), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_THROW(config_string("search.c_puct"), ConfigError);
+  EXPECT_THROW(config_bool("search.c_puct"), ConfigError);
+}
+
+TEST(DataPathTest, DirectoryOfExecutable) {
+  EXPECT_EQ(directory_of_executable("/opt/tovan/pbrain-tovan"), fs::path("/opt/tovan"));
+  EXPECT_EQ(directory_of_executable("build/pbrain-tovan"), fs::path("build"));
+  EXPECT_EQ(directory_of_executable("./pbrain-tovan"), fs::path("."));
+  EXPECT_EQ(directory_of_executable("C:\\tovan\\pbrain-tovan.exe"), fs::path("C:\\tovan"));
+  // Found through PATH: argv[0] names no directory, the running program's own is used.
+  EXPECT_EQ(directory_of_executable("pbrain-tovan"), fs::read_symlink("/proc/self/exe").parent_path());
+}
+
+TEST(DataPathTest, WorkingDirectoryComesBeforeTheExecutableDirectory) {
+  const fs::path previous = fs::current_path();
+  char pattern[] = "/tmp/tovan-config-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  fs::current_path(pattern);
+  std::ofstream("config.toml") << "\n";
+  fs::create_directory("models");
+  executable_directory = "/opt/tovan";
+
+  EXPECT_EQ(resolve_data_path("config.toml"), fs::path("config.toml"));
+  EXPECT_EQ(resolve_data_path("models"), fs::path("models"));
+  EXPECT_EQ(resolve_data_path("models/renju.onnx"), fs::path("/opt/tovan/models/renju.onnx"));
+  EXPECT_EQ(resolve_data_path("absent.toml"), fs::path("/opt/tovan/absent.toml"));
+
+  executable_directory.clear();
+  fs::current_path(previous);
+  fs::remove_all(pattern);
+}
+
+}  // namespace

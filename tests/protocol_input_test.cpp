@@ -1,1 +1,94 @@
+// Reading protocol words, integers and separators, and parsing move words.
 #include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/protocol_input.h"
+
+namespace {
+
+TEST(ProtocolInputTest, WordsIgnoreLineBreaks) {
+  std::istringstream text("  start\t15\n\n BOARD\r\n done");
+  ProtocolInput input(text);
+  EXPECT_EQ(input.word(), "start");
+  EXPECT_EQ(input.integer("size"), 15);
+  EXPECT_EQ(input.word(), "BOARD");
+  EXPECT_EQ(input.word(), "done");
+  EXPECT_THROW(input.word(), EndOfInput);
+}
+
+TEST(ProtocolInputTest, IntegersTakeASignAndTheWholeInt32Range) {
+  std::istringstream text("+5 -12 0 007 2147483647 -2147483648");
+  ProtocolInput input(text);
+  for (int32_t expected : {5, -12, 0, 7, 2147483647, -2147483647 - 1}) EXPECT_EQ(input.integer("n"), expected);
+  EXPECT_THROW(input.integer("n"), EndOfInput);
+}
+
+TEST(ProtocolInputTest, MalformedIntegerIsSkippedWithItsWord) {
+  for (const std::string word : {"99999999999", "2147483648", "-2147483649", "99999999999999999999999", "abc", "-",
+                                 "+x", "x12"}) {
+    std::istringstream text(word + " 7");
+    ProtocolInput input(text);
+    try {
+      input.integer("timeout_turn");
+      ADD_FAILURE() << word << " was read";
+    } catch (const ProtocolError& error) {
+      EXPECT_NE(std::string(error.what()).find("timeout_turn"), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find(word), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(input.integer("next"), 7) << word;
+  }
+}
+
+TEST(ProtocolInputTest, SeparatorIsAnyCharacterAfterWhitespace) {
+  for (const char* pair : {"7,8", "7 , 8", "7;8", "7\n,\n8", "7x8", "7 - 8"}) {
+    std::istringstream text(pair);
+    ProtocolInput input(text);
+    EXPECT_EQ(input.integer("x"), 7) << pair;
+    input.separator();
+    EXPECT_EQ(input.integer("y"), 8) << pair;
+  }
+  std::istringstream empty(" \n");
+  EXPECT_THROW(ProtocolInput(empty).separator(), EndOfInput);
+}
+
+TEST(ProtocolInputTest, SkipLineDropsTheRestOfTheLine) {
+  std::istringstream text("info folder C:\\games now\nabout");
+  ProtocolInput input(text);
+  EXPECT_EQ(input.word(), "info");
+  input.skip_line();
+  EXPECT_EQ(input.word(), "about");
+}
+
+TEST(MoveWordTest, AcceptedForms) {
+  const std::vector<std::tuple<std::string, int32_t, int32_t>> cases = {
+      {"7,7", 7, 7}, {"7,7,1", 7, 7}, {"7;7", 7, 7}, {"3,12,2", 3, 12}, {"19,0,3", 19, 0}, {"-1,4", -1, 4}};
+  for (const auto& [word, x, y] : cases) {
+    int32_t read_x = -100, read_y = -100;
+    EXPECT_NO_THROW(parse_move_word(word, read_x, read_y)) << word;
+    EXPECT_EQ(read_x, x) << word;
+    EXPECT_EQ(read_y, y) << word;
+  }
+}
+
+TEST(MoveWordTest, OtherFormsAreRefusedNamingTheWord) {
+  for (const std::string word : {"a,b", "7", "7,", "7,b", "7,7,", "7,7,x", "7,7,1,9", "7,7,1x", "7,99999999999", ""}) {
+    int32_t x = 0, y = 0;
+    try {
+      parse_move_word(word, x, y);
+      ADD_FAILURE() << '"' << word << "\" was read";
+    } catch (const ProtocolError& error) {
+      EXPECT_NE(std::string(error.what()).find('"' + word + '"'), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(LowerCaseTest, OnlyAsciiCapitalsChange) {
+  EXPECT_EQ(to_lower_ascii("StArT"), "start");
+  EXPECT_EQ(to_lower_ascii("SWAP2BOARD"), "swap2board");
+  EXPECT_EQ(to_lower_ascii("@[`{ az09"), "@[`{ az09");
+  EXPECT_EQ(to_lower_ascii("\xC3\x89T\xC9"), "\xC3\x89t\xC9");
+  EXPECT_EQ(to_lower_ascii(""), "");
+}
+
+}  // namespace

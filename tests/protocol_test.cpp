@@ -1,1 +1,241 @@
+// The engine binary driven over pipes: protocol replies and start-up configuration.
+#include <fnmatch.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kAbout = R"(name="Tovan", version="2024", author="Oren Valsk", country="Marovia")";
+const std::string kLoadedHere = "DEBUG load config: config.toml";
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::string transcript(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += "  | " + line + "\n";
+  return text;
+}
+
+// Each expected line is a glob pattern ('*' for any text) matched against the whole line.
+void expect_lines(const std::vector<std::string>& actual, const std::vector<std::string>& expected) {
+  bool same = actual.size() == expected.size();
+  for (size_t i = 0; same && i < actual.size(); ++i) same = fnmatch(expected[i].c_str(), actual[i].c_str(), 0) == 0;
+  EXPECT_TRUE(same) << "replies:\n" << transcript(actual) << "expected:\n" << transcript(expected);
+}
+
+// The shipped configuration with the first occurrence of `from` replaced by `to`.
+std::string shipped_config_with(const std::string& from, const std::string& to) {
+  std::string text = read_file(SHIPPED_CONFIG);
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+class ProtocolTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::copy_file(SHIPPED_CONFIG, dir_.path() / "config.toml"); }
+
+  // The replies to `script` after the configuration line, for a run that ends normally.
+  std::vector<std::string> replies(const std::string& script) {
+    const EngineRun run = run_engine(ENGINE_PATH, dir_.path(), script);
+    EXPECT_FALSE(run.killed) << "engine hung on:\n" << script;
+    EXPECT_EQ(run.exit_status, 0) << transcript(run.out);
+    EXPECT_TRUE(run.err.empty()) << transcript(run.err);
+    if (run.out.empty() || run.out.front() != kLoadedHere) {
+      ADD_FAILURE() << "no configuration line:\n" << transcript(run.out);
+      return run.out;
+    }
+    return {run.out.begin() + 1, run.out.end()};
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ProtocolTest, CommandWordsIgnoreCaseButInfoKeysDoNot) {
+  expect_lines(replies("START 15\nStart 15\nstart 15\nINFO TIMEOUT_TURN 5000\nInfo Rule 4\nABOUT\n"),
+               {"DEBUG board size: (15, 15)", "OK", "DEBUG board size: (15, 15)", "OK",
+                "DEBUG board size: (15, 15)", "OK", kAbout});
+}
+
+TEST_F(ProtocolTest, BoardSizesOutsideFiveToTwentyKeepThePreviousSize) {
+  expect_lines(replies("start 15\nstart 4\nstart 21\nrectstart 4,10\nrectstart 10,21\nrestart\nbegin\n"),
+               {"DEBUG board size: (15, 15)", "OK", "ERROR only support board size 5-20",
+                "ERROR only support board size 5-20", "ERROR only support board height:5-20, width:5-20",
+                "ERROR only support board height:5-20, width:5-20", "OK", "7,7"});
+}
+
+TEST_F(ProtocolTest, BeginAnswersTheCentreOfEachBoardShape) {
+  expect_lines(replies("start 20\nbegin\nrectstart 20,5\nbegin\nrectstart 10,6\nbegin\nstart 5\nbegin\n"),
+               {"DEBUG board size: (20, 20)", "OK", "9,9", "DEBUG board size: (5, 20)", "OK", "9,2",
+                "DEBUG board size: (6, 10)", "OK", "4,2", "DEBUG board size: (5, 5)", "OK", "2,2"});
+}
+
+TEST_F(ProtocolTest, InfoSetsRulesAndOtherwiseStaysSilent) {
+  std::string script;
+  for (int bits : {0, 2, 1, 3, 5, 4, 6, 8, 9, 12}) script += "info rule " + std::to_string(bits) + "\n";
+  script += "info timeout_turn 5000\ninfo timeout_match 100000\ninfo max_memory 0\ninfo time_left 90000\n";
+  script += "info evaluate 7,7 start 15\ninfo folder games about\nabout\n";
+  expect_lines(replies(script),
+               {"DEBUG rule: Freestyle", "DEBUG rule: Freestyle", "DEBUG rule: Standard", "DEBUG rule: Standard",
+                "DEBUG rule: Standard", "DEBUG rule: Renju", "DEBUG rule: Renju", "DEBUG rule: StandardCaro",
+                "DEBUG rule: StandardCaro", "DEBUG rule: StandardCaro", kAbout});
+}
+
+TEST_F(ProtocolTest, UnknownWordsGetNoReply) {
+  expect_lines(replies("hello\nyxfoo 3\nyxshow\nabout\n"), {kAbout});
+}
+
+TEST_F(ProtocolTest, EndAndExitStopTheEngineWithoutReply) {
+  for (const char* command : {"end", "exit", "END"}) {
+    const EngineRun run = run_engine(ENGINE_PATH, dir_.path(), std::string("start 15\n") + command + "\nabout\n",
+                                     /*close_input=*/false);
+    EXPECT_FALSE(run.killed) << command;
+    EXPECT_EQ(run.exit_status, 0) << command;
+    expect_lines(run.out, {kLoadedHere, "DEBUG board size: (15, 15)", "OK"});
+  }
+  // End of input, even in the middle of a command, stops the engine too.
+  expect_lines(replies("start 15\nturn 7,"), {"DEBUG board size: (15, 15)", "OK"});
+}
+
+TEST_F(ProtocolTest, SeparatorsAndLineBreaksAreFree) {
+  expect_lines(replies("start 15 turn 7 , 7\nturn 7;8 takeback 7 , 7\ntakeback\n7;8\nbegin\n"),
+               {"DEBUG board size: (15, 15)", "OK", "ERROR turn: no search available: *",
+                "ERROR turn: no search available: *", "OK", "OK", "7,7"});
+}
+
+TEST_F(ProtocolTest, TakebackRemovesOnlyExistingStones) {
+  expect_lines(replies("start 15\nbegin\ntakeback 3,3\ntakeback 20,1\ntakeback -1,0\ntakeback 7,7\nbegin\n"),
+               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR takeback: *3,3*", "ERROR takeback: *20,1*",
+                "ERROR takeback: *-1,0*", "OK", "7,7"});
+}
+
+TEST_F(ProtocolTest, TakebackAfterANewGameFindsAnEmptyBoard) {
+  expect_lines(replies("start 15\ntakeback 7,7\nbegin\nrestart\ntakeback 7,7\nbegin\n"),
+               {"DEBUG board size: (15, 15)", "OK", "ERROR takeback: *7,7*", "7,7", "OK",
+                "ERROR takeback: *7,7*", "7,7"});
+}
+
+TEST_F(ProtocolTest, MoveRequestsBeforeAnyGameAreRefused) {
+  expect_lines(replies("begin\nturn 1,1\nboard\n1,1,1\ndone\nswap2board\ndone\ntakeback 1,1\nabout\n"),
+               {"ERROR *", "ERROR *", "ERROR *", "ERROR *", "ERROR *", kAbout});
+}
+
+TEST_F(ProtocolTest, TurnPlaysTheOpponentMoveButCannotAnswer) {
+  expect_lines(replies("start 15\nturn 7,7\nbegin\ntakeback 7,7\nbegin\n"),
+               {"DEBUG board size: (15, 15)", "OK", "ERROR turn: no search available: *", "ERROR begin: *", "OK",
+                "7,7"});
+}
+
+TEST_F(ProtocolTest, BoardReplacesThePosition) {
+  // The listed stones replace the previous ones; words without the colour field count too.
+  expect_lines(replies("start 15\nbegin\nboard\n3,3,1\n4,4\nDone\ntakeback 7,7\ntakeback 4,4\ntakeback 3,3\n"),
+               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR board: no search available*",
+                "ERROR takeback: *7,7*", "OK", "OK"});
+  expect_lines(replies("start 15\nswap2board\n7,7\n8,7\n7,8\nDONE\ntakeback 8,7\n"),
+               {"DEBUG board size: (15, 15)", "OK", "ERROR swap2board: no search available*", "OK"});
+}
+
+TEST_F(ProtocolTest, BoardWithAFinishedGameGetsNoReply) {
+  // Black makes five on row 0 while White answers on row 14.
+  expect_lines(replies("start 15\nboard\n0,0,1\n0,14,2\n1,0,1\n1,14,2\n2,0,1\n2,14,2\n3,0,1\n3,14,2\n4,0,1\n"
+                       "done\nabout\n"),
+               {"DEBUG board size: (15, 15)", "OK", kAbout});
+}
+
+TEST_F(ProtocolTest, MalformedIntegersNameTheCommandAndAreSkipped) {
+  expect_lines(replies("info timeout_turn abc\nabout\nstart x\nabout\nstart 15\nturn 7,abc\nabout\n"
+                       "rectstart 9,q\nabout\nturn 99999999999,3\nbegin\n"),
+               {"ERROR info: *", kAbout, "ERROR start: *", kAbout, "DEBUG board size: (15, 15)", "OK",
+                "ERROR turn: *", kAbout, "ERROR rectstart: *", kAbout, "ERROR turn: *", "7,7"});
+}
+
+TEST_F(ProtocolTest, MalformedBoardListIsReadToDoneAndChangesNothing) {
+  expect_lines(replies("start 15\nbegin\nboard\n8,8,2\na,b,1\nabout\nstart 10\n9,9,1\ndone\ntakeback 7,7\nabout\n"),
+               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR board: *", "OK", kAbout});
+}
+
+TEST_F(ProtocolTest, IllegalMovesNameTheMoveAndChangeNothing) {
+  expect_lines(replies("start 15\nbegin\nturn 7,7\nturn 20,3\nturn 3,-1\n"
+                       "board\n1,1,1\n3,3,2\n3,3,1\ndone\nboard\n1,1,1\n15,0,2\ndone\nswap2board\n2,2\n2,2\ndone\n"
+                       "takeback 1,1\ntakeback 7,7\nbegin\n"),
+               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR turn: move 7,7 *", "ERROR turn: move 20,3 *",
+                "ERROR turn: move 3,-1 *", "ERROR board: move 3,3 *", "ERROR board: move 15,0 *",
+                "ERROR swap2board: move 2,2 *", "ERROR takeback: *1,1*", "OK", "7,7"});
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  EngineRun start(const std::string& script = "about\n") { return run_engine(ENGINE_PATH, dir_.path(), script); }
+
+  // A start-up fault: the configuration line, then one error line repeated on stderr.
+  void expect_refused(const EngineRun& run, const std::string& first_line, const std::string& error) {
+    EXPECT_FALSE(run.killed);
+    EXPECT_EQ(run.exit_status, 1);
+    expect_lines(run.out, {first_line, error});
+    expect_lines(run.err, {error});
+    if (run.out.size() == 2 && run.err.size() == 1) {
+      EXPECT_EQ(run.out[1], run.err[0]);
+    }
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(StartupTest, WithoutALocalFileTheOneNextToTheExecutableIsUsed) {
+  const EngineRun run = start();
+  EXPECT_EQ(run.exit_status, 0);
+  expect_lines(run.out,
+               {"DEBUG load config: " + (fs::path(ENGINE_PATH).parent_path() / "config.toml").string(), kAbout});
+}
+
+TEST_F(StartupTest, UnreadableConfigurationStopsTheEngine) {
+  fs::create_directory(dir_.path() / "config.toml");
+  expect_refused(start(), kLoadedHere, "ERROR cannot load configuration: *");
+  fs::remove(dir_.path() / "config.toml");
+  write_file(dir_.path() / "config.toml", "[search]\nc_puct = \"1.6\n");
+  expect_refused(start(), kLoadedHere, "ERROR cannot load configuration: *nterminated string*");
+
+  // No file anywhere: a copy of the engine in a folder without one.
+  const fs::path alone = dir_.path() / "alone";
+  fs::create_directories(alone / "work");
+  fs::copy_file(ENGINE_PATH, alone / "pbrain-tovan");
+  const EngineRun run = run_engine(alone / "pbrain-tovan", alone / "work", "about\n");
+  expect_refused(run, "DEBUG load config: " + (alone / "config.toml").string(), "ERROR cannot load configuration: *");
+}
+
+TEST_F(StartupTest, FaultyKeysAreAllNamedOnOneLine) {
+  std::string text = shipped_config_with("num_search_threads = 2", "num_search_threads = 0");
+  text.replace(text.find("device = \"cpu\""), 14, "device = \"gpu\"");
+  text.replace(text.find("c_puct = 1.6\n"), 13, "");
+  write_file(dir_.path() / "config.toml", text);
+  const EngineRun run = start();
+  expect_refused(run, kLoadedHere, "ERROR invalid configuration: *; *; *");
+  const std::string line = run.out.size() == 2 ? run.out[1] : "";
+  for (const char* key : {"search.c_puct", "search.num_search_threads", "eval.device"}) {
+    EXPECT_NE(line.find(std::string(key) + " "), std::string::npos) << key;
+  }
+}
+
+TEST_F(StartupTest, IntegerForAFloatAndMissingModelFilesAreAccepted) {
+  std::string text = shipped_config_with("c_puct = 1.6", "c_puct = 2");
+  text.erase(text.find("[eval.model]"), text.find("[debug]") - text.find("[eval.model]"));
+  write_file(dir_.path() / "config.toml", text);
+  const EngineRun run = start("start 15\nbegin\n");
+  EXPECT_EQ(run.exit_status, 0);
+  expect_lines(run.out, {kLoadedHere, "DEBUG board size: (15, 15)", "OK", "7,7"});
+}
+
+}  // namespace

@@ -83,8 +83,11 @@ void handle_takeback(GameState& state, ProtocolInput& input) {
   const int32_t x = input.integer("x");
   input.separator();
   const int32_t y = input.integer("y");
-  if (!state.board) throw ProtocolError("no game started: send start, rectstart or restart first");
-  if (!state.board->on_board(x, y) || state.board->cell(x, y) == EMPTY) {
+  if (!state.board && !state.engine_dirty) {
+    throw ProtocolError("no game started: send start, rectstart or restart first");
+  }
+  // A game just started has no stone yet: its board is built by the first move request.
+  if (state.engine_dirty || !state.board->on_board(x, y) || state.board->cell(x, y) == EMPTY) {
     throw ProtocolError("no stone to take back at " + std::to_string(x) + "," + std::to_string(y));
   }
   state.board->undo(Move{static_cast<int8_t>(x), static_cast<int8_t>(y)}, true);
