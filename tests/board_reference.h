@@ -44,10 +44,18 @@ inline bool wins(const BoardConfig& c, const CellArray& cells, int x, int y) {
     const bool before_blocked = state(c, cells, bx - s[0], by - s[1]) == opponent;
     const bool after_blocked = state(c, cells, ex, ey) == opponent;
     switch (c.rule) {
-      case Rule::Freestyle: if (length >= 5) return true; break;
-      case Rule::Standard: if (length == 5) return true; break;
-      case Rule::Renju: if (length == 5 || (length > 5 && colour == WHITE)) return true; break;
-      case Rule::StandardCaro: if (length == 5 && !(before_blocked && after_blocked)) return true; break;
+      case Rule::Freestyle:
+        if (length >= 5) return true;
+        break;
+      case Rule::Standard:
+        if (length == 5) return true;
+        break;
+      case Rule::Renju:
+        if (length == 5 || (length > 5 && colour == WHITE)) return true;
+        break;
+      case Rule::StandardCaro:
+        if (length == 5 && !(before_blocked && after_blocked)) return true;
+        break;
     }
   }
   return false;
@@ -93,8 +101,7 @@ inline std::vector<Move> candidates(const BoardConfig& c, const CellArray& cells
   std::vector<Move> list;
   for (int y = 0; y < c.height; ++y)
     for (int x = 0; x < c.width; ++x)
-      if (cells[y * 20 + x] == EMPTY && (no_stones || counts[y * 20 + x] > 0))
-        list.push_back(at(x, y));
+      if (cells[y * 20 + x] == EMPTY && (no_stones || counts[y * 20 + x] > 0)) list.push_back(at(x, y));
   return list;
 }
 

@@ -1,10 +1,11 @@
+#include "board/board.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
-#include "board/board.h"
 #include "board/candidates.h"
 #include "board_reference.h"
 

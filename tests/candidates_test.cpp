@@ -125,7 +125,10 @@ TEST(Candidates, RandomPositionsMatchTheReference) {
       for (int y = 0; y < s.height; ++y)
         for (int x = 0; x < s.width; ++x) {
           const unsigned r = rng() % 100;
-          cells[cell_index(x, y)] = r < density ? BLACK : r < 2 * density ? WHITE : r < 2 * density + 2 ? BLOCKED : EMPTY;
+          cells[cell_index(x, y)] = r < density           ? BLACK
+                                    : r < 2 * density     ? WHITE
+                                    : r < 2 * density + 2 ? BLOCKED
+                                                          : EMPTY;
         }
       const Board b(c, ref::stones(c, cells), cells, static_cast<int>(rng() % 2));
       EXPECT_EQ(b.near_count, ref::near_counts(c, cells));

@@ -1,4 +1,6 @@
 // Start-up check of the configuration keys, typed lookups and the search for data files.
+#include "app/config.h"
+
 #include <cpptoml.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +9,6 @@
 #include <functional>
 #include <sstream>
 
-#include "app/config.h"
 #include "app/config_check.h"
 
 namespace {
@@ -49,7 +50,9 @@ std::string joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-TEST(ConfigCheckTest, ShippedConfigurationIsSound) { EXPECT_TRUE(faults_after({}).empty()) << joined(faults_after({})); }
+TEST(ConfigCheckTest, ShippedConfigurationIsSound) {
+  EXPECT_TRUE(faults_after({}).empty()) << joined(faults_after({}));
+}
 
 TEST(ConfigCheckTest, EachFaultyKeyIsNamed) {
   const std::vector<std::pair<std::string, std::vector<Edit>>> cases = {
@@ -101,8 +104,8 @@ TEST(ConfigCheckTest, ValuesInsideTheRangesAreAccepted) {
 }
 
 TEST(ConfigCheckTest, EveryFaultIsReported) {
-  const auto faults = faults_after({remove("search.c_puct"), set("eval.device", std::string("gpu")),
-                                    set("debug.print_move", std::string("no"))});
+  const auto faults = faults_after(
+      {remove("search.c_puct"), set("eval.device", std::string("gpu")), set("debug.print_move", std::string("no"))});
   ASSERT_EQ(faults.size(), 3u) << joined(faults);
   for (const std::string key : {"search.c_puct ", "eval.device ", "debug.print_move "}) {
     EXPECT_NE(joined(faults).find(key), std::string::npos) << key;

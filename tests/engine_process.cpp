@@ -64,14 +64,15 @@ EngineRun run_engine(const std::filesystem::path& program, const std::filesystem
       close(to_child);
       to_child = -1;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       kill(pid, SIGKILL);
       run.killed = true;
       break;
     }
-    pollfd fds[3] = {{from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0},
-                     {written < input.size() ? to_child : -1, POLLOUT, 0}};
+    pollfd fds[3] = {
+        {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}, {written < input.size() ? to_child : -1, POLLOUT, 0}};
     if (poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) fail("poll");
     for (int i = 0; i < 2; ++i) {
       if (fds[i].revents == 0) continue;

@@ -1,9 +1,9 @@
 // Reading protocol words, integers and separators, and parsing move words.
+#include "app/protocol_input.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
-
-#include "app/protocol_input.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ TEST(ProtocolInputTest, IntegersTakeASignAndTheWholeInt32Range) {
 }
 
 TEST(ProtocolInputTest, MalformedIntegerIsSkippedWithItsWord) {
-  for (const std::string word : {"99999999999", "2147483648", "-2147483649", "99999999999999999999999", "abc", "-",
-                                 "+x", "x12"}) {
+  for (const std::string word :
+       {"99999999999", "2147483648", "-2147483649", "99999999999999999999999", "abc", "-", "+x", "x12"}) {
     std::istringstream text(word + " 7");
     ProtocolInput input(text);
     try {

@@ -66,8 +66,8 @@ class ProtocolTest : public ::testing::Test {
 
 TEST_F(ProtocolTest, CommandWordsIgnoreCaseButInfoKeysDoNot) {
   expect_lines(replies("START 15\nStart 15\nstart 15\nINFO TIMEOUT_TURN 5000\nInfo Rule 4\nABOUT\n"),
-               {"DEBUG board size: (15, 15)", "OK", "DEBUG board size: (15, 15)", "OK",
-                "DEBUG board size: (15, 15)", "OK", kAbout});
+               {"DEBUG board size: (15, 15)", "OK", "DEBUG board size: (15, 15)", "OK", "DEBUG board size: (15, 15)",
+                "OK", kAbout});
 }
 
 TEST_F(ProtocolTest, BoardSizesOutsideFiveToTwentyKeepThePreviousSize) {
@@ -94,9 +94,7 @@ TEST_F(ProtocolTest, InfoSetsRulesAndOtherwiseStaysSilent) {
                 "DEBUG rule: StandardCaro", "DEBUG rule: StandardCaro", kAbout});
 }
 
-TEST_F(ProtocolTest, UnknownWordsGetNoReply) {
-  expect_lines(replies("hello\nyxfoo 3\nyxshow\nabout\n"), {kAbout});
-}
+TEST_F(ProtocolTest, UnknownWordsGetNoReply) { expect_lines(replies("hello\nyxfoo 3\nyxshow\nabout\n"), {kAbout}); }
 
 TEST_F(ProtocolTest, EndAndExitStopTheEngineWithoutReply) {
   for (const char* command : {"end", "exit", "END"}) {
@@ -123,9 +121,9 @@ TEST_F(ProtocolTest, TakebackRemovesOnlyExistingStones) {
 }
 
 TEST_F(ProtocolTest, TakebackAfterANewGameFindsAnEmptyBoard) {
-  expect_lines(replies("start 15\ntakeback 7,7\nbegin\nrestart\ntakeback 7,7\nbegin\n"),
-               {"DEBUG board size: (15, 15)", "OK", "ERROR takeback: *7,7*", "7,7", "OK",
-                "ERROR takeback: *7,7*", "7,7"});
+  expect_lines(
+      replies("start 15\ntakeback 7,7\nbegin\nrestart\ntakeback 7,7\nbegin\n"),
+      {"DEBUG board size: (15, 15)", "OK", "ERROR takeback: *7,7*", "7,7", "OK", "ERROR takeback: *7,7*", "7,7"});
 }
 
 TEST_F(ProtocolTest, MoveRequestsBeforeAnyGameAreRefused) {
@@ -134,16 +132,16 @@ TEST_F(ProtocolTest, MoveRequestsBeforeAnyGameAreRefused) {
 }
 
 TEST_F(ProtocolTest, TurnPlaysTheOpponentMoveButCannotAnswer) {
-  expect_lines(replies("start 15\nturn 7,7\nbegin\ntakeback 7,7\nbegin\n"),
-               {"DEBUG board size: (15, 15)", "OK", "ERROR turn: no search available: *", "ERROR begin: *", "OK",
-                "7,7"});
+  expect_lines(
+      replies("start 15\nturn 7,7\nbegin\ntakeback 7,7\nbegin\n"),
+      {"DEBUG board size: (15, 15)", "OK", "ERROR turn: no search available: *", "ERROR begin: *", "OK", "7,7"});
 }
 
 TEST_F(ProtocolTest, BoardReplacesThePosition) {
   // The listed stones replace the previous ones; words without the colour field count too.
   expect_lines(replies("start 15\nbegin\nboard\n3,3,1\n4,4\nDone\ntakeback 7,7\ntakeback 4,4\ntakeback 3,3\n"),
-               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR board: no search available*",
-                "ERROR takeback: *7,7*", "OK", "OK"});
+               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR board: no search available*", "ERROR takeback: *7,7*",
+                "OK", "OK"});
   expect_lines(replies("start 15\nswap2board\n7,7\n8,7\n7,8\nDONE\ntakeback 8,7\n"),
                {"DEBUG board size: (15, 15)", "OK", "ERROR swap2board: no search available*", "OK"});
 }
@@ -158,8 +156,8 @@ TEST_F(ProtocolTest, BoardWithAFinishedGameGetsNoReply) {
 TEST_F(ProtocolTest, MalformedIntegersNameTheCommandAndAreSkipped) {
   expect_lines(replies("info timeout_turn abc\nabout\nstart x\nabout\nstart 15\nturn 7,abc\nabout\n"
                        "rectstart 9,q\nabout\nturn 99999999999,3\nbegin\n"),
-               {"ERROR info: *", kAbout, "ERROR start: *", kAbout, "DEBUG board size: (15, 15)", "OK",
-                "ERROR turn: *", kAbout, "ERROR rectstart: *", kAbout, "ERROR turn: *", "7,7"});
+               {"ERROR info: *", kAbout, "ERROR start: *", kAbout, "DEBUG board size: (15, 15)", "OK", "ERROR turn: *",
+                kAbout, "ERROR rectstart: *", kAbout, "ERROR turn: *", "7,7"});
 }
 
 TEST_F(ProtocolTest, MalformedBoardListIsReadToDoneAndChangesNothing) {
@@ -239,3 +237,13 @@ TEST_F(StartupTest, IntegerForAFloatAndMissingModelFilesAreAccepted) {
 }
 
 }  // namespace
+
+// Black stones at (7,7), (8,7), (7,8) and (8,9): at (6,7) Black would make open threes in
+// the row and on the diagonal at once, a double three.
+TEST_F(ProtocolTest, ShowForbidListsBlackForbiddenPointsUnderRenjuOnly) {
+  const std::string position = "board\n7,7,1\n0,0,2\n8,7,1\n0,1,2\n7,8,1\n0,2,2\n8,9,1\n1,4,2\ndone\n";
+  expect_lines(replies("yxshowforbid\ninfo rule 4\nstart 15\n" + position + "YxShowForbid\nrestart\nyxshowforbid\n" +
+                       "info rule 1\n" + position + "yxshowforbid\n"),
+               {"FORBID .", "DEBUG rule: Renju", "DEBUG board size: (15, 15)", "OK", "ERROR board: no search *",
+                "FORBID 0607.", "OK", "FORBID .", "DEBUG rule: Standard", "ERROR board: no search *", "FORBID ."});
+}

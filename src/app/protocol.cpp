@@ -94,6 +94,26 @@ void handle_takeback(GameState& state, ProtocolInput& input) {
   say("OK");
 }
 
+// "FORBID " and Black's forbidden points of the game board as two-digit x then two-digit
+// y, row-major, closed by ".".
+void handle_show_forbidden(const GameState& state) {
+  std::string line = "FORBID ";
+  // A game just started (its board not built yet) has no stone and no forbidden point.
+  if (state.board && !state.engine_dirty && state.board->config.rule == Rule::Renju) {
+    const Board& board = *state.board;
+    for (int y = 0; y < board.config.height; ++y) {
+      for (int x = 0; x < board.config.width; ++x) {
+        if (!board.forbidden[cell_index(x, y)]) continue;
+        line += static_cast<char>('0' + x / 10);
+        line += static_cast<char>('0' + x % 10);
+        line += static_cast<char>('0' + y / 10);
+        line += static_cast<char>('0' + y % 10);
+      }
+    }
+  }
+  say(line + ".");
+}
+
 }  // namespace
 
 int run() {
@@ -127,6 +147,8 @@ int run() {
         handle_board(state, input);
       } else if (command == "swap2board") {
         handle_swap2board(state, input);
+      } else if (command == "yxshowforbid") {
+        handle_show_forbidden(state);
       }
       // Any other word is ignored without a reply.
     } catch (const EndOfInput&) {

@@ -74,7 +74,7 @@ Board::Board(const BoardConfig& config, int32_t move_count, const CellArray& cel
   end_if_no_candidates();
 }
 
-void Board::play(Move move) {
+void Board::play(Move move, bool recompute) {
   const int x = move.x;
   const int y = move.y;
   const int index = cell_index(x, y);
@@ -100,6 +100,7 @@ void Board::play(Move move) {
     declare_draw();
     return;
   }
+  if (!recompute) return;
   if (config.rule == Rule::Renju) update_forbidden(*this);
   rebuild_candidates(*this);
   end_if_no_candidates();

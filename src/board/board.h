@@ -32,8 +32,9 @@ class Board {
   Board(const BoardConfig& config, int32_t move_count, const CellArray& cells, int32_t side_to_move);
 
   // Places a stone of the side to move and updates everything derived from the stones,
-  // including the end of the game.
-  void play(Move move);
+  // including the end of the game. With recompute false, forbidden points and candidates
+  // stay cleared (for tentative moves that are taken back at once).
+  void play(Move move, bool recompute = true);
   // Removes the stone on the move's cell and gives the turn to its owner. With recompute
   // false, forbidden points and candidates stay cleared until the caller restores them.
   void undo(Move move, bool recompute);

@@ -1,11 +1,19 @@
-// Renju forbidden points: where Black may not play (overline, double four, double three
-// unless the move makes a five).
+// Renju forbidden points: the empty cells where Black may not play, because the stone
+// would make an overline, a double four or a double three, unless it makes a five.
+//
+// Overlines, fives and fours come straight from the Renju flags. A double three is
+// verified by placing the stone and checking, recursively, that at least two of its
+// threes can really become a straight four at a point that is itself allowed. Nested
+// verification stops four plies below the outermost update, where an unverified double
+// three counts as forbidden (the quick rule). Each cell is judged on its own, so a
+// verification judges only the straight-four points it needs, not the whole board.
 #pragma once
 
 class Board;
 
-// Recomputes board.forbidden for Black; called under Renju only, after the codes are
-// current and before the candidates are rebuilt. Callers have cleared the map.
-// The pattern classification that marks overlines, fours and threes is not built yet,
-// so no point is forbidden for now.
+// Recomputes board.forbidden for Black, whatever the side to move. Called under Renju
+// after the codes are current and before the candidates are rebuilt, with the map
+// cleared. Places and takes back tentative stones on the board; afterwards the stones,
+// hash, side to move, codes and flags are as before. Writes a warning to standard error
+// when the update took more than one second.
 void update_forbidden(Board& board);

@@ -1,8 +1,13 @@
 #include "board/patterns.h"
 
 #include "board/board.h"
+#include "board/pattern_codes.h"
+#include "board/pattern_tables.h"
 
-uint64_t& line_word(Board& board, int x, int y, int d) {
+namespace {
+
+template <typename AnyBoard>
+auto& word_of(AnyBoard& board, int x, int y, int d) {
   switch (d) {
     case 0:
       return board.row_lines[y];
@@ -15,6 +20,31 @@ uint64_t& line_word(Board& board, int x, int y, int d) {
   }
 }
 
+std::array<uint8_t, 5> renju_flags_of(uint64_t black_codes) {
+  int fours = 0;
+  int open_threes = 0;
+  bool overline = false;
+  bool five = false;
+  bool straight_four = false;
+  bool double_four_in_line = false;
+  for (int d = 0; d < 4; ++d) {
+    const uint16_t code = code_lane(black_codes, d);
+    overline |= (code & kOverline) != 0;
+    five |= (code & kFive) != 0;
+    straight_four |= (code & kStraightFour) != 0;
+    double_four_in_line |= (code & kDoubleFour) != 0;
+    fours += (code & kFour) != 0;
+    open_threes += (code & kOpenThree) != 0;
+  }
+  return {overline, five, straight_four, double_four_in_line || fours >= 2, open_threes >= 2};
+}
+
+}  // namespace
+
+uint64_t& line_word(Board& board, int x, int y, int d) { return word_of(board, x, y, d); }
+
+uint64_t line_word(const Board& board, int x, int y, int d) { return word_of(board, x, y, d); }
+
 int line_position(int x, int y, int d) { return d == 0 ? x : y; }
 
 void toggle_line_words(Board& board, int x, int y, uint64_t bits) {
@@ -23,12 +53,27 @@ void toggle_line_words(Board& board, int x, int y, uint64_t bits) {
   }
 }
 
+uint32_t line_key(const Board& board, int x, int y, int d) {
+  const uint64_t window = (line_word(board, x, y, d) >> (2 * line_position(x, y, d))) & 0x3FFFFF;
+  // The key drops the centre cell (bits 10 and 11 of the window).
+  return static_cast<uint32_t>((window & 0x3FF) | ((window >> 12) << 10));
+}
+
 void refresh_cell_lane(Board& board, int y, int x, int d) {
   if (!board.on_board(x, y) || board.cell(x, y) != EMPTY) return;
-  // No pattern table yet: every lane of an empty cell reads "no pattern".
-  const uint64_t lane_mask = ~(uint64_t{0xFFFF} << (16 * d));
-  board.black_codes[cell_index(x, y)] &= lane_mask;
-  board.white_codes[cell_index(x, y)] &= lane_mask;
+  const int index = cell_index(x, y);
+  const uint32_t key = line_key(board, x, y, d);
+  const int shift = 16 * d;
+  const uint64_t keep = ~(uint64_t{0xFFFF} << shift);
+  const Rule rule = board.config.rule;
+
+  const uint64_t black = (board.black_codes[index] & keep) | uint64_t{pattern_code(rule_class(rule, 0), key)} << shift;
+  if (black != board.black_codes[index]) {
+    if (rule == Rule::Renju) board.renju_flags[index] = renju_flags_of(black);
+    board.black_codes[index] = black;
+  }
+  board.white_codes[index] =
+      (board.white_codes[index] & keep) | uint64_t{pattern_code(rule_class(rule, 1), white_key(key))} << shift;
 }
 
 void refresh_around(Board& board, int y, int x) {

@@ -1,0 +1,19 @@
+// The line-pattern code and span tables, unpacked once from the stream built into the
+// program (see tools/generate_pattern_tables.cpp) and read-only afterwards, so any
+// number of threads may read them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// Inflates the built-in stream into a new buffer: the code table, then the span table.
+// The engine does this once during static initialisation, before main; the start-up
+// benchmark calls it again. A damaged stream ends the process with a message on
+// standard error.
+std::unique_ptr<uint8_t[]> load_pattern_tables();
+
+// The code of a key under a rule class.
+uint16_t pattern_code(int rule_class, uint32_t key);
+// Span byte `bit` of a key under a rule class: high nibble the cells the pattern reaches
+// along the line's step from the centre, low nibble the cells it reaches the other way.
+uint8_t pattern_span(int rule_class, uint32_t key, int bit);
