@@ -9,4 +9,5 @@ bash "$root/tools/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")
 
 bash "$root/tools/build.sh" "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTOVAN_SANITIZE=ON
-(cd "$root/build-sanitize" && ctest --output-on-failure -j "$jobs")
+(cd "$root/build-sanitize" &&
+  LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" ctest --output-on-failure -j "$jobs")

@@ -1,0 +1,187 @@
+#include "evaluation/evaluator.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace eval {
+namespace {
+
+// Random mode hands out values from a fixed table of uniform draws from -0.005 to 0.005
+// in steps of 0.000001; a prime length keeps its cycle apart from candidate counts.
+constexpr size_t kNoiseTableSize = 10007;
+constexpr int kNoiseSteps = 10000;
+constexpr float kNoiseScale = 1e-6f;
+
+constexpr auto kPausePoll = std::chrono::milliseconds(100);
+
+// The file name without its folder and without its last five characters (".onnx").
+std::string model_name_of(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  const std::string file = separator == std::string::npos ? path : path.substr(separator + 1);
+  return file.size() < 5 ? file : file.substr(0, file.size() - 5);
+}
+
+}  // namespace
+
+Evaluator::Evaluator(int32_t cache_capacity, int32_t width, int32_t height, Rule rule, uint32_t input_version,
+                     uint32_t /*output_version*/, int32_t batch_size, uint32_t intra_op_threads, std::string device,
+                     uint32_t device_id, int64_t device_memory_limit, std::string trt_engine_cache_path,
+                     std::string trt_timing_cache_path)
+    : width_(width),
+      height_(height),
+      batch_size_(batch_size),
+      device_(device),
+      channels_(channel_count(rule)),
+      session_(intra_op_threads, std::move(device), device_id, device_memory_limit, std::move(trt_engine_cache_path),
+               std::move(trt_timing_cache_path)),
+      cache_(cache_capacity) {
+  if (batch_size < 1) throw std::invalid_argument("evaluation batch size must be at least 1");
+  if (input_version != 0) throw std::invalid_argument("network input version must be 0");
+  // GPU devices run a fixed batch dimension; the CPU runs as many rows as there are requests.
+  const size_t rows = device_ == "cpu" ? 1 : static_cast<size_t>(batch_size);
+  input_.assign(rows * channels_ * height_ * width_, 0.0f);
+
+  std::mt19937 generator{std::random_device{}()};
+  std::uniform_int_distribution<int> draw(0, kNoiseSteps);
+  noise_.resize(kNoiseTableSize);
+  for (float& value : noise_) value = static_cast<float>(draw(generator) - kNoiseSteps / 2) * kNoiseScale;
+}
+
+void Evaluator::load_model(const std::string& path) {
+  std::lock_guard lock(model_mutex_);
+  if (path == "pause") {
+    paused_ = true;
+    return;
+  }
+  // Held submits go on only once the new mode is in place, and also when the load fails,
+  // so that nobody waits for a model that never comes.
+  struct Resume {
+    std::atomic<bool>& paused;
+    ~Resume() { paused = false; }
+  } resume{paused_};
+  if (path == "random") {
+    model_path_ = model_name_ = path;
+    random_mode_ = true;
+    return;
+  }
+
+  std::map<std::string, int64_t> overrides;
+  if (device_ == "tensorrt") {
+    overrides = {{"batch_size", batch_size_},
+                 {"board_height", height_},
+                 {"board_width", width_},
+                 {"policy_size", int64_t{height_} * width_}};
+  }
+  const int64_t batch = device_ == "cpu" ? -1 : batch_size_;
+  const ModelContract contract{{{kSpatialFeature, {batch, channels_, height_, width_}}},
+                               {{"policy", {batch, int64_t{height_} * width_}}, {"win_rate", {}}, {"draw_rate", {}}}};
+  const int64_t warm_up_rows = device_ == "cpu" ? 1 : batch_size_;
+  session_.load(path, contract, overrides,
+                {{kSpatialFeature, input_.data(), {warm_up_rows, channels_, height_, width_}}});
+
+  cache_.clear();
+  model_path_ = path;
+  model_name_ = model_name_of(path);
+  random_mode_ = false;
+}
+
+std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const Board*>& positions,
+                                                       uint32_t /*pad_to*/) {
+  while (paused_) std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPausePoll);
+  const bool random = random_mode_;
+
+  std::vector<std::future<EvalResult>> futures;
+  std::vector<Request> requests;
+  for (const Board* board : positions) {
+    auto promise = std::make_shared<std::promise<EvalResult>>();
+    futures.push_back(promise->get_future());
+    if (board->game_over) {
+      promise->set_value(EvalResult{{}, board->result_values, board->winner == 2 ? 1.0f : 0.0f});
+    } else if (random) {
+      promise->set_value(random_result(*board));
+    } else if (auto cached = cache_.lookup(board->hash)) {
+      promise->set_value(std::move(*cached));
+    } else {
+      requests.push_back(Request{std::move(promise), board, build_features(*board)});
+    }
+  }
+
+  std::lock_guard lock(queue_mutex_);
+  for (Request& request : requests) queue_.push_back(std::move(request));
+  return futures;
+}
+
+void Evaluator::flush() {
+  std::lock_guard lock(queue_mutex_);
+  std::vector<Request> batch;
+  try {
+    while (!queue_.empty()) {
+      batch.clear();
+      while (batch.size() < static_cast<size_t>(batch_size_) && !queue_.empty()) {
+        batch.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+      }
+      run_batch(batch);
+    }
+  } catch (...) {
+    // Nobody may be left waiting: every request not yet answered gets the failure.
+    const std::exception_ptr failure = std::current_exception();
+    auto fail = [&](Request& request) {
+      try {
+        request.promise->set_exception(failure);
+      } catch (const std::future_error&) {
+        // Already answered before the failure.
+      }
+    };
+    for (Request& request : batch) fail(request);
+    for (Request& request : queue_) fail(request);
+    queue_.clear();
+    throw;
+  }
+}
+
+void Evaluator::run_batch(std::vector<Request>& batch) {
+  const size_t plane_size = static_cast<size_t>(height_) * width_;
+  const size_t position_size = static_cast<size_t>(channels_) * plane_size;
+  const size_t rows = device_ == "cpu" ? batch.size() : static_cast<size_t>(batch_size_);
+  // Rows past the requests (fixed batch dimension) keep stale data; their outputs are ignored.
+  input_.resize(rows * position_size);
+  for (size_t i = 0; i < batch.size(); ++i) {
+    const FeatureBuffer& planes = batch[i].features.spatial_feature;
+    std::copy(planes.begin(), planes.end(), input_.begin() + static_cast<std::ptrdiff_t>(i * position_size));
+    FeatureBufferPool::instance().release(std::move(batch[i].features.spatial_feature));
+  }
+
+  const auto outputs =
+      session_.infer({{kSpatialFeature, input_.data(), {static_cast<int64_t>(rows), channels_, height_, width_}}});
+  const std::vector<float>& policy = outputs.at("policy");
+  const std::vector<float>& win_rate = outputs.at("win_rate");
+  const std::vector<float>& draw_rate = outputs.at("draw_rate");
+  if (policy.size() != rows * plane_size || win_rate.size() != rows || draw_rate.size() != rows) {
+    throw ModelError("model " + model_path_ + " answered " + std::to_string(policy.size()) + " policy, " +
+                     std::to_string(win_rate.size()) + " win-rate and " + std::to_string(draw_rate.size()) +
+                     " draw-rate values for " + std::to_string(rows) + " positions of " + std::to_string(width_) + "x" +
+                     std::to_string(height_));
+  }
+
+  for (size_t i = 0; i < batch.size(); ++i) {
+    EvalResult result = decode_output(*batch[i].board, policy.data() + i * plane_size, win_rate[i], draw_rate[i]);
+    cache_.insert(batch[i].board->hash, result);
+    batch[i].promise->set_value(std::move(result));
+  }
+}
+
+float Evaluator::next_noise() { return noise_[noise_cursor_.fetch_add(1, std::memory_order_relaxed) % noise_.size()]; }
+
+EvalResult Evaluator::random_result(const Board& board) {
+  EvalResult result;
+  result.policy.reserve(board.candidates.size());
+  for (size_t i = 0; i < board.candidates.size(); ++i) result.policy.push_back(next_noise());
+  softmax(result.policy);
+  const float value = next_noise();
+  result.values = {value, -value};
+  return result;
+}
+
+}  // namespace eval

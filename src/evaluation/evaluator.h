@@ -1,0 +1,95 @@
+// The batched evaluation service: turns positions into EvalResults for the search.
+//
+// Search threads submit positions and get one future each; the answers arrive when some
+// thread calls flush, which runs the queued positions through the network in batches of
+// at most the batch size, caches and delivers the results. Finished games, cached
+// positions and random mode are answered inside submit. There is no evaluation thread.
+//
+// Thread safety: submit may be called from many threads at once. flush holds the queue
+// mutex for its whole run, so one thread at a time runs this evaluator's network, and
+// inside it takes the session, cache and promise locks one at a time. load_model holds
+// the model mutex and never the queue mutex. A submitter keeps each board alive and
+// unchanged until its future is ready.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "evaluation/eval_cache.h"
+#include "evaluation/eval_result.h"
+#include "evaluation/features.h"
+#include "evaluation/inference_session.h"
+
+namespace eval {
+
+class Evaluator {
+ public:
+  // Throws std::invalid_argument for a batch size below 1 or an input version other than 0
+  // (the only feature set). Every output version decodes the same way, so it is accepted
+  // as it is. No model is loaded: the evaluator starts in random mode.
+  Evaluator(int32_t cache_capacity, int32_t width, int32_t height, Rule rule, uint32_t input_version,
+            uint32_t output_version, int32_t batch_size, uint32_t intra_op_threads, std::string device,
+            uint32_t device_id, int64_t device_memory_limit, std::string trt_engine_cache_path,
+            std::string trt_timing_cache_path);
+
+  // A model file, or "random" (answer with small noise instead of the network) or "pause"
+  // (make every later submit wait until the next load_model has finished). A model that
+  // cannot be loaded or does not fit the board throws ModelError and leaves the evaluator
+  // as it was, except that a pause ends.
+  void load_model(const std::string& path);
+
+  // One future per position, in order. pad_to has no effect on this evaluator.
+  std::vector<std::future<EvalResult>> submit(const std::vector<const Board*>& positions, uint32_t pad_to);
+
+  // Runs every queued position and returns when all are answered. When a network run
+  // fails, every request still waiting (the failed batch and the rest of the queue) gets
+  // the exception, and flush rethrows it.
+  void flush();
+
+  // The loaded model's file name without folder and extension ("net" for models/net.onnx),
+  // or "random". Read it between loads only.
+  const std::string& model_name() const { return model_name_; }
+
+ private:
+  struct Request {
+    std::shared_ptr<std::promise<EvalResult>> promise;
+    const Board* board;
+    FeatureMap features;
+  };
+
+  EvalResult random_result(const Board& board);
+  float next_noise();
+  void run_batch(std::vector<Request>& batch);
+
+  int32_t width_;
+  int32_t height_;
+  int32_t batch_size_;
+  std::string device_;
+  int channels_;
+
+  std::mutex model_mutex_;
+  std::atomic<bool> random_mode_{true};
+  std::atomic<bool> paused_{false};
+  std::string model_name_;
+  std::string model_path_;
+  InferenceSession session_;
+
+  std::mutex queue_mutex_;
+  std::deque<Request> queue_;
+  std::vector<float> input_;  // the batch's "spatial_feature" tensor
+
+  std::vector<float> noise_;  // random mode's logits and values, from -0.005 to 0.005
+  std::atomic<uint32_t> noise_cursor_{0};
+
+  EvalCache cache_;
+};
+
+}  // namespace eval
