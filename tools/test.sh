@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the release build, then the unit and protocol tests again
-# under the address and undefined-behaviour sanitizers.
+# Builds and runs every test: the release build, then every test again under the address
+# and undefined-behaviour sanitizers, and the search tests under the thread sanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -11,3 +11,8 @@ bash "$root/tools/build.sh" "$root/build"
 bash "$root/tools/build.sh" "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTOVAN_SANITIZE=ON
 (cd "$root/build-sanitize" &&
   LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" ctest --output-on-failure -j "$jobs")
+
+# The multi-threaded search under the thread sanitizer.
+cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVAN_THREAD_SANITIZE=ON >/dev/null
+ninja -C "$root/build-tsan" search_tests
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build-tsan/tests/search_tests"

@@ -1,0 +1,114 @@
+// Search throughput: visits per second of whole searches from a 15 x 15 middle-game
+// position (20 stones of a fixed-seed random game), with one and two search threads and
+// search batches of 1, 8 and 16. Each search thread has its own evaluator (one intra-op
+// thread, network batch 16, no cache, so that every leaf reaches the network), as the
+// shipped configuration sets it up on two cores. Next to it in the same run: the network
+// alone at the same batch size, and the same searches in random mode, where no network
+// runs, so that the search's own cost per visit can be set against the network's cost per
+// position.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "evaluation/evaluator.h"
+#include "evaluation/features.h"
+#include "evaluation/inference_session.h"
+#include "search/mcts.h"
+
+namespace {
+
+constexpr int kSide = 15;
+constexpr int kChannels = 40;
+constexpr float kVisitsPerSearch = 512.0f;
+
+const char* const kModels[] = {"random", TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx"};
+const char* const kModelLabels[] = {"random mode", "pattern", "resnet 6x64"};
+
+Board middle_game() {
+  std::mt19937 rng(7);
+  Board board(BoardConfig{Rule::Freestyle, kSide, kSide, 2, 4}, 0, CellArray{}, 0);
+  board.play(Move{7, 7});
+  while (board.stone_count < 20) {
+    const Move move = board.candidates[rng() % board.candidates.size()];
+    board.play(move);
+    if (board.game_over) board.undo(move, true);
+  }
+  return board;
+}
+
+NodeConfig shipped_constants() {
+  NodeConfig constants;
+  constants.c_puct = 1.6f;
+  constants.virtual_loss_index = 1.0f;
+  constants.fpu_reduction_min = 0.1f;
+  constants.fpu_reduction_max = 0.3f;
+  return constants;
+}
+
+std::string label(int model, int threads, int batch) {
+  return std::string(kModelLabels[model]) + ", " + std::to_string(threads) + " thread(s), batch " +
+         std::to_string(batch);
+}
+
+// range(0): model (0 random mode, 1 pattern, 2 resnet 6x64), range(1): search threads,
+// range(2): search batch. One iteration is one search of kVisitsPerSearch visits from a
+// fresh root; installing the root (and dropping the last tree) is not timed.
+void BM_SearchVisits(benchmark::State& state) {
+  const int model = static_cast<int>(state.range(0));
+  const int threads = static_cast<int>(state.range(1));
+  const int batch = static_cast<int>(state.range(2));
+  std::vector<std::unique_ptr<eval::Evaluator>> evaluators;
+  std::vector<eval::Evaluator*> pointers;
+  for (int i = 0; i < threads; ++i) {
+    evaluators.push_back(
+        std::make_unique<eval::Evaluator>(0, kSide, kSide, Rule::Freestyle, 0, 0, 16, 1, "cpu", 0, 0, "", ""));
+    evaluators.back()->load_model(kModels[model]);
+    pointers.push_back(evaluators.back().get());
+  }
+  decision::MCTS search(nullptr, false, 0, threads, batch, pointers);
+  const Board board = middle_game();
+  const decision::SearchLimits limits{kVisitsPerSearch, 600.0f, false, 0.0f, 0.0f, 0.0f, 0.0f};
+  int64_t visits = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    search.set_root(shipped_constants(), board, 1.0f, false, false);
+    state.ResumeTiming();
+    search.search(limits);
+    visits += static_cast<int64_t>(search.root()->get_visits()) - 1;
+  }
+  state.SetItemsProcessed(visits);
+  state.SetLabel(label(model, threads, batch));
+}
+
+void search_arguments(benchmark::internal::Benchmark* benchmark) {
+  for (int model = 0; model < 3; ++model) {
+    for (int threads : {1, 2}) {
+      for (int batch : {1, 8, 16}) benchmark->Args({model, threads, batch});
+    }
+  }
+}
+BENCHMARK(BM_SearchVisits)->Apply(search_arguments)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The network alone, one intra-op thread: one run of `batch` positions of 0/1 planes.
+void BM_RawNetwork(benchmark::State& state) {
+  const int model = static_cast<int>(state.range(0));
+  const int64_t batch = state.range(1);
+  eval::InferenceSession session(1, "cpu", 0, 0, "", "");
+  std::vector<float> input(static_cast<size_t>(batch) * kChannels * kSide * kSide);
+  std::mt19937 rng(3);
+  for (float& value : input) value = static_cast<float>(rng() % 8 == 0);
+  const std::vector<eval::InputTensor> inputs{{eval::kSpatialFeature, input.data(), {batch, kChannels, kSide, kSide}}};
+  const eval::ModelContract contract{{{eval::kSpatialFeature, {-1, kChannels, kSide, kSide}}},
+                                     {{"policy", {-1, kSide * kSide}}, {"win_rate", {}}, {"draw_rate", {}}}};
+  session.load(kModels[model], contract, {}, inputs);
+  for (auto _ : state) benchmark::DoNotOptimize(session.infer(inputs));
+  state.SetItemsProcessed(state.iterations() * batch);
+  state.SetLabel(std::string(kModelLabels[model]) + ", batch " + std::to_string(batch));
+}
+BENCHMARK(BM_RawNetwork)->ArgsProduct({{1, 2}, {1, 8, 16}})->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include "search/mcts.h"
+
+#include <chrono>
+#include <stdexcept>
+
+#include "search/simulation.h"
+#include "search/temperature.h"
+
+namespace decision {
+namespace {
+
+double now_ns() {
+  return static_cast<double>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+}  // namespace
+
+MCTS::MCTS(const std::atomic<bool>* external_run_flag, bool evaluators_run_themselves, uint32_t pad_to,
+           int32_t num_threads, int32_t batch_size, std::vector<eval::Evaluator*> evaluators)
+    : external_run_flag_(external_run_flag),
+      evaluators_run_themselves_(evaluators_run_themselves),
+      pad_to_(pad_to),
+      batch_size_(static_cast<uint32_t>(batch_size)),
+      evaluators_(std::move(evaluators)) {
+  if (evaluators_.empty()) throw std::invalid_argument("a search needs at least one evaluator");
+  if (num_threads < 1) throw std::invalid_argument("a search needs at least one thread");
+  if (batch_size < 1) throw std::invalid_argument("a search needs a batch size of at least 1");
+  if (num_threads >= 2) {
+    barrier_ = std::make_unique<SearchBarrier>(static_cast<uint32_t>(num_threads));
+    for (int32_t i = 0; i < num_threads; ++i) pool_threads_.emplace_back([this] { pool_thread(); });
+  }
+}
+
+MCTS::~MCTS() {
+  {
+    std::lock_guard lock(pool_mutex_);
+    pool_alive_ = false;
+  }
+  pool_wakeup_.notify_all();
+  for (std::thread& thread : pool_threads_) thread.join();
+}
+
+void MCTS::pool_thread() {
+  while (true) {
+    std::function<void()> task;
+    {
+      std::unique_lock lock(pool_mutex_);
+      pool_wakeup_.wait(lock, [this] { return !tasks_.empty() || !pool_alive_; });
+      if (!pool_alive_) return;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+}
+
+void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_temperature, bool balanced,
+                    bool exploration) {
+  auto futures = evaluators_[0]->submit({&board}, pad_to_);
+  if (!evaluators_run_themselves_) evaluators_[0]->flush();
+  eval::EvalResult evaluation = futures[0].get();
+  apply_temperature(evaluation.policy, root_temperature);
+  root_ = std::make_unique<Node>(-1, nullptr, constants, evaluation, board.game_over, board.side_to_move);
+  if (balanced) root_->enable_balanced_mode();
+  if (exploration) root_->enable_root_exploration();
+  root_board_ = std::make_unique<Board>(board);
+}
+
+bool MCTS::search(const SearchLimits& limits) {
+  const float visits_before = root_->get_visits();
+  failure_ = nullptr;
+  if (pool_threads_.empty()) {
+    thread_routine(0, limits);
+  } else {
+    std::unique_lock lock(pool_mutex_);
+    running_threads_ = static_cast<uint32_t>(pool_threads_.size());
+    for (int32_t i = 0; i < static_cast<int32_t>(pool_threads_.size()); ++i) {
+      tasks_.emplace_back([this, i, limits] {
+        thread_routine(i, limits);
+        std::lock_guard done_lock(pool_mutex_);
+        if (--running_threads_ == 0) search_done_.notify_all();
+      });
+    }
+    pool_wakeup_.notify_all();
+    search_done_.wait(lock, [this] { return running_threads_ == 0; });
+  }
+  if (failure_) std::rethrow_exception(failure_);
+  return root_->get_visits() > visits_before;
+}
+
+void MCTS::record_failure() {
+  std::lock_guard lock(failure_mutex_);
+  if (!failure_) failure_ = std::current_exception();
+}
+
+void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
+  const double deadline = now_ns() + static_cast<double>(limits.seconds) * 1e9;
+  if (index == 0) apply_stop_rule(limits, deadline);
+  eval::Evaluator& evaluator = *evaluators_[static_cast<size_t>(index) % evaluators_.size()];
+  const bool pooled = barrier_ != nullptr;
+  if (pooled) barrier_->wait();
+
+  // A failing step is recorded and skipped, but every thread still meets the others at
+  // each barrier and flushes its evaluator, so nobody waits forever; the stop rule then
+  // ends the search.
+  auto guarded = [this](auto&& step) {
+    try {
+      step();
+    } catch (...) {
+      record_failure();
+    }
+  };
+  while (keep_searching_) {
+    std::vector<Leaf> leaves;
+    std::vector<std::future<eval::EvalResult>> futures;
+    guarded([&] {
+      collect_leaves(index, limits, deadline, leaves);
+      std::vector<const Board*> positions;
+      for (const Leaf& leaf : leaves) positions.push_back(leaf.board.get());
+      futures = evaluator.submit(positions, pad_to_);
+    });
+    if (pooled) barrier_->wait();
+    if (!evaluators_run_themselves_ && static_cast<size_t>(index) < evaluators_.size()) {
+      guarded([&] { evaluators_[index]->flush(); });
+    }
+    guarded([&] {
+      if (futures.size() != leaves.size()) return;  // the collection failed
+      for (size_t k = 0; k < leaves.size(); ++k) {
+        if (!leaves[k].needs_evaluation) {
+          back_up(leaves[k], nullptr);
+          continue;
+        }
+        const eval::EvalResult evaluation = futures[k].get();
+        back_up(leaves[k], &evaluation);
+      }
+    });
+    if (index == 0) apply_stop_rule(limits, deadline);
+    if (pooled) barrier_->wait();
+  }
+}
+
+void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves) {
+  while (leaves.size() < batch_size_) {
+    std::optional<Leaf> leaf = descend(*root_, *root_board_);
+    // A collision ends this thread's collection for the round.
+    if (!leaf) return;
+    leaves.push_back(std::move(*leaf));
+    if (barrier_ == nullptr && index == 0) {
+      apply_stop_rule(limits, deadline);
+      if (!keep_searching_) return;
+    }
+  }
+}
+
+void MCTS::apply_stop_rule(const SearchLimits& limits, double deadline) {
+  keep_searching_ = [&] {
+    {
+      std::lock_guard lock(failure_mutex_);
+      if (failure_) return false;
+    }
+    if (external_run_flag_ != nullptr && !*external_run_flag_) return false;
+    // A finished game has nothing to search.
+    if (root_->terminal() || root_->get_prior().empty()) return false;
+    const float visits = root_->get_visits();
+    if (!(now_ns() < deadline && limits.visits_limit > visits)) return false;
+    if (!limits.fast_search || visits < limits.fast_visits_threshold) return true;
+    const float win_rate = (root_->get_own_side_value() + 1.0f) * 0.5f;
+    if (root_->get_best_child_visits() >= visits * limits.best_visits_proportion) return false;
+    if (std::max(win_rate, 1.0f - win_rate) >= limits.win_rate_threshold) return false;
+    if (root_->get_value().draw_rate >= limits.draw_rate_threshold) return false;
+    return true;
+  }();
+}
+
+}  // namespace decision

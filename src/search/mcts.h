@@ -1,0 +1,101 @@
+// The search object: owns the tree and a fixed pool of search threads. A decision
+// installs a freshly evaluated root (set_root) and runs one or more timed searches on it.
+//
+// Each round, every search thread collects a batch of leaves by descents, submits their
+// positions to its evaluator (thread i uses evaluator i mod n), meets the others at a
+// barrier, flushes evaluator i if i < n (so each evaluator runs once per round with every
+// thread's positions), backs its leaves up, and meets the others again; thread 0 decides
+// between rounds whether to go on. With one thread the caller searches and the stop rule
+// is checked after every leaf.
+//
+// Thread safety: set_root and search are called from one thread at a time; the tree is
+// shared by the search threads through the nodes' own locks. The root and its position may
+// be read between searches.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "board/board.h"
+#include "evaluation/evaluator.h"
+#include "search/node.h"
+#include "search/node_config.h"
+#include "search/search_barrier.h"
+#include "search/simulation.h"
+
+namespace decision {
+
+// When a search stops: the visits and time limits, and with fast_search also when the
+// root has fast_visits_threshold visits and either its best child holds
+// best_visits_proportion of them, or a side's win rate reaches win_rate_threshold, or
+// the draw rate reaches draw_rate_threshold.
+struct SearchLimits {
+  float visits_limit;
+  float seconds;
+  bool fast_search;
+  float fast_visits_threshold;
+  float best_visits_proportion;
+  float win_rate_threshold;
+  float draw_rate_threshold;
+};
+
+class MCTS {
+ public:
+  // Throws std::invalid_argument without evaluators or with a thread count or batch size
+  // below 1. external_run_flag, when given, stops searches once it reads false.
+  MCTS(const std::atomic<bool>* external_run_flag, bool evaluators_run_themselves, uint32_t pad_to, int32_t num_threads,
+       int32_t batch_size, std::vector<eval::Evaluator*> evaluators);
+  ~MCTS();
+
+  // Evaluates the position through the first evaluator and makes it the new root, its
+  // prior under root_temperature; the previous tree is dropped.
+  void set_root(const NodeConfig& constants, const Board& board, float root_temperature, bool balanced,
+                bool exploration);
+
+  // Searches until the stop rule says stop; true when the root gained visits. An
+  // exception in a search thread (a failed inference) stops the search, every thread
+  // leaves, and it is rethrown here.
+  bool search(const SearchLimits& limits);
+
+  Node* root() const { return root_.get(); }
+  const Board& root_board() const { return *root_board_; }
+
+ private:
+  void thread_routine(int32_t index, const SearchLimits& limits);
+  void collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves);
+  void apply_stop_rule(const SearchLimits& limits, double deadline);
+  void record_failure();
+  void pool_thread();
+
+  const std::atomic<bool>* external_run_flag_;
+  const bool evaluators_run_themselves_;
+  const uint32_t pad_to_;
+  const uint32_t batch_size_;
+  const std::vector<eval::Evaluator*> evaluators_;
+
+  std::atomic<bool> keep_searching_{true};
+  std::unique_ptr<SearchBarrier> barrier_;
+  std::mutex failure_mutex_;
+  std::exception_ptr failure_;  // the first exception of the current search
+
+  std::mutex pool_mutex_;
+  std::condition_variable pool_wakeup_;
+  std::condition_variable search_done_;
+  std::deque<std::function<void()>> tasks_;
+  bool pool_alive_ = true;
+  uint32_t running_threads_ = 0;
+  std::vector<std::thread> pool_threads_;
+
+  std::unique_ptr<Node> root_;
+  std::unique_ptr<Board> root_board_;
+};
+
+}  // namespace decision

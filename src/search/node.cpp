@@ -1,0 +1,312 @@
+#include "search/node.h"
+
+#include <cmath>
+
+#include "search/temperature.h"
+
+namespace decision {
+namespace {
+
+// Forced playouts put a child that has fallen behind ahead of every other.
+constexpr float kForcedPlayoutBonus = 1e10f;
+// Dirichlet concentration of the root noise, spread over the candidates.
+constexpr float kNoiseConcentration = 10.0f;
+
+NodeValue value_of(const eval::EvalResult& evaluation) {
+  NodeValue value;
+  value.values[0] = evaluation.values[0];
+  value.values[1] = evaluation.values[1];
+  value.draw_rate = evaluation.draw_rate;
+  return value;
+}
+
+}  // namespace
+
+Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
+           bool terminal, int32_t side)
+    : index_in_parent_(index_in_parent),
+      parent_(parent),
+      constants_(constants),
+      prior_(evaluation.policy),
+      own_value_(value_of(evaluation)),
+      terminal_(terminal),
+      side_(side),
+      slot_of_action_(evaluation.policy.size(), -1),
+      value_(own_value_),
+      c_(constants.c_puct),
+      fpu_min_(constants.fpu_reduction_min),
+      fpu_max_(constants.fpu_reduction_max) {}
+
+void Node::enable_balanced_mode() {
+  if (balanced_) return;
+  balanced_ = true;
+  const float uniform = static_cast<float>(1.0 / static_cast<double>(prior_.size()));
+  for (float& p : prior_) p = uniform;
+  c_ = constants_.balanced_c_factor * constants_.c_puct;
+}
+
+void Node::enable_root_exploration() {
+  if (root_exploration_) return;
+  root_exploration_ = true;
+  const size_t n = prior_.size();
+  const std::vector<float> noise = dirichlet_noise(kNoiseConcentration / static_cast<float>(n), n);
+  noisy_prior_.resize(n);
+  for (size_t a = 0; a < n; ++a) {
+    noisy_prior_[a] = constants_.noise_weight * noise[a] + (1.0f - constants_.noise_weight) * prior_[a];
+  }
+  fpu_min_ = constants_.root_fpu_reduction_min;
+  fpu_max_ = constants_.root_fpu_reduction_max;
+}
+
+SelectResult Node::select() {
+  int32_t action = 0;
+  int32_t slot = -1;
+  {
+    std::lock_guard lock(mutex_);
+    const float n = visits_;
+
+    // First-play urgency: the visit-weighted mean of the children's values, clamped into a
+    // band below the best child's value.
+    float fpu = 0.0f;
+    if (best_child_ != -1) {
+      float weighted = 0.0f;
+      for (size_t i = 0; i < slot_count(); ++i) weighted += child_q_[i] * child_visits_[i];
+      const float mean = weighted / (n - 1.0f);
+      const float best = child_q_[best_child_];
+      const float high = best - fpu_min_;
+      const float low = best - fpu_max_;
+      fpu = mean > high ? high : (low > mean ? low : mean);
+    }
+
+    const float exploration = c_ * std::sqrt(n);
+    const std::vector<float>& prior = noisy_prior_.empty() ? prior_ : noisy_prior_;
+    thread_local std::vector<float> score;
+    score.resize(prior.size());
+    for (size_t a = 0; a < prior.size(); ++a) score[a] = exploration * prior[a] + fpu;
+    for (size_t i = 0; i < slot_count(); ++i) {
+      const int32_t a = slot_action_[i];
+      score[a] = exploration * prior[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
+    }
+
+    // Forced playouts: at an exploring root, a child with fewer visits than
+    // sqrt(k * noisy prior * N) (and than the best child) is chosen ahead of the others.
+    if (root_exploration_) {
+      forced_bonus_.assign(prior.size(), 0.0f);
+      bool any = false;
+      if (best_child_ != -1) {
+        for (size_t i = 0; i < slot_count(); ++i) {
+          const int32_t a = slot_action_[i];
+          const float forced = std::sqrt(noisy_prior_[a] * constants_.forced_playout_k * n);
+          const float cap = std::min(forced, child_visits_[best_child_]);
+          if (cap >= child_visits_[i] + 1.0f) {
+            forced_bonus_[a] = kForcedPlayoutBonus;
+            any = true;
+          }
+        }
+      }
+      if (any) {
+        for (size_t a = 0; a < prior.size(); ++a) score[a] += forced_bonus_[a];
+      }
+    }
+
+    // The lowest candidate index wins ties.
+    for (size_t a = 1; a < score.size(); ++a) {
+      if (score[a] > score[action]) action = static_cast<int32_t>(a);
+    }
+    slot = slot_of_action_[action];
+
+    // A collision: another descent still waits for this child's evaluation, or for its
+    // visit of this terminal child to be backed up.
+    const bool collision =
+        slot != -1 && (child_completed_visits_[slot] == 0.0f ||
+                       (children_[slot]->terminal_ && child_visits_[slot] > child_completed_visits_[slot]));
+    if (!collision) {
+      visits_ = n + 1.0f;
+      const float increment = std::pow(visits_, constants_.virtual_loss_index);
+      if (slot != -1) {
+        child_visits_[slot] += 1.0f;
+        child_explore_count_[slot] += increment;
+        Node* child = children_[slot].get();
+        if (!child->terminal_) return {true, SelectResult::kDescend, action, slot};
+        // A finished game is visited by counting only.
+        std::lock_guard child_lock(child->mutex_);
+        child->visits_ += 1.0f;
+        child->completed_visits_ += 1.0f;
+        return {false, SelectResult::kTerminal, action, slot};
+      }
+      slot = static_cast<int32_t>(slot_count());
+      slot_of_action_[action] = slot;
+      slot_action_.push_back(action);
+      child_q_.push_back(fpu);
+      child_visits_.push_back(1.0f);
+      child_explore_count_.push_back(increment);
+      children_.push_back(nullptr);
+      child_completed_visits_.push_back(0.0f);
+      return {true, SelectResult::kNewSlot, action, slot};
+    }
+  }
+  // Outside this node's lock, so that each ancestor's lock is taken on its own.
+  take_back_descent();
+  return {true, SelectResult::kCollision, action, slot};
+}
+
+// Gives back the visit the current descent added to every ancestor of this node.
+void Node::take_back_descent() {
+  for (Node *below = this, *node = parent_; node != nullptr; below = node, node = node->parent_) {
+    std::lock_guard lock(node->mutex_);
+    node->visits_ -= 1.0f;
+    node->child_visits_[below->index_in_parent_] -= 1.0f;
+  }
+}
+
+void Node::set_child(int32_t slot, std::unique_ptr<Node> child) {
+  std::lock_guard lock(mutex_);
+  children_[slot] = std::move(child);
+}
+
+void Node::backup(int32_t slot, const NodeValue& leaf_value) {
+  std::lock_guard lock(mutex_);
+  child_explore_count_[slot] = child_visits_[slot];
+  completed_visits_ += 1.0f;
+  child_completed_visits_[slot] += 1.0f;
+
+  NodeValue child_value;
+  {
+    Node& child = *children_[slot];
+    std::lock_guard child_lock(child.mutex_);
+    child_value = child.value_;
+  }
+  // The value of the move for the player who chose it; balanced mode scores closeness to
+  // an even game.
+  float q = child_value.values[side_];
+  if (balanced_) q = -std::fabs(q);
+  child_q_[slot] = q;
+
+  if (best_child_ == -1 || child_completed_visits_[slot] > child_completed_visits_[best_child_] ||
+      (child_completed_visits_[slot] == child_completed_visits_[best_child_] && q > child_q_[best_child_])) {
+    best_child_ = slot;
+    best_action_ = slot_action_[slot];
+  }
+  update_value(leaf_value);
+}
+
+void Node::update_value(const NodeValue& leaf_value) {
+  if (!root_exploration_) {
+    // Running mean over the completed visits; the own evaluation is the first sample.
+    const float rate = 1.0f / completed_visits_;
+    value_.values[0] += (leaf_value.values[0] - value_.values[0]) * rate;
+    value_.values[1] += (leaf_value.values[1] - value_.values[1]) * rate;
+    value_.draw_rate += (leaf_value.draw_rate - value_.draw_rate) * rate;
+    value_.depth += (leaf_value.depth - value_.depth) * rate;
+    return;
+  }
+  // An exploring root averages its children by their pruned weights, so that forced
+  // playouts do not pull its value towards moves it would not play.
+  compute_pruned_weights();
+  NodeValue total = own_value_;
+  double weight_sum = 1.0;
+  for (size_t i = 0; i < slot_count(); ++i) {
+    const float weight = pruned_weights_[i];
+    weight_sum += weight;
+    if (weight == 0.0f) continue;
+    NodeValue child_value;
+    {
+      Node& child = *children_[i];
+      std::lock_guard child_lock(child.mutex_);
+      child_value = child.value_;
+    }
+    total.values[0] += weight * child_value.values[0];
+    total.values[1] += weight * child_value.values[1];
+    total.draw_rate += weight * child_value.draw_rate;
+    total.depth += weight * (child_value.depth + 1.0f);
+  }
+  const float scale = static_cast<float>(1.0 / weight_sum);
+  value_.values[0] = total.values[0] * scale;
+  value_.values[1] = total.values[1] * scale;
+  value_.draw_rate = total.draw_rate * scale;
+  value_.depth = total.depth * scale;
+}
+
+// Visits a child would not have received without forced playouts are pruned: a child keeps
+// the visits with which its score (with the best child's exploration) still reaches the
+// best child's. Uses the plain prior, not the noisy one.
+void Node::compute_pruned_weights() {
+  pruned_weights_.assign(slot_count(), 0.0f);
+  if (best_child_ == -1) return;
+  const float k = c_ * std::sqrt(completed_visits_);
+  const float target = k * prior_[best_action_] / (child_completed_visits_[best_child_] + 1.0f) + child_q_[best_child_];
+  for (size_t i = 0; i < slot_count(); ++i) {
+    // The best child keeps all its visits (the formula below gives it that only up to
+    // rounding, and nothing when its prior is 0).
+    if (static_cast<int32_t>(i) == best_child_) {
+      pruned_weights_[i] = child_completed_visits_[i];
+      continue;
+    }
+    const float u = k * prior_[slot_action_[i]];
+    if (target >= u + child_q_[i]) continue;
+    const float r = u / std::max(target - child_q_[i], 1e-10f) - 1.0f;
+    pruned_weights_[i] = r > child_completed_visits_[i] ? child_completed_visits_[i] : (r < 0.0f ? 0.0f : r);
+  }
+}
+
+float Node::get_visits() {
+  std::lock_guard lock(mutex_);
+  return visits_;
+}
+
+NodeValue Node::get_value() {
+  std::lock_guard lock(mutex_);
+  return value_;
+}
+
+float Node::get_own_side_value() {
+  std::lock_guard lock(mutex_);
+  return value_.values[side_];
+}
+
+float Node::get_best_child_visits() {
+  std::lock_guard lock(mutex_);
+  return best_child_ == -1 ? 0.0f : child_visits_[best_child_];
+}
+
+int32_t Node::get_best_child() {
+  std::lock_guard lock(mutex_);
+  return best_child_;
+}
+
+int32_t Node::get_best_action() {
+  std::lock_guard lock(mutex_);
+  return best_action_;
+}
+
+Node* Node::get_child(int32_t slot) {
+  std::lock_guard lock(mutex_);
+  return children_[slot].get();
+}
+
+std::vector<float> Node::by_action(const std::vector<float>& per_slot) const {
+  std::vector<float> result(prior_.size(), 0.0f);
+  for (size_t i = 0; i < per_slot.size(); ++i) result[slot_action_[i]] = per_slot[i];
+  return result;
+}
+
+std::vector<float> Node::get_q_by_action() {
+  std::lock_guard lock(mutex_);
+  return by_action(child_q_);
+}
+
+std::vector<float> Node::get_visits_by_action() {
+  std::lock_guard lock(mutex_);
+  return by_action(child_visits_);
+}
+
+std::vector<float> Node::get_pruned_weights_by_action(bool normalised) {
+  std::lock_guard lock(mutex_);
+  // Computed afresh: only an exploring root keeps them current during the search.
+  compute_pruned_weights();
+  std::vector<float> weights = by_action(pruned_weights_);
+  if (normalised) apply_temperature(weights, 1.0f);
+  return weights;
+}
+
+}  // namespace decision

@@ -1,0 +1,120 @@
+// A node of the search tree: the network's evaluation of one position, the prior over its
+// candidate moves, and per-child statistics in parallel arrays indexed by child slot
+// (slots are numbered in the order their actions were first selected).
+//
+// Visits selected but not yet backed up ("in flight") count in visits and child_visits
+// but not in the completed counts; the exploration count of a child grows by a power of
+// the node's visits per in-flight visit, which spreads concurrent threads out.
+//
+// Thread safety: each node has its own mutex. select and backup hold it throughout; when
+// two are held at once the parent's is always taken first. The fields set at
+// construction (and by the mode switches, before any search thread sees the node) are
+// read without it. The collision walk takes each ancestor's mutex in turn while holding
+// none.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "evaluation/eval_result.h"
+#include "search/node_config.h"
+
+namespace decision {
+
+// Value for player 0, value for player 1 (each -1..1), draw rate, and the average number
+// of plies from the node to its evaluated leaves.
+struct NodeValue {
+  float values[2] = {0.0f, 0.0f};
+  float draw_rate = 0.0f;
+  float depth = 0.0f;
+};
+
+// What one selection step did.
+struct SelectResult {
+  enum Status : int32_t { kDescend = 0, kCollision = 1, kTerminal = 2, kNewSlot = 3 };
+  bool needs_evaluation;
+  Status status;
+  int32_t action;  // candidate index chosen
+  int32_t slot;    // its child slot
+};
+
+class Node {
+ public:
+  Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
+       bool terminal, int32_t side);
+
+  // Root modes; each acts once, before the search starts.
+  // Uniform prior, exploration constant times balanced_c_factor, child values scored by
+  // closeness to an even game.
+  void enable_balanced_mode();
+  // Dirichlet noise on the prior, forced playouts, pruned value average.
+  void enable_root_exploration();
+
+  // One PUCT selection step (see node.cpp). A collision takes back the visit the current
+  // descent added to every ancestor and leaves this node's counters as they were.
+  SelectResult select();
+  // Backs the leaf value up through the edge of `slot`.
+  void backup(int32_t slot, const NodeValue& leaf_value);
+  // Stores the evaluated child of `slot`, replacing any node already there.
+  void set_child(int32_t slot, std::unique_ptr<Node> child);
+
+  float get_visits();
+  NodeValue get_value();
+  float get_own_side_value();
+  float get_best_child_visits();
+  int32_t get_best_child();
+  int32_t get_best_action();
+  Node* get_child(int32_t slot);
+  const std::vector<float>& get_prior() const { return prior_; }
+  // One entry per candidate: the slot's value at each slot's candidate, 0 elsewhere.
+  std::vector<float> get_q_by_action();
+  std::vector<float> get_visits_by_action();
+  std::vector<float> get_pruned_weights_by_action(bool normalised);
+
+  int32_t index_in_parent() const { return index_in_parent_; }
+  Node* parent() const { return parent_; }
+  const NodeConfig& constants() const { return constants_; }
+  const NodeValue& own_value() const { return own_value_; }
+  bool terminal() const { return terminal_; }
+  int32_t side() const { return side_; }
+
+ private:
+  size_t slot_count() const { return slot_action_.size(); }
+  void compute_pruned_weights();
+  void update_value(const NodeValue& leaf_value);
+  std::vector<float> by_action(const std::vector<float>& per_slot) const;
+  void take_back_descent();
+
+  std::mutex mutex_;
+  const int32_t index_in_parent_;
+  Node* const parent_;
+  const NodeConfig constants_;
+  std::vector<float> prior_;
+  const NodeValue own_value_;
+  const bool terminal_;
+  const int32_t side_;
+  int32_t best_action_ = -1;
+  int32_t best_child_ = -1;
+  std::vector<int32_t> slot_of_action_;  // per candidate: its slot, or -1 while unexpanded
+  std::vector<int32_t> slot_action_;     // per slot: its candidate
+  float visits_ = 1.0f;                  // including in-flight visits and the own evaluation
+  std::vector<float> child_q_;           // per slot: the child's value for this node's side
+  std::vector<float> child_visits_;
+  std::vector<float> child_explore_count_;
+  std::vector<std::unique_ptr<Node>> children_;  // null until the child's evaluation arrives
+  NodeValue value_;
+  float completed_visits_ = 1.0f;
+  std::vector<float> child_completed_visits_;
+  std::vector<float> pruned_weights_;
+  std::vector<float> forced_bonus_;  // per candidate, scratch of the forced playouts
+  bool root_exploration_ = false;
+  std::vector<float> noisy_prior_;
+  float c_;
+  float fpu_min_;
+  float fpu_max_;
+  bool balanced_ = false;
+};
+
+}  // namespace decision

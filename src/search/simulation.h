@@ -1,0 +1,30 @@
+// One simulation of the search: a descent from the root to a new or terminal leaf, and
+// the backup of the leaf's evaluation to the root.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "board/board.h"
+#include "evaluation/eval_result.h"
+#include "search/node.h"
+
+namespace decision {
+
+// A finished descent waiting for its evaluation.
+struct Leaf {
+  bool needs_evaluation;         // false for a visit of a finished game already in the tree
+  std::unique_ptr<Board> board;  // the root position with the descent's moves played
+  int32_t slot;                  // slot chosen at the last node
+  Node* node;                    // the last node of the descent
+};
+
+// Descends from `root` on a copy of `root_board`. Returns no leaf when the descent
+// collided with another thread's pending evaluation.
+std::optional<Leaf> descend(Node& root, const Board& root_board);
+
+// Creates the leaf's child from its evaluation (when it needed one) and backs its value up
+// to the root.
+void back_up(const Leaf& leaf, const eval::EvalResult* evaluation);
+
+}  // namespace decision

@@ -1,0 +1,17 @@
+// Operations on probability vectors shared by the search and the move decision.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace decision {
+
+// Raises the positive entries to the power 1 / T (T at least 0.001) and divides every
+// entry by their new sum; entries that are not positive stay as they were before the
+// division, and a vector without a positive entry is left as it is. T = 1 only normalises.
+void apply_temperature(std::vector<float>& probabilities, float temperature);
+
+// n draws of Gamma(alpha, 1) from a freshly seeded generator, normalised to sum 1.
+std::vector<float> dirichlet_noise(float alpha, size_t n);
+
+}  // namespace decision
