@@ -1,13 +1,42 @@
 #include "app/engine.h"
 
 #include "app/config.h"
+#include "app/output.h"
 #include "app/protocol_input.h"
+
+std::string model_name(const std::string& rule_name, int32_t height, int32_t width) {
+  return rule_name == "Freestyle" && height > 15 && width > 15 ? "Freestyle_Large" : rule_name;
+}
 
 void ensure_engine(GameState& state) {
   if (!state.engine_dirty) {
     if (!state.board) throw ProtocolError("no game started: send start, rectstart or restart first");
     return;
   }
+  const std::string model_path =
+      resolve_data_path(config_string("eval.model." + model_name(state.rule_name, state.height, state.width))).string();
+  say("DEBUG load model: " + model_path);
+
+  // The old search first: it holds pointers to the old evaluators.
+  state.search.reset();
+  state.evaluators.clear();
+  const Rule rule = rule_by_name(state.rule_name);
+  for (int64_t device_id : config_int_array("eval.device_ids")) {
+    state.evaluators.push_back(std::make_unique<eval::Evaluator>(
+        config_int("eval.evaluator_cache_capacity"), state.width, state.height, rule,
+        static_cast<uint32_t>(config_int("eval.nn_input_version")),
+        static_cast<uint32_t>(config_int("eval.nn_output_version")), config_int("eval.eval_batch_size"),
+        static_cast<uint32_t>(config_int("eval.ort_intra_op_num_threads")), config_string("eval.device"),
+        static_cast<uint32_t>(device_id), config_int("eval.device_memory_limit"),
+        config_string("eval.trt_engine_cache_path"), config_string("eval.trt_timing_cache_path")));
+  }
+  std::vector<eval::Evaluator*> evaluators;
+  for (auto& evaluator : state.evaluators) {
+    evaluator->load_model(model_path);
+    evaluators.push_back(evaluator.get());
+  }
+  state.search = std::make_unique<decision::MCTS>(nullptr, false, 1, config_int("search.num_search_threads"),
+                                                  config_int("search.search_batch_size"), evaluators);
   reset_board(state);
   state.engine_dirty = false;
 }

@@ -1,13 +1,19 @@
-// Assembly of the engine for a game: the game board (and, once they exist, the evaluators
-// and the search object) built from the configuration and the game settings.
+// Assembly of the engine for a game: one evaluator per configured device loaded with the
+// model for the rule and board size, the search over them, and a new game board.
 #pragma once
+
+#include <string>
 
 #include "app/game_state.h"
 
-// Rebuilds the engine when start, rectstart or restart marked it dirty. The mark is cleared
-// only after a successful build, so a failed build is tried again by the next request.
+// Rebuilds the engine when start, rectstart or restart marked it dirty, writing
+// "DEBUG load model: <path>". The mark is cleared only after a successful build, so a
+// failed build (a model that cannot be loaded) is tried again by the next request.
 // Throws ProtocolError when no game has been started.
 void ensure_engine(GameState& state);
+
+// "Freestyle_Large" for Freestyle when both sides are over 15, else the rule's name.
+std::string model_name(const std::string& rule_name, int32_t height, int32_t width);
 
 // An empty board of the current rule and size, with the configured candidate ranges.
 std::unique_ptr<Board> new_game_board(const GameState& state);

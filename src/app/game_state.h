@@ -1,12 +1,15 @@
 // Everything the protocol loop keeps between commands: the game settings, the game board
-// and (once the search exists) the engine built for the game.
+// and the engine built for the game (evaluators and search).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "board/board.h"
+#include "evaluation/evaluator.h"
+#include "search/mcts.h"
 #include "search/node_config.h"
 #include "search/time_settings.h"
 
@@ -24,4 +27,8 @@ struct GameState {
   int32_t move_y = 0;
   float root_win_rate = 0.0f;
   std::unique_ptr<Board> board;  // null before the first game
+  // One per configured device; the search holds pointers to them, so it is declared after
+  // them and destroyed first.
+  std::vector<std::unique_ptr<eval::Evaluator>> evaluators;
+  std::unique_ptr<decision::MCTS> search;
 };

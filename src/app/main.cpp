@@ -2,6 +2,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/bench.h"
 #include "app/config.h"
 #include "app/config_check.h"
 #include "app/output.h"
@@ -31,5 +32,7 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < faults.size(); ++i) message += (i == 0 ? " " : "; ") + faults[i];
     return stop_at_startup(message);
   }
+  // "bench" as the first argument measures the search instead of serving the protocol.
+  if (argc > 1 && std::string(argv[1]) == "bench") return run_bench();
   return run();
 }

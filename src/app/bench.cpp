@@ -1,0 +1,108 @@
+#include "app/bench.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/config.h"
+#include "app/engine.h"
+#include "app/output.h"
+#include "search/mcts.h"
+
+namespace {
+
+constexpr float kBenchVisits = 1500.0f;
+constexpr int32_t kSearchBatch = 8;
+constexpr int kSide = 15;
+
+struct BenchPosition {
+  const char* rule;
+  std::vector<Move> moves;  // played in order from the empty board, Black first
+};
+
+// Openings and middle games of each rule on 15 x 15.
+const std::vector<BenchPosition>& bench_positions() {
+  static const std::vector<BenchPosition> positions = {
+      {"Freestyle", {{7, 7}}},
+      {"Freestyle", {{7, 7}, {8, 8}, {7, 8}, {7, 9}, {6, 7}, {8, 7}, {5, 6}}},
+      {"Freestyle", {{7, 7}, {8, 6}, {6, 8}, {8, 8}, {8, 7}, {6, 6}, {9, 6}, {10, 5}, {5, 9}, {4, 10}}},
+      {"Standard", {{7, 7}, {7, 8}, {8, 8}, {6, 6}, {9, 9}}},
+      {"Standard", {{7, 7}, {8, 7}, {6, 8}, {9, 6}, {5, 9}, {4, 10}, {8, 9}, {9, 9}, {6, 7}}},
+      {"Renju", {{7, 7}, {8, 8}, {8, 6}}},
+      {"Renju", {{7, 7}, {7, 8}, {8, 7}, {9, 6}, {6, 8}, {5, 9}, {8, 9}, {6, 6}, {9, 8}}},
+      {"StandardCaro", {{7, 7}, {7, 6}, {8, 8}, {6, 6}}},
+      {"StandardCaro", {{7, 7}, {8, 8}, {6, 8}, {8, 6}, {8, 7}, {6, 7}, {9, 8}, {10, 9}}},
+  };
+  return positions;
+}
+
+// FNV-1a over the bytes of one value.
+void mix(uint64_t& hash, uint64_t value) {
+  for (int i = 0; i < 8; ++i) {
+    hash ^= (value >> (8 * i)) & 0xFF;
+    hash *= 0x100000001B3ULL;
+  }
+}
+
+int32_t most_visited(decision::Node& root) {
+  const std::vector<float> visits = root.get_visits_by_action();
+  int32_t best = 0;
+  for (size_t a = 1; a < visits.size(); ++a) {
+    if (visits[a] > visits[best]) best = static_cast<int32_t>(a);
+  }
+  return best;
+}
+
+NodeConfig node_config() {
+  NodeConfig constants;
+  constants.c_puct = config_float("search.c_puct");
+  constants.virtual_loss_index = config_float("search.virtual_loss_index");
+  constants.fpu_reduction_min = config_float("search.fpu_reduction_min");
+  constants.fpu_reduction_max = config_float("search.fpu_reduction_max");
+  return constants;
+}
+
+}  // namespace
+
+int run_bench() {
+  const NodeConfig constants = node_config();
+  uint64_t signature = 0xCBF29CE484222325ULL;
+  double total_visits = 0.0;
+  int64_t search_ns = 0;
+  for (const BenchPosition& position : bench_positions()) {
+    const Rule rule = rule_by_name(position.rule);
+    const std::string model =
+        resolve_data_path(config_string("eval.model." + model_name(position.rule, kSide, kSide))).string();
+    // One evaluator and one search thread keep the result the same on every run.
+    eval::Evaluator evaluator(0, kSide, kSide, rule, 0, 0, kSearchBatch, 1, "cpu", 0, 0, "", "");
+    evaluator.load_model(model);
+    decision::MCTS search(nullptr, false, 1, 1, kSearchBatch, {&evaluator});
+    Board board(
+        BoardConfig{rule, kSide, kSide, config_int("env.area_candidate_range"), config_int("env.line_candidate_range")},
+        0, CellArray{}, 0);
+    for (Move move : position.moves) board.play(move);
+
+    const int64_t start = monotonic_ns();
+    search.set_root(constants, board, config_float("search.root_soft_action_prior_temperature"), false, false);
+    search.search({kBenchVisits, 1e6f, false, 0.0f, 0.0f, 0.0f, 0.0f});
+    search_ns += monotonic_ns() - start;
+
+    decision::Node& root = *search.root();
+    const Move best = board.candidates[most_visited(root)];
+    const float visits = root.get_visits();
+    total_visits += visits;
+    mix(signature, static_cast<uint64_t>(best.x) | static_cast<uint64_t>(best.y) << 8);
+    mix(signature, static_cast<uint64_t>(visits));
+    say("bench: " + std::string(position.rule) + " after " + std::to_string(position.moves.size()) + " moves: best " +
+        std::to_string(best.x) + "," + std::to_string(best.y) + ", " + std::to_string(static_cast<int64_t>(visits)) +
+        " visits");
+  }
+  char line[128];
+  std::snprintf(line, sizeof line, "bench: %.0f visits in %.2f s, %.0f visits per second", total_visits,
+                static_cast<double>(search_ns) / 1e9, total_visits / (static_cast<double>(search_ns) / 1e9));
+  say(line);
+  std::snprintf(line, sizeof line, "bench signature: %016llx", static_cast<unsigned long long>(signature));
+  say(line);
+  return 0;
+}

@@ -1,0 +1,8 @@
+// `pbrain-tovan bench`: fixed positions under every rule searched to a fixed number of
+// visits with one search thread and the configured networks. Prints the speed and a
+// signature of the results that is the same on every run, so that a change of search
+// behaviour is always noticed.
+#pragma once
+
+// Returns the process exit status.
+int run_bench();

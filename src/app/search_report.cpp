@@ -1,0 +1,46 @@
+#include "app/search_report.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "app/clock.h"
+#include "app/config.h"
+#include "app/output.h"
+
+namespace {
+
+// The best line from `node`, each move as "(row, column)", played on the board and taken
+// back; it ends at a node with one visit or less, or at a finished game.
+std::string principal_variation(Board& board, decision::Node& node) {
+  if (board.game_over || node.get_visits() <= 1.0f) return "";
+  const int32_t action = node.get_best_action();
+  const int32_t slot = node.get_best_child();
+  if (action < 0 || slot < 0) return "";
+  const Move move = board.candidates[action];
+  board.play(move);
+  decision::Node* child = node.get_child(slot);
+  const std::string rest = child ? principal_variation(board, *child) : "";
+  board.undo(move, true);
+  return rest.empty() ? move_text(move) : move_text(move) + " " + rest;
+}
+
+}  // namespace
+
+std::string search_report_line(const ReportContext& context, int64_t elapsed_ns, bool with_variation) {
+  decision::Node& root = *context.search.root();
+  const decision::NodeValue value = root.get_value();
+  const float visits = root.get_visits();
+  const int side = context.board.side_to_move;
+
+  std::ostringstream line;
+  line << "DEBUG Win " << std::round((value.values[side] * 0.5 + 0.5) * 100.0) / 100.0 << " | Draw "
+       << std::round(value.draw_rate * 100.0f) / 100.0f << " | Visits " << static_cast<int32_t>(visits) << " | Depth "
+       << std::round(value.depth * 10.0f) / 10.0f << " | Time "
+       << std::round(static_cast<double>(elapsed_ns) / 1e8) / 10.0;
+  if (with_variation && visits > 1.0f) line << " | Move " << principal_variation(context.board, root);
+  return line.str();
+}
+
+void print_search_report(const ReportContext& context) {
+  say(search_report_line(context, monotonic_ns() - context.command_start, config_bool("debug.print_move")));
+}

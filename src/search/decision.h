@@ -1,0 +1,60 @@
+// The move decision: a fresh search of the current position within a time budget worked
+// out from the manager's limits, and the move drawn from the root's pruned visit weights.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "board/board.h"
+#include "search/mcts.h"
+#include "search/node_config.h"
+#include "search/time_settings.h"
+
+namespace decision {
+
+// The configuration values a decision reads, afresh before every search slice.
+struct DecisionSettings {
+  float root_temperature;
+  float search_time_reduction;  // seconds
+  float fast_search_draw_rate_threshold;
+  float fast_search_win_rate_threshold;
+  float fast_search_best_action_visits_proportion_threshold;
+  float fast_search_visits_threshold;
+  float visits_limit;
+  float move_temperature;
+};
+
+struct DecisionContext {
+  MCTS& search;
+  const NodeConfig& constants;
+  const TimeSettings& time;
+  int64_t command_start;     // monotonic nanoseconds when the request was read
+  float& startup_deduction;  // seconds, taken once off the budget, then cleared
+  std::function<DecisionSettings()> settings;
+  std::function<void()> report;  // prints a search report of the current tree
+};
+
+struct Decision {
+  Move move;
+  // The root's win rate for the side to move, 0..1; unset when the move was answered at once.
+  std::optional<float> root_win_rate;
+};
+
+// Searches `position` (not finished, with candidates) and chooses a move. With
+// allow_shortcut, a move the network gives more than 0.99 is answered without search,
+// and the search may stop early when the result is clear (fast search).
+Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut);
+
+// Seconds to search: the share of the match time or what is left of the turn (less the
+// reduction), whichever is smaller, less the start-up deduction, capped when little match
+// time is left.
+float time_budget(const TimeSettings& time, double elapsed_seconds, float search_time_reduction,
+                  float startup_deduction);
+
+// The candidate drawn from the root's pruned visit weights sharpened by `temperature`;
+// with no weight at all (no simulation ran), the most visited candidate, else the highest
+// prior.
+int32_t sample_move(Node& root, float temperature);
+
+}  // namespace decision

@@ -1,0 +1,130 @@
+// Swap2 opening generation with a random-mode evaluator: where the three stones may go,
+// settings that leave no room, and the attempt played when none qualifies in time.
+#include "search/opening.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using decision::OpeningSettings;
+
+struct Rig {
+  Rig()
+      : evaluator(1000, 15, 15, Rule::Freestyle, 0, 0, 16, 1, "cpu", 0, 0, "", ""),
+        search(nullptr, false, 1, 1, 8, {&evaluator}) {
+    constants.c_puct = 1.6f;
+    constants.virtual_loss_index = 1.0f;
+  }
+
+  std::array<Move, 3> generate(double seconds_allowed) {
+    const auto start = std::chrono::steady_clock::now();
+    return decision::generate_opening(
+        {search, constants, board, seconds_allowed,
+         [start] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); },
+         [this] { return settings; }, [this] { ++reports; },
+         [this](const std::string& line) { lines.push_back(line); }});
+  }
+
+  // The lines that start with `prefix`, without it.
+  std::vector<std::string> said(const std::string& prefix) const {
+    std::vector<std::string> found;
+    for (const std::string& line : lines) {
+      if (line.starts_with(prefix)) found.push_back(line.substr(prefix.size()));
+    }
+    return found;
+  }
+
+  eval::Evaluator evaluator;
+  decision::MCTS search;
+  NodeConfig constants;
+  Board board{{Rule::Freestyle, 15, 15, 2, 4}, 0, CellArray{}, 0};
+  // Qualifies at once: random mode values every move within 0.005 of an even game.
+  OpeningSettings settings{4, 2, 100.0f, 0.0f, -0.1f, 0.5f};
+  int reports = 0;
+  std::vector<std::string> lines;
+};
+
+int8_t colour_at(const Board& board, Move move) { return board.cell(move.x, move.y); }
+
+TEST(GenerateOpening, PlaysThreeStonesNearTheCentre) {
+  for (const auto& [margin, range] : {std::pair{4, 2}, std::pair{6, 1}}) {
+    Rig rig;
+    rig.settings.margin_range = margin;
+    rig.settings.candidate_range = range;
+    const std::array<Move, 3> moves = rig.generate(30.0);
+    SCOPED_TRACE(move_text(moves[0]) + " " + move_text(moves[1]) + " " + move_text(moves[2]));
+
+    EXPECT_EQ(rig.board.move_count, 3);
+    EXPECT_EQ(rig.board.side_to_move, 1);
+    EXPECT_EQ(colour_at(rig.board, moves[0]), BLACK);
+    EXPECT_EQ(colour_at(rig.board, moves[1]), WHITE);
+    EXPECT_EQ(colour_at(rig.board, moves[2]), BLACK);
+    EXPECT_NE(moves[0], moves[1]);
+    EXPECT_NE(moves[0], moves[2]);
+    EXPECT_NE(moves[1], moves[2]);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_GE(std::min(moves[i].x, moves[i].y), margin);
+      EXPECT_LE(std::max(moves[i].x, moves[i].y), 14 - margin);
+    }
+    EXPECT_LE(std::abs(moves[1].x - moves[0].x), range);
+    EXPECT_LE(std::abs(moves[1].y - moves[0].y), range);
+
+    EXPECT_EQ(rig.said("DEBUG first move: "), std::vector<std::string>{move_text(moves[0])});
+    EXPECT_EQ(rig.said("DEBUG second move: "), std::vector<std::string>{move_text(moves[1])});
+    EXPECT_EQ(rig.said("DEBUG third move: "), std::vector<std::string>{move_text(moves[2])});
+    EXPECT_EQ(rig.said("DEBUG opening generated, used time: ").size(), 1u);
+    EXPECT_TRUE(rig.said("DEBUG opening is unqualified").empty());
+    EXPECT_GE(rig.reports, 1);
+  }
+}
+
+TEST(GenerateOpening, RejectsSettingsThatLeaveNoPoint) {
+  for (const auto& [margin, range] : {std::pair{7, 1}, std::pair{8, 2}, std::pair{5, 0}}) {
+    Rig rig;
+    rig.settings.margin_range = margin;
+    rig.settings.candidate_range = range;
+    EXPECT_THROW(rig.generate(30.0), std::invalid_argument) << "margin " << margin << ", range " << range;
+    EXPECT_EQ(rig.board.stone_count, 0u);
+    EXPECT_EQ(rig.board.candidates.size(), 225u);
+  }
+}
+
+TEST(GenerateOpening, PlaysTheAttemptNearestToQualifyingWhenTimeRunsOut) {
+  Rig rig;
+  rig.settings.visits_threshold = 1e9f;  // never reached
+  const auto start = std::chrono::steady_clock::now();
+  const std::array<Move, 3> moves = rig.generate(0.5);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+
+  EXPECT_EQ(rig.board.move_count, 3);
+  EXPECT_EQ(colour_at(rig.board, moves[0]), BLACK);
+  EXPECT_EQ(colour_at(rig.board, moves[1]), WHITE);
+  EXPECT_EQ(colour_at(rig.board, moves[2]), BLACK);
+  EXPECT_EQ(rig.said("DEBUG opening is unqualified and no time is left").size(), 1u);
+  EXPECT_EQ(rig.said("DEBUG third move: "), std::vector<std::string>{move_text(moves[2])});
+  EXPECT_EQ(rig.said("DEBUG opening generated, used time: ").size(), 1u);
+
+  // Each attempt says its first, second stone and visits; the one played has the most
+  // visits (the only threshold missed), and the first such attempt wins ties.
+  const std::vector<std::string> firsts = rig.said("DEBUG first move: ");
+  const std::vector<std::string> seconds = rig.said("DEBUG second move: ");
+  std::vector<double> visits;
+  for (const std::string& text : rig.said("DEBUG visits: ")) visits.push_back(std::stod(text));
+  ASSERT_EQ(firsts.size(), visits.size());
+  ASSERT_EQ(seconds.size(), visits.size());
+  EXPECT_EQ(rig.said("DEBUG opening is unqualified, regenerating").size(), visits.size() - 1);
+  const size_t best = std::max_element(visits.begin(), visits.end()) - visits.begin();
+  EXPECT_EQ(firsts[best], move_text(moves[0]));
+  EXPECT_EQ(seconds[best], move_text(moves[1]));
+}
+
+}  // namespace
