@@ -63,6 +63,20 @@ expect() {
   fi
 }
 
+# A game that ends by a five or a full board, with no fault of either engine.
+expect_clean_game() {
+  local name=$1; shift
+  local out
+  out=$($match "$@" 2>&1); local rc=$?
+  if [[ $rc -ne 0 ]] || ! grep -Eq -- 'Result: .*(made five|the board is full)' <<<"$out" ||
+     grep -q -- 'Games lost by a fault' <<<"$out"; then
+    echo "FAIL $name (exit $rc)"; sed 's/^/    /' <<<"$out" | tail -25
+    failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+
 black_row="0,0 1,0 2,0 4,0 5,0 3,0 0,8"   # 11th move: an overline of six
 white_row="0,5 1,5 2,5 3,5 8,8 4,5"       # 12th move: five
 expect "freestyle overline wins" 'Result: 1-0, X \(Fake-1\) made five \(0,0 to 5,0\)' \
@@ -125,11 +139,16 @@ for bad in "--engine1 x" "--engine1 /bin/true --engine2 /nonexistent/engine" \
 done
 echo "ok   usage errors"
 
-# The engine itself, when built: one short game against itself.
+# The engine itself, when built: whole games against itself under every rule, on 15 x 15
+# and on a rectangular board; any illegal reply, error, crash or timeout would be a fault.
 engine=$root/build/pbrain-tovan
 if [[ -x $engine ]]; then
-  expect "engine against itself, 9x9" 'Time per move, Tovan-2' \
-    --engine1 "$engine" --engine2 "$engine" --size 9 --turn-ms 200 --games 1
+  for rule in freestyle standard renju caro; do
+    expect_clean_game "engine against itself, $rule 15x15" \
+      --engine1 "$engine" --engine2 "$engine" --size 15 --turn-ms 250 --games 1 --rule "$rule"
+  done
+  expect_clean_game "engine against itself, 20x12" \
+    --engine1 "$engine" --engine2 "$engine" --width 20 --height 12 --turn-ms 250 --games 1
 else
   echo "skip engine game ($engine not built)"
 fi
