@@ -13,11 +13,11 @@
 #include "evaluation/evaluator.h"
 #include "evaluation/features.h"
 #include "evaluation/inference_session.h"
+#include "raw_network.h"
 
 namespace {
 
 constexpr int kSide = 15;
-constexpr int kChannels = 40;
 
 const char* const kModels[] = {TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx",
                                TOVAN_BENCH_MODEL_DIR "/resnet_10x128.onnx"};
@@ -48,23 +48,11 @@ void take_positions(std::vector<const Board*>& request, const std::vector<Board>
   }
 }
 
-eval::ModelContract contract() {
-  return {{{eval::kSpatialFeature, {-1, kChannels, kSide, kSide}}},
-          {{"policy", {-1, kSide * kSide}}, {"win_rate", {}}, {"draw_rate", {}}}};
-}
-
 // The network alone: one run of `batch` positions of zero/one planes.
 void BM_RawSession(benchmark::State& state) {
   const int model = static_cast<int>(state.range(0));
   const int64_t batch = state.range(1);
-  eval::InferenceSession session(1, "cpu", 0, 0, "", "");
-  std::vector<float> input(static_cast<size_t>(batch) * kChannels * kSide * kSide);
-  std::mt19937 rng(3);
-  for (float& value : input) value = static_cast<float>(rng() % 8 == 0);
-  const std::vector<eval::InputTensor> inputs{{eval::kSpatialFeature, input.data(), {batch, kChannels, kSide, kSide}}};
-  session.load(kModels[model], contract(), {}, inputs);
-  for (auto _ : state) benchmark::DoNotOptimize(session.infer(inputs));
-  state.SetItemsProcessed(state.iterations() * batch);
+  run_raw_network(state, kModels[model], batch);
   state.SetLabel(kModelLabels[model]);
 }
 

@@ -17,6 +17,7 @@
 #include "evaluation/evaluator.h"
 #include "evaluation/features.h"
 #include "evaluation/inference_session.h"
+#include "raw_network.h"
 #include "search/mcts.h"
 
 namespace {
@@ -40,14 +41,7 @@ Board middle_game() {
   return board;
 }
 
-NodeConfig shipped_constants() {
-  NodeConfig constants;
-  constants.c_puct = 1.6f;
-  constants.virtual_loss_index = 1.0f;
-  constants.fpu_reduction_min = 0.1f;
-  constants.fpu_reduction_max = 0.3f;
-  return constants;
-}
+NodeConfig shipped_constants() { return make_node_config(1.6f, 1.0f, 0.1f, 0.3f); }
 
 std::string label(int model, int threads, int batch) {
   return std::string(kModelLabels[model]) + ", " + std::to_string(threads) + " thread(s), batch " +
@@ -97,16 +91,7 @@ BENCHMARK(BM_SearchVisits)->Apply(search_arguments)->UseRealTime()->Unit(benchma
 void BM_RawNetwork(benchmark::State& state) {
   const int model = static_cast<int>(state.range(0));
   const int64_t batch = state.range(1);
-  eval::InferenceSession session(1, "cpu", 0, 0, "", "");
-  std::vector<float> input(static_cast<size_t>(batch) * kChannels * kSide * kSide);
-  std::mt19937 rng(3);
-  for (float& value : input) value = static_cast<float>(rng() % 8 == 0);
-  const std::vector<eval::InputTensor> inputs{{eval::kSpatialFeature, input.data(), {batch, kChannels, kSide, kSide}}};
-  const eval::ModelContract contract{{{eval::kSpatialFeature, {-1, kChannels, kSide, kSide}}},
-                                     {{"policy", {-1, kSide * kSide}}, {"win_rate", {}}, {"draw_rate", {}}}};
-  session.load(kModels[model], contract, {}, inputs);
-  for (auto _ : state) benchmark::DoNotOptimize(session.infer(inputs));
-  state.SetItemsProcessed(state.iterations() * batch);
+  run_raw_network(state, kModels[model], batch);
   state.SetLabel(std::string(kModelLabels[model]) + ", batch " + std::to_string(batch));
 }
 BENCHMARK(BM_RawNetwork)->ArgsProduct({{1, 2}, {1, 8, 16}})->UseRealTime()->Unit(benchmark::kMicrosecond);

@@ -55,14 +55,7 @@ TEST(TimeBudget, CapsTheBudgetWhenLittleMatchTimeIsLeft) {
 // ---------------------------------------------------------------------------------------
 // The move draw, on hand-built roots whose children are finished games.
 
-NodeConfig search_constants() {
-  NodeConfig constants;
-  constants.c_puct = 1.6f;
-  constants.virtual_loss_index = 1.0f;
-  constants.fpu_reduction_min = 0.1f;
-  constants.fpu_reduction_max = 0.3f;
-  return constants;
-}
+NodeConfig search_constants() { return make_node_config(1.6f, 1.0f, 0.1f, 0.3f); }
 
 // Runs `n` simulations on a root of player 0; the child of action a ends the game with the
 // value q[a] for the root's player.

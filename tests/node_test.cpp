@@ -26,12 +26,7 @@ using decision::NodeValue;
 using decision::SelectResult;
 
 NodeConfig constants(float c_puct, float virtual_loss_index, float fpu_min = 0.0f, float fpu_max = 0.0f) {
-  NodeConfig config;
-  config.c_puct = c_puct;
-  config.virtual_loss_index = virtual_loss_index;
-  config.fpu_reduction_min = fpu_min;
-  config.fpu_reduction_max = fpu_max;
-  return config;
+  return make_node_config(c_puct, virtual_loss_index, fpu_min, fpu_max);
 }
 
 // A root for player 0 with the given prior and value.

@@ -20,10 +20,7 @@ using decision::OpeningSettings;
 struct Rig {
   Rig()
       : evaluator(1000, 15, 15, Rule::Freestyle, 0, 0, 16, 1, "cpu", 0, 0, "", ""),
-        search(nullptr, false, 1, 1, 8, {&evaluator}) {
-    constants.c_puct = 1.6f;
-    constants.virtual_loss_index = 1.0f;
-  }
+        search(nullptr, false, 1, 1, 8, {&evaluator}) {}
 
   std::array<Move, 3> generate(double seconds_allowed) {
     const auto start = std::chrono::steady_clock::now();
@@ -45,7 +42,7 @@ struct Rig {
 
   eval::Evaluator evaluator;
   decision::MCTS search;
-  NodeConfig constants;
+  const NodeConfig constants = make_node_config(1.6f, 1.0f, 0.0f, 0.0f);
   Board board{{Rule::Freestyle, 15, 15, 2, 4}, 0, CellArray{}, 0};
   // Qualifies at once: random mode values every move within 0.005 of an even game.
   OpeningSettings settings{4, 2, 100.0f, 0.0f, -0.1f, 0.5f};

@@ -35,14 +35,7 @@ Board position(const BoardConfig& config, const std::vector<Stones>& lines, int3
   return Board(config, count, cells, side_to_move);
 }
 
-NodeConfig search_constants() {
-  NodeConfig constants;
-  constants.c_puct = 1.6f;
-  constants.virtual_loss_index = 1.0f;
-  constants.fpu_reduction_min = 0.1f;
-  constants.fpu_reduction_max = 0.3f;
-  return constants;
-}
+NodeConfig search_constants() { return make_node_config(1.6f, 1.0f, 0.1f, 0.3f); }
 
 struct Rig {
   Rig(int size, const std::string& model)

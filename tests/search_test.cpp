@@ -56,14 +56,7 @@ Board black_five() {
   return Board(config(), 9, cells, 1);
 }
 
-NodeConfig search_constants() {
-  NodeConfig constants;
-  constants.c_puct = 1.6f;
-  constants.virtual_loss_index = 1.0f;
-  constants.fpu_reduction_min = 0.1f;
-  constants.fpu_reduction_max = 0.3f;
-  return constants;
-}
+NodeConfig search_constants() { return make_node_config(1.6f, 1.0f, 0.1f, 0.3f); }
 
 SearchLimits visits_limit(float visits, float seconds = 60.0f) {
   return SearchLimits{visits, seconds, false, 0.0f, 0.0f, 0.0f, 0.0f};

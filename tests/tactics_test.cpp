@@ -61,11 +61,7 @@ Move decide(const Board& board, bool allow_shortcut) {
   eval::Evaluator evaluator(10000, 15, 15, board.config.rule, 0, 0, 16, 1, "cpu", 0, 0, "", "");
   evaluator.load_model(model_file(board.config.rule));
   decision::MCTS search(nullptr, false, 1, 1, 8, {&evaluator});
-  NodeConfig constants;
-  constants.c_puct = 1.6f;
-  constants.virtual_loss_index = 1.0f;
-  constants.fpu_reduction_min = 0.1f;
-  constants.fpu_reduction_max = 0.3f;
+  const NodeConfig constants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
   TimeSettings time;
   time.timeout_turn = 60000;
   time.time_left = 10000000;

@@ -54,19 +54,10 @@ int32_t most_visited(decision::Node& root) {
   return best;
 }
 
-NodeConfig node_config() {
-  NodeConfig constants;
-  constants.c_puct = config_float("search.c_puct");
-  constants.virtual_loss_index = config_float("search.virtual_loss_index");
-  constants.fpu_reduction_min = config_float("search.fpu_reduction_min");
-  constants.fpu_reduction_max = config_float("search.fpu_reduction_max");
-  return constants;
-}
-
 }  // namespace
 
 int run_bench() {
-  const NodeConfig constants = node_config();
+  const NodeConfig constants = read_node_config();
   uint64_t signature = 0xCBF29CE484222325ULL;
   double total_visits = 0.0;
   int64_t search_ns = 0;

@@ -4,6 +4,11 @@
 #include "app/output.h"
 #include "app/protocol_input.h"
 
+NodeConfig read_node_config() {
+  return make_node_config(config_float("search.c_puct"), config_float("search.virtual_loss_index"),
+                          config_float("search.fpu_reduction_min"), config_float("search.fpu_reduction_max"));
+}
+
 std::string model_name(const std::string& rule_name, int32_t height, int32_t width) {
   return rule_name == "Freestyle" && height > 15 && width > 15 ? "Freestyle_Large" : rule_name;
 }

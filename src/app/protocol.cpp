@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "app/config.h"
+#include "app/engine.h"
 #include "app/game_state.h"
 #include "app/move_requests.h"
 #include "app/output.h"
@@ -14,15 +15,6 @@ constexpr int32_t kMinSide = 5;
 constexpr float kStartupDeduction = 0.3f;  // seconds, for the engine build of a new game
 
 bool valid_side(int32_t side) { return side >= kMinSide && side <= kMaxSide; }
-
-NodeConfig read_node_config() {
-  NodeConfig node_config;
-  node_config.c_puct = config_float("search.c_puct");
-  node_config.virtual_loss_index = config_float("search.virtual_loss_index");
-  node_config.fpu_reduction_min = config_float("search.fpu_reduction_min");
-  node_config.fpu_reduction_max = config_float("search.fpu_reduction_max");
-  return node_config;
-}
 
 void new_game(GameState& state) {
   state.engine_dirty = true;

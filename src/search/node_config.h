@@ -13,3 +13,14 @@ struct NodeConfig {
   float root_fpu_reduction_min = 0.0f;  // replaces fpu_reduction_min when root exploration is on
   float root_fpu_reduction_max = 0.0f;  // replaces fpu_reduction_max when root exploration is on
 };
+
+// The search constants with the four configurable ones given and the rest fixed.
+constexpr NodeConfig make_node_config(float c_puct, float virtual_loss_index, float fpu_reduction_min,
+                                      float fpu_reduction_max) {
+  NodeConfig constants;
+  constants.c_puct = c_puct;
+  constants.virtual_loss_index = virtual_loss_index;
+  constants.fpu_reduction_min = fpu_reduction_min;
+  constants.fpu_reduction_max = fpu_reduction_max;
+  return constants;
+}
