@@ -32,8 +32,9 @@ decision::DecisionSettings read_decision_settings() {
           config_float("search.move_temperature")};
 }
 
-// Searches the game board's position; the move is left in move_x and move_y.
-decision::Decision decide(GameState& state, bool allow_shortcut) {
+// Searches the game board's position; the move is left in move_x and move_y, the win rate
+// (when a search ran) in root_win_rate.
+void decide(GameState& state, bool allow_shortcut) {
   if (state.board->game_over) throw ProtocolError("the game is already over");
   const ReportContext report{*state.search, *state.board, state.command_start};
   const decision::DecisionContext context{*state.search,
@@ -47,7 +48,6 @@ decision::Decision decide(GameState& state, bool allow_shortcut) {
   state.move_x = decision.move.x;
   state.move_y = decision.move.y;
   if (decision.root_win_rate) state.root_win_rate = *decision.root_win_rate;
-  return decision;
 }
 
 decision::OpeningSettings read_opening_settings() {
@@ -133,8 +133,7 @@ void handle_begin(GameState& state) {
   state.move_x = (state.width - 1) / 2;
   state.move_y = (state.height - 1) / 2;
   check_playable(*state.board, state.move_x, state.move_y);
-  state.board->play(to_move(state.move_x, state.move_y));
-  say(wire_text(state.move_x, state.move_y));
+  play_and_reply(state);
 }
 
 void handle_turn(GameState& state, ProtocolInput& input) {

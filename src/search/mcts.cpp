@@ -69,6 +69,7 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
 }
 
 bool MCTS::search(const SearchLimits& limits) {
+  if (!root_) throw std::logic_error("search before any root was set");
   const float visits_before = root_->get_visits();
   failure_ = nullptr;
   if (pool_threads_.empty()) {

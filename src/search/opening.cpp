@@ -93,10 +93,11 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
 
     // A balanced search: uniform prior, children scored by closeness to an even game.
     context.search.set_root(context.constants, board, 1.0f, true, true);
-    // Slices until the visits limit is reached, or the manager's time is up.
-    const SearchLimits limits{settings.visits_limit, kSliceSeconds, false, 0.0f, 0.0f, 0.0f, 0.0f};
+    // Slices until the visits limit is reached, or the manager's time is up; the last
+    // slice ends with that time.
     for (int64_t slice = 1; context.elapsed() < context.seconds_allowed; ++slice) {
-      if (!context.search.search(limits)) break;
+      const float seconds = std::min(kSliceSeconds, static_cast<float>(context.seconds_allowed - context.elapsed()));
+      if (!context.search.search({settings.visits_limit, seconds, false, 0.0f, 0.0f, 0.0f, 0.0f})) break;
       if (is_power_of_two(slice)) context.report();
     }
     context.report();
@@ -125,10 +126,11 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
       context.say("DEBUG opening is unqualified, regenerating...");
       continue;
     }
-    if (!qualified)
+    if (!qualified) {
       context.say(
           "DEBUG opening is unqualified and no time is left for another attempt: "
           "playing the attempt nearest to qualifying");
+    }
     for (Move move : best->moves) board.play(move);
     context.say("DEBUG third move: " + move_text(best->moves[2]));
     context.say("DEBUG opening generated, used time: " + text(rounded(context.elapsed(), 10.0)));
