@@ -40,12 +40,17 @@ std::vector<Board> middle_games(size_t count) {
   return positions;
 }
 
-// Points every entry of `request` at the next positions, round the list.
-void take_positions(std::vector<const Board*>& request, const std::vector<Board>& positions, size_t& next) {
+// One round of the evaluator's path: the next positions (round the list) submitted,
+// flushed and awaited.
+void evaluate_next(eval::Evaluator& evaluator, std::vector<const Board*>& request, const std::vector<Board>& positions,
+                   size_t& next) {
   for (auto& board : request) {
     board = &positions[next];
     next = (next + 1) % positions.size();
   }
+  auto futures = evaluator.submit(request, 1);
+  evaluator.flush();
+  for (auto& future : futures) benchmark::DoNotOptimize(future.get());
 }
 
 // The network alone: one run of `batch` positions of zero/one planes.
@@ -65,12 +70,7 @@ void BM_EvaluatorSubmitFlush(benchmark::State& state) {
   const std::vector<Board> positions = middle_games(256);
   size_t next = 0;
   std::vector<const Board*> request(static_cast<size_t>(batch));
-  for (auto _ : state) {
-    take_positions(request, positions, next);
-    auto futures = evaluator.submit(request, 1);
-    evaluator.flush();
-    for (auto& future : futures) benchmark::DoNotOptimize(future.get());
-  }
+  for (auto _ : state) evaluate_next(evaluator, request, positions, next);
   state.SetItemsProcessed(state.iterations() * batch);
   state.SetLabel(kModelLabels[model]);
 }
@@ -108,12 +108,7 @@ void BM_EvaluatorThreading(benchmark::State& state) {
   const int leaves = 16 / evaluators;
   size_t next = static_cast<size_t>(state.thread_index()) * 128;
   std::vector<const Board*> request(static_cast<size_t>(leaves));
-  for (auto _ : state) {
-    take_positions(request, threading_positions, next);
-    auto futures = evaluator.submit(request, 1);
-    evaluator.flush();
-    for (auto& future : futures) benchmark::DoNotOptimize(future.get());
-  }
+  for (auto _ : state) evaluate_next(evaluator, request, threading_positions, next);
   state.SetItemsProcessed(state.iterations() * leaves);
   state.SetLabel(std::to_string(evaluators) + " evaluator(s) x " + std::to_string(2 / evaluators) +
                  " intra-op thread(s), " + kModelLabels[state.range(1)]);
