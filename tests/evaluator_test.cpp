@@ -118,6 +118,17 @@ TEST(Evaluator, RefusesBadSettings) {
   EXPECT_NO_THROW(Evaluator(16, 15, 15, Rule::Freestyle, 0, 3, 1, 1, "cpu", 0, 0, "", ""));
 }
 
+// A position of another rule or size would overrun the network's input rows.
+TEST(Evaluator, RefusesPositionsOfAnotherRuleOrSize) {
+  auto e = make_evaluator();
+  e->load_model(TEST_MODEL_DIR "/tiny40.onnx");
+  for (const BoardConfig& other : {config(Rule::Renju), config(Rule::Freestyle, 15, 14)}) {
+    const Board b(other, 0, CellArray{}, 0);
+    EXPECT_THROW(e->submit({&b}, 0), std::invalid_argument);
+  }
+  e->flush();
+}
+
 TEST(Evaluator, RandomModeAnswersInsideSubmit) {
   auto e = make_evaluator();
   const std::vector<Board> positions = random_positions(config(), 12, 1);

@@ -61,21 +61,21 @@ TEST(ProtocolInputTest, SkipLineDropsTheRestOfTheLine) {
 }
 
 TEST(MoveWordTest, AcceptedForms) {
-  const std::vector<std::tuple<std::string, int32_t, int32_t>> cases = {
-      {"7,7", 7, 7}, {"7,7,1", 7, 7}, {"7;7", 7, 7}, {"3,12,2", 3, 12}, {"19,0,3", 19, 0}, {"-1,4", -1, 4}};
-  for (const auto& [word, x, y] : cases) {
-    int32_t read_x = -100, read_y = -100;
-    EXPECT_NO_THROW(parse_move_word(word, read_x, read_y)) << word;
-    EXPECT_EQ(read_x, x) << word;
-    EXPECT_EQ(read_y, y) << word;
+  const std::vector<std::tuple<std::string, int32_t, int32_t, std::optional<int32_t>>> cases = {
+      {"7,7", 7, 7, {}},     {"7,7,1", 7, 7, 1},     {"7;7", 7, 7, {}},
+      {"3,12,2", 3, 12, 2}, {"19,0,3", 19, 0, 3}, {"-1,4", -1, 4, {}}};
+  for (const auto& [word, x, y, who] : cases) {
+    const MoveWord move = parse_move_word(word);
+    EXPECT_EQ(move.x, x) << word;
+    EXPECT_EQ(move.y, y) << word;
+    EXPECT_EQ(move.who, who) << word;
   }
 }
 
 TEST(MoveWordTest, OtherFormsAreRefusedNamingTheWord) {
   for (const std::string word : {"a,b", "7", "7,", "7,b", "7,7,", "7,7,x", "7,7,1,9", "7,7,1x", "7,99999999999", ""}) {
-    int32_t x = 0, y = 0;
     try {
-      parse_move_word(word, x, y);
+      parse_move_word(word);
       ADD_FAILURE() << '"' << word << "\" was read";
     } catch (const ProtocolError& error) {
       EXPECT_NE(std::string(error.what()).find('"' + word + '"'), std::string::npos) << error.what();

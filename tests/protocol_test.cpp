@@ -120,8 +120,8 @@ TEST_F(ProtocolTest, EndAndExitStopTheEngineWithoutReply) {
 }
 
 TEST_F(ProtocolTest, SeparatorsAndLineBreaksAreFree) {
-  expect_lines(replies("start 15 turn 7 , 7\ntakeback 7;7\ntakeback\n7 , 7\n"),
-               {"DEBUG board size: (15, 15)", "OK", kMove, "OK", "ERROR takeback: *7,7*"});
+  expect_lines(replies("start 15 begin\ntakeback 7;7\ntakeback\n7 , 7\n"),
+               {"DEBUG board size: (15, 15)", "OK", "7,7", "OK", "ERROR takeback: *7,7*"});
 }
 
 TEST_F(ProtocolTest, TakebackRemovesOnlyExistingStones) {
@@ -142,8 +142,8 @@ TEST_F(ProtocolTest, MoveRequestsBeforeAnyGameAreRefused) {
 }
 
 TEST_F(ProtocolTest, TurnPlaysTheOpponentMoveAndAnswersAnother) {
-  const auto lines = replies("start 15\nturn 7,7\nbegin\ntakeback 7,7\nbegin\n");
-  expect_lines(lines, {"DEBUG board size: (15, 15)", "OK", kMove, "ERROR begin: *7,7*", "OK", "7,7"});
+  const auto lines = replies("start 15\nturn 7,7\nturn 7,7\n");
+  expect_lines(lines, {"DEBUG board size: (15, 15)", "OK", kMove, "ERROR turn: move 7,7 *"});
   if (lines.size() > 2) {
     EXPECT_NE(lines[2], "7,7");
   }
@@ -151,22 +151,23 @@ TEST_F(ProtocolTest, TurnPlaysTheOpponentMoveAndAnswersAnother) {
 
 TEST_F(ProtocolTest, BoardReplacesThePosition) {
   // The listed stones replace the previous ones; words without the colour field count too.
-  const auto lines = replies("start 15\nbegin\nboard\n3,3,1\n4,4\nDone\ntakeback 7,7\ntakeback 4,4\ntakeback 3,3\n");
-  expect_lines(lines, {"DEBUG board size: (15, 15)", "OK", "7,7", kMove, "ERROR takeback: *7,7*", "OK", "OK"});
+  const auto lines = replies("start 15\nbegin\nboard\n3,3,2\n4,4\nDone\nturn 3,3\nturn 4,4\n");
+  expect_lines(lines, {"DEBUG board size: (15, 15)", "OK", "7,7", kMove, "ERROR turn: move 3,3 *",
+                       "ERROR turn: move 4,4 *"});
   if (lines.size() > 3) {
     EXPECT_NE(lines[3], "3,3");
     EXPECT_NE(lines[3], "4,4");
   }
   // With three stones swap2board answers a move or SWAP.
-  const auto swap = replies("start 15\nswap2board\n7,7\n8,7\n7,8\nDONE\ntakeback 8,7\n");
+  const auto swap = replies("start 15\nswap2board\n7,7\n8,7\n7,8\nDONE\nturn 8,7\n");
   ASSERT_EQ(swap.size(), 4u) << transcript(swap);
   EXPECT_TRUE(swap[2] == "SWAP" || fnmatch(kMove.c_str(), swap[2].c_str(), 0) == 0) << swap[2];
-  EXPECT_EQ(swap[3], "OK");
+  EXPECT_NE(swap[3].find("ERROR turn: move 8,7 is on an occupied cell"), std::string::npos) << swap[3];
 }
 
 TEST_F(ProtocolTest, BoardWithAFinishedGameGetsNoReply) {
   // Black makes five on row 0 while White answers on row 14.
-  expect_lines(replies("start 15\nboard\n0,0,1\n0,14,2\n1,0,1\n1,14,2\n2,0,1\n2,14,2\n3,0,1\n3,14,2\n4,0,1\n"
+  expect_lines(replies("start 15\nboard\n0,0,2\n0,14,1\n1,0,2\n1,14,1\n2,0,2\n2,14,1\n3,0,2\n3,14,1\n4,0,2\n"
                        "done\nabout\n"),
                {"DEBUG board size: (15, 15)", "OK", kAbout});
 }
@@ -185,11 +186,56 @@ TEST_F(ProtocolTest, MalformedBoardListIsReadToDoneAndChangesNothing) {
 
 TEST_F(ProtocolTest, IllegalMovesNameTheMoveAndChangeNothing) {
   expect_lines(replies("start 15\nbegin\nturn 7,7\nturn 20,3\nturn 3,-1\n"
-                       "board\n1,1,1\n3,3,2\n3,3,1\ndone\nboard\n1,1,1\n15,0,2\ndone\nswap2board\n2,2\n2,2\ndone\n"
+                       "board\n1,1\n3,3\n3,3\ndone\nboard\n1,1,1\n15,0,2\ndone\nswap2board\n2,2\n2,2\ndone\n"
                        "takeback 1,1\ntakeback 7,7\nbegin\n"),
                {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR turn: move 7,7 *", "ERROR turn: move 20,3 *",
                 "ERROR turn: move 3,-1 *", "ERROR board: move 3,3 *", "ERROR board: move 15,0 *",
                 "ERROR swap2board: move 2,2 *", "ERROR takeback: *1,1*", "OK", "7,7"});
+}
+
+// Sessions that once crashed the engine, corrupted its game or let it play on after the
+// end; each row is a script and its replies.
+TEST_F(ProtocolTest, GamesStayWholeThroughRuleChangesRefusalsAndEnds) {
+  const std::string size = "DEBUG board size: (15, 15)";
+  // Black holds 0,0 to 3,0 and White 0,14, 2,14, 4,14 and 6,14; Black to move.
+  const std::string black_four = "board\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\ndone\n";
+  // Black's five on row 0 listed whole, White to move.
+  const std::string black_five = "board\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n4,0\ndone\n";
+  const std::vector<std::pair<std::string, std::vector<std::string>>> sessions = {
+      // A rule change after the engine was built rebuilds it for the new rule (the network
+      // input differs under Renju) and keeps the game's stones.
+      {"start 15\nbegin\ninfo rule 4\nboard\n7,7,2\n8,8,1\ndone\nturn 14,0\n",
+       {size, "OK", "7,7", "DEBUG rule: Renju", kMove, kMove}},
+      {"start 7\nbegin\ninfo rule 4\nswap2board\n4,4\ndone\n", {"DEBUG board size: (7, 7)", "OK", "3,3", "DEBUG rule: Renju", "*"}},
+      {"start 15\nbegin\ninfo rule 1\nturn 7,7\n", {size, "OK", "7,7", "DEBUG rule: Standard", "ERROR turn: move 7,7 *"}},
+      // After the engine's own five nothing more is played or taken back but the five.
+      {"start 15\n" + black_four + "turn 5,0\ntakeback 5,0\nbegin\n",
+       {size, "OK", "4,0", "ERROR turn: the game is already over", "ERROR takeback: *5,0*", "ERROR begin: *"}},
+      {"start 15\n" + black_five + "turn 10,10\ntakeback 10,10\ntakeback 3,0\ntakeback 4,0\nturn 5,0\n",
+       {size, "OK", "ERROR turn: the game is already over", "ERROR takeback: *10,10*", "ERROR takeback: *3,0*", "OK",
+        kMove}},
+      {"info rule 4\nstart 15\n" + black_five + "turn 14,0\n",
+       {"DEBUG rule: Renju", size, "OK", "ERROR turn: the game is already over"}},
+      // Only the last stone can be taken back.
+      {"start 15\nbegin\nturn 8,8\ntakeback 8,8\ntakeback 7,7\n",
+       {size, "OK", "7,7", kMove, "ERROR takeback: *8,8*", "ERROR takeback: *7,7*"}},
+      // A list is judged whole: a five listed anywhere ends the game, a five followed by the
+      // other side's stones is refused, and a Standard six is no five in any order.
+      {"start 15\nboard\n4,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n0,0\ndone\nabout\n", {size, "OK", kAbout}},
+      {"start 15\nboard\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n4,0\n8,14\ndone\n",
+       {size, "OK", "ERROR board: the list goes on after Black's five"}},
+      {"info rule 1\nstart 15\nboard\n0,0\n0,5\n1,0\n1,5\n2,0\n2,6\n4,0\n3,6\n5,0\n5,9\n3,0\ndone\n",
+       {"DEBUG rule: Standard", size, "OK", kMove}},
+      // Lists grouped by colour take the colours from the who fields (1: the engine's).
+      {"start 15\nboard\n0,0,1\n1,0,1\n2,0,1\n3,0,1\n10,10,2\n10,11,2\n10,12,2\n10,13,2\ndone\n",
+       {size, "OK", "4,0"}},
+      {"start 15\nboard\n0,0,1\n1,0,1\n2,0,1\n10,10,2\ndone\n",
+       {size, "OK", "ERROR board: the who fields give 3 own and 1 opponent stones*"}},
+  };
+  for (const auto& [script, expected] : sessions) {
+    SCOPED_TRACE(script);
+    expect_lines(replies("info timeout_turn 300\n" + script), expected);
+  }
 }
 
 class StartupTest : public ::testing::Test {
@@ -263,8 +309,8 @@ TEST_F(StartupTest, IntegerForAFloatAndMissingModelKeysAreAccepted) {
 // row, which the engine, playing White, must block at (10,0), far from the double three.
 TEST_F(ProtocolTest, ShowForbidListsBlackForbiddenPointsUnderRenjuOnly) {
   const std::string position =
-      "board\n7,7,1\n0,14,2\n8,7,1\n2,14,2\n7,8,1\n4,14,2\n8,9,1\n6,14,2\n11,0,1\n8,14,2\n12,0,1\n10,14,2\n"
-      "13,0,1\n12,14,2\n14,0,1\ndone\n";
+      "board\n7,7,2\n0,14,1\n8,7,2\n2,14,1\n7,8,2\n4,14,1\n8,9,2\n6,14,1\n11,0,2\n8,14,1\n12,0,2\n10,14,1\n"
+      "13,0,2\n12,14,1\n14,0,2\ndone\n";
   expect_lines(replies("yxshowforbid\ninfo rule 4\nstart 15\n" + position + "YxShowForbid\nrestart\nyxshowforbid\n" +
                        "info rule 1\n" + position + "yxshowforbid\n"),
                {"FORBID .", "DEBUG rule: Renju", "DEBUG board size: (15, 15)", "OK", "10,0", "FORBID 0607.", "OK",

@@ -19,8 +19,7 @@ fi
 echo "bench signature $actual matches the README"
 
 bash "$root/tools/build.sh" "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTOVAN_SANITIZE=ON
-(cd "$root/build-sanitize" &&
-  LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" ctest --output-on-failure -j "$jobs")
+(cd "$root/build-sanitize" && ctest --output-on-failure -j "$jobs")
 
 # The multi-threaded search under the thread sanitizer.
 cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVAN_THREAD_SANITIZE=ON >/dev/null

@@ -13,16 +13,16 @@ std::string model_name(const std::string& rule_name, int32_t height, int32_t wid
   return rule_name == "Freestyle" && height > 15 && width > 15 ? "Freestyle_Large" : rule_name;
 }
 
-void ensure_engine(GameState& state) {
-  if (!state.engine_dirty) {
-    if (!state.board) throw ProtocolError("no game started: send start, rectstart or restart first");
-    return;
-  }
+namespace {
+
+// Evaluators loaded with the model for the current rule and size, and the search over them.
+// The old search goes first, as it holds pointers to the old evaluators; a failed build
+// leaves no search, so the next request builds again.
+void build_engine(GameState& state) {
   const std::string model_path =
       resolve_data_path(config_string("eval.model." + model_name(state.rule_name, state.height, state.width))).string();
   say("DEBUG load model: " + model_path);
 
-  // The old search first: it holds pointers to the old evaluators.
   state.search.reset();
   state.evaluators.clear();
   const Rule rule = rule_by_name(state.rule_name);
@@ -42,8 +42,29 @@ void ensure_engine(GameState& state) {
   }
   state.search = std::make_unique<decision::MCTS>(nullptr, false, 1, config_int("search.num_search_threads"),
                                                   config_int("search.search_batch_size"), evaluators);
-  reset_board(state);
-  state.engine_dirty = false;
+}
+
+}  // namespace
+
+void ensure_engine(GameState& state) {
+  if (state.engine_dirty) {
+    build_engine(state);
+    reset_board(state);
+    state.engine_dirty = false;
+    return;
+  }
+  if (!state.board) throw ProtocolError("no game started: send start, rectstart or restart first");
+  const Rule rule = rule_by_name(state.rule_name);
+  if (state.search && state.board->config.rule == rule) return;
+  // The rule changed during the game: the engine is rebuilt for the new rule, and the
+  // game goes on with the same stones, judged under it.
+  build_engine(state);
+  if (state.board->config.rule != rule) {
+    const Board& old = *state.board;
+    state.board = std::make_unique<Board>(BoardConfig{rule, old.config.height, old.config.width,
+                                                      old.config.area_candidate_range, old.config.line_candidate_range},
+                                          old.move_count, old.cells, old.side_to_move);
+  }
 }
 
 std::unique_ptr<Board> new_game_board(const GameState& state) {
@@ -52,4 +73,7 @@ std::unique_ptr<Board> new_game_board(const GameState& state) {
   return std::make_unique<Board>(board_config, 0, CellArray{}, 0);
 }
 
-void reset_board(GameState& state) { state.board = new_game_board(state); }
+void reset_board(GameState& state) {
+  state.board = new_game_board(state);
+  state.moves.clear();
+}

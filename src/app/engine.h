@@ -6,10 +6,10 @@
 
 #include "app/game_state.h"
 
-// Rebuilds the engine when start, rectstart or restart marked it dirty, writing
-// "DEBUG load model: <path>". The mark is cleared only after a successful build, so a
-// failed build (a model that cannot be loaded) is tried again by the next request.
-// Throws ProtocolError when no game has been started.
+// Rebuilds the engine, writing "DEBUG load model: <path>": with a new empty board when
+// start, rectstart or restart marked it dirty; keeping the game's stones when the rule
+// changed since it was built. A failed build (a model that cannot be loaded) is tried
+// again by the next request. Throws ProtocolError when no game has been started.
 void ensure_engine(GameState& state);
 
 // The search constants from the configuration (read once, when the protocol loop starts).
@@ -20,5 +20,6 @@ std::string model_name(const std::string& rule_name, int32_t height, int32_t wid
 
 // An empty board of the current rule and size, with the configured candidate ranges.
 std::unique_ptr<Board> new_game_board(const GameState& state);
-// Replaces the game board with an empty one of the current rule and size.
+// Replaces the game board with an empty one of the current rule and size, and forgets
+// the game's moves.
 void reset_board(GameState& state);

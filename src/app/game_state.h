@@ -23,10 +23,9 @@ struct GameState {
   bool engine_dirty = false;
   float startup_deduction = 0.0f;  // seconds taken off the next decision's budget
   int64_t command_start = 0;       // monotonic nanoseconds when the move request was read
-  int32_t move_x = 0;
-  int32_t move_y = 0;
-  float root_win_rate = 0.0f;
   std::unique_ptr<Board> board;  // null before the first game
+  // The board's stones in the order they were placed; only the last may be taken back.
+  std::vector<Move> moves;
   // One per configured device; the search holds pointers to them, so it is declared after
   // them and destroyed first.
   std::vector<std::unique_ptr<eval::Evaluator>> evaluators;

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/board_list.h"
 #include "app/clock.h"
 #include "app/config.h"
 #include "app/engine.h"
@@ -16,8 +16,6 @@
 #include "search/opening.h"
 
 namespace {
-
-std::string wire_text(int32_t x, int32_t y) { return std::to_string(x) + "," + std::to_string(y); }
 
 Move to_move(int32_t x, int32_t y) { return Move{static_cast<int8_t>(x), static_cast<int8_t>(y)}; }
 
@@ -32,11 +30,10 @@ decision::DecisionSettings read_decision_settings() {
           config_float("search.move_temperature")};
 }
 
-// Searches the game board's position; the move is left in move_x and move_y, the win rate
-// (when a search ran) in root_win_rate.
-void decide(GameState& state, bool allow_shortcut) {
-  if (state.board->game_over) throw ProtocolError("the game is already over");
-  const ReportContext report{*state.search, *state.board, state.command_start};
+// Searches `board` (a game in progress) and returns the engine's choice; the board is
+// left as it was.
+decision::Decision decide(GameState& state, Board& board, bool allow_shortcut) {
+  const ReportContext report{*state.search, board, state.command_start};
   const decision::DecisionContext context{*state.search,
                                           state.node_config,
                                           state.time,
@@ -44,10 +41,7 @@ void decide(GameState& state, bool allow_shortcut) {
                                           state.startup_deduction,
                                           read_decision_settings,
                                           [&report] { print_search_report(report); }};
-  const decision::Decision decision = decision::decide(context, *state.board, allow_shortcut);
-  state.move_x = decision.move.x;
-  state.move_y = decision.move.y;
-  if (decision.root_win_rate) state.root_win_rate = *decision.root_win_rate;
+  return decision::decide(context, board, allow_shortcut);
 }
 
 decision::OpeningSettings read_opening_settings() {
@@ -59,16 +53,16 @@ decision::OpeningSettings read_opening_settings() {
           config_float("opening.draw_rate_threshold")};
 }
 
-// Three stones for a swap2 opening, played on the (empty) game board, within the turn's time.
-std::array<Move, 3> propose_opening(GameState& state) {
-  const ReportContext report{*state.search, *state.board, state.command_start};
+// Three stones for a swap2 opening, played on the (empty) board, within the turn's time.
+std::array<Move, 3> propose_opening(GameState& state, Board& board) {
+  const ReportContext report{*state.search, board, state.command_start};
   const double seconds_allowed =
       std::min(state.time.timeout_turn, state.time.time_left) / 1000.0 - config_float("search.search_time_reduction");
   const int64_t command_start = state.command_start;
   const decision::OpeningContext context{
       *state.search,
       state.node_config,
-      *state.board,
+      board,
       seconds_allowed,
       [command_start] { return static_cast<double>(monotonic_ns() - command_start) / 1e9; },
       read_opening_settings,
@@ -82,58 +76,55 @@ std::array<Move, 3> propose_opening(GameState& state) {
 }
 
 // Plays the engine's move on the game board and replies it.
-void play_and_reply(GameState& state) {
-  state.board->play(to_move(state.move_x, state.move_y));
-  say(wire_text(state.move_x, state.move_y));
+void play_and_reply(GameState& state, Move move) {
+  state.board->play(move);
+  state.moves.push_back(move);
+  say(move_reply(move.x, move.y));
 }
 
-// Reads "x,y[,who]" words up to "done". A malformed word is reported only after "done"
-// has been read, so the rest of the list is not taken for commands.
-using Coordinates = std::vector<std::pair<int32_t, int32_t>>;
-
-Coordinates read_move_list(ProtocolInput& input) {
-  Coordinates coordinates;
+// Reads move words up to "done". A malformed word is reported only after "done" has been
+// read, so the rest of the list is not taken for commands.
+std::vector<MoveWord> read_move_list(ProtocolInput& input) {
+  std::vector<MoveWord> words;
   std::optional<ProtocolError> first_error;
   for (std::string word = input.word(); to_lower_ascii(word) != "done"; word = input.word()) {
-    int32_t x = 0;
-    int32_t y = 0;
     try {
-      parse_move_word(word, x, y);
-      coordinates.emplace_back(x, y);
+      words.push_back(parse_move_word(word));
     } catch (const ProtocolError& error) {
       if (!first_error) first_error = error;
     }
   }
   if (first_error) throw *first_error;
-  return coordinates;
+  return words;
 }
 
-// A new board of the current game holding the listed stones, colours alternating from Black.
-std::unique_ptr<Board> board_from_list(const GameState& state, const Coordinates& moves) {
-  auto board = new_game_board(state);
-  for (const auto& [x, y] : moves) {
-    check_playable(*board, x, y);
-    board->play(to_move(x, y));
-  }
-  return board;
+// The position of a board or swap2board list, for the current game's rule and size.
+ListedPosition listed_position(const GameState& state, const std::vector<MoveWord>& words) {
+  return place_listed_stones(new_game_board(state)->config, words);
+}
+
+void install(GameState& state, ListedPosition& listed) {
+  state.board = std::move(listed.board);
+  state.moves = std::move(listed.moves);
 }
 
 }  // namespace
 
 void check_playable(const Board& board, int32_t x, int32_t y) {
+  if (board.game_over) throw ProtocolError("the game is already over");
   if (!board.on_board(x, y)) {
-    throw ProtocolError("move " + wire_text(x, y) + " is off the " + std::to_string(board.config.width) + "x" +
+    throw ProtocolError("move " + move_reply(x, y) + " is off the " + std::to_string(board.config.width) + "x" +
                         std::to_string(board.config.height) + " board");
   }
-  if (board.cell(x, y) != EMPTY) throw ProtocolError("move " + wire_text(x, y) + " is on an occupied cell");
+  if (board.cell(x, y) != EMPTY) throw ProtocolError("move " + move_reply(x, y) + " is on an occupied cell");
 }
 
 void handle_begin(GameState& state) {
   ensure_engine(state);
-  state.move_x = (state.width - 1) / 2;
-  state.move_y = (state.height - 1) / 2;
-  check_playable(*state.board, state.move_x, state.move_y);
-  play_and_reply(state);
+  if (state.board->game_over || state.board->stone_count != 0) {
+    throw ProtocolError("the engine opens only an empty board");
+  }
+  play_and_reply(state, to_move((state.width - 1) / 2, (state.height - 1) / 2));
 }
 
 void handle_turn(GameState& state, ProtocolInput& input) {
@@ -143,42 +134,54 @@ void handle_turn(GameState& state, ProtocolInput& input) {
   const int32_t y = input.integer("y");
   ensure_engine(state);
   check_playable(*state.board, x, y);
-  state.move_x = x;
-  state.move_y = y;
-  state.board->play(to_move(x, y));
-  decide(state, true);
-  play_and_reply(state);
+  const Move move = to_move(x, y);
+  state.board->play(move);
+  state.moves.push_back(move);
+  // The opponent's move may end the game; then there is nothing left to answer.
+  if (state.board->game_over) throw ProtocolError("the game is over after " + move_reply(x, y));
+  try {
+    play_and_reply(state, decide(state, *state.board, true).move);
+  } catch (...) {
+    // A failed search refuses the request: the game goes back to before the move.
+    state.board->undo(move, true);
+    state.moves.pop_back();
+    throw;
+  }
 }
 
 void handle_board(GameState& state, ProtocolInput& input) {
   state.command_start = monotonic_ns();
-  const Coordinates moves = read_move_list(input);
+  const std::vector<MoveWord> words = read_move_list(input);
   ensure_engine(state);
-  state.board = board_from_list(state, moves);
+  ListedPosition listed = listed_position(state, words);
   // A finished position gets no reply.
-  if (state.board->game_over) return;
-  decide(state, true);
-  play_and_reply(state);
+  if (listed.board->game_over) return install(state, listed);
+  const Move move = decide(state, *listed.board, true).move;
+  install(state, listed);
+  play_and_reply(state, move);
 }
 
 void handle_swap2board(GameState& state, ProtocolInput& input) {
   state.startup_deduction = 0.0f;
   state.command_start = monotonic_ns();
-  const Coordinates moves = read_move_list(input);
+  const std::vector<MoveWord> words = read_move_list(input);
   ensure_engine(state);
-  state.board = board_from_list(state, moves);
-  if (state.board->move_count == 0) {
-    const std::array<Move, 3> opening = propose_opening(state);
-    state.move_x = opening[2].x;
-    state.move_y = opening[2].y;
-    say(wire_text(opening[0].x, opening[0].y) + " " + wire_text(opening[1].x, opening[1].y) + " " +
-        wire_text(opening[2].x, opening[2].y));
+  ListedPosition listed = listed_position(state, words);
+  if (listed.board->game_over) throw ProtocolError("the game is already over");
+  if (words.empty()) {
+    const std::array<Move, 3> opening = propose_opening(state, *listed.board);
+    listed.moves.assign(opening.begin(), opening.end());
+    install(state, listed);
+    say(move_reply(opening[0].x, opening[0].y) + " " + move_reply(opening[1].x, opening[1].y) + " " +
+        move_reply(opening[2].x, opening[2].y));
     return;
   }
-  // Only the win rate matters here: take the move when it favours the side to move.
-  decide(state, false);
-  if (state.root_win_rate >= 0.5f) {
-    play_and_reply(state);
+  // Only the win rate matters here: take the move when it favours the side to move (a
+  // win rate that is not a number counts as below one half).
+  const decision::Decision decision = decide(state, *listed.board, false);
+  install(state, listed);
+  if (decision.root_win_rate.value_or(0.0f) >= 0.5f) {
+    play_and_reply(state, decision.move);
   } else {
     say("SWAP");
   }

@@ -5,3 +5,5 @@
 void say(const std::string& line) { std::cout << line << '\n' << std::flush; }
 
 void say_error(const std::string& message) { say("ERROR " + message); }
+
+std::string move_reply(int32_t x, int32_t y) { return std::to_string(x) + "," + std::to_string(y); }

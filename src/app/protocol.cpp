@@ -71,6 +71,8 @@ void handle_info(GameState& state, ProtocolInput& input) {
   }
 }
 
+// Only the game's last stone can be taken back: removing any other would leave a position
+// no game reaches.
 void handle_takeback(GameState& state, ProtocolInput& input) {
   const int32_t x = input.integer("x");
   input.separator();
@@ -79,10 +81,17 @@ void handle_takeback(GameState& state, ProtocolInput& input) {
     throw ProtocolError("no game started: send start, rectstart or restart first");
   }
   // A game just started has no stone yet: its board is built by the first move request.
-  if (state.engine_dirty || !state.board->on_board(x, y) || state.board->cell(x, y) == EMPTY) {
-    throw ProtocolError("no stone to take back at " + std::to_string(x) + "," + std::to_string(y));
-  }
-  state.board->undo(Move{static_cast<int8_t>(x), static_cast<int8_t>(y)}, true);
+  const bool is_last = !state.engine_dirty && !state.moves.empty() && state.moves.back().x == x &&
+                       state.moves.back().y == y &&
+                       state.board->cell(x, y) == (state.board->side_to_move ^ 1) + 1;
+  if (!is_last) throw ProtocolError("only the last stone can be taken back, not " + move_reply(x, y));
+  // Built again from its stones rather than undone, so that the position is judged anew:
+  // taking back a stone that is not part of a five leaves the game won.
+  const Board& board = *state.board;
+  CellArray cells = board.cells;
+  cells[cell_index(x, y)] = EMPTY;
+  state.board = std::make_unique<Board>(board.config, board.move_count - 1, cells, board.side_to_move ^ 1);
+  state.moves.pop_back();
   say("OK");
 }
 

@@ -73,20 +73,22 @@ char ProtocolInput::separator() {
 
 void ProtocolInput::skip_line() { in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n'); }
 
-void parse_move_word(const std::string& word, int32_t& x, int32_t& y) {
+MoveWord parse_move_word(const std::string& word) {
   std::istringstream stream(word);
   ProtocolInput input(stream);
+  MoveWord move{};
   try {
-    x = input.integer("x");
+    move.x = input.integer("x");
     input.separator();
-    y = input.integer("y");
-    if (stream.peek() == std::char_traits<char>::eof()) return;
+    move.y = input.integer("y");
+    if (stream.peek() == std::char_traits<char>::eof()) return move;
     input.separator();
-    input.integer("who");
+    move.who = input.integer("who");
   } catch (const EndOfInput&) {
     throw ProtocolError("incomplete move \"" + word + "\"");
   } catch (const ProtocolError&) {
     throw ProtocolError("malformed move \"" + word + "\"");
   }
   if (stream.peek() != std::char_traits<char>::eof()) throw ProtocolError("malformed move \"" + word + "\"");
+  return move;
 }

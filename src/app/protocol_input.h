@@ -6,6 +6,7 @@
 #pragma once
 
 #include <istream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -37,7 +38,12 @@ class ProtocolInput {
   std::istream& in_;
 };
 
-// Parses a move word "x,y" or "x,y,who" (any separator characters) into x and y. The who
-// field is not used (the board alternates colours itself) but must be an integer when
-// present. Throws ProtocolError naming the word when it has another form.
-void parse_move_word(const std::string& word, int32_t& x, int32_t& y);
+// A move word of a board list: "x,y" or "x,y,who" (any separator characters).
+struct MoveWord {
+  int32_t x;
+  int32_t y;
+  std::optional<int32_t> who;  // 1 the engine's own stone, 2 the opponent's, when given
+};
+
+// Throws ProtocolError naming the word when it has another form.
+MoveWord parse_move_word(const std::string& word);

@@ -1,5 +1,7 @@
 #include "board/board.h"
 
+#include <cassert>
+
 #include "board/candidates.h"
 #include "board/forbidden.h"
 #include "board/patterns.h"
@@ -78,6 +80,7 @@ void Board::play(Move move, bool recompute) {
   const int x = move.x;
   const int y = move.y;
   const int index = cell_index(x, y);
+  assert(!game_over && on_board(x, y) && cells[index] == EMPTY);
   const int8_t colour = static_cast<int8_t>(side_to_move + 1);
 
   ++move_count;

@@ -30,6 +30,7 @@ Evaluator::Evaluator(int32_t cache_capacity, int32_t width, int32_t height, Rule
                      std::string trt_timing_cache_path)
     : width_(width),
       height_(height),
+      rule_(rule),
       batch_size_(batch_size),
       device_(device),
       channels_(channel_count(rule)),
@@ -76,9 +77,11 @@ void Evaluator::load_model(const std::string& path) {
   const int64_t batch = device_ == "cpu" ? -1 : batch_size_;
   const ModelContract contract{{{kSpatialFeature, {batch, channels_, height_, width_}}},
                                {{"policy", {batch, int64_t{height_} * width_}}, {"win_rate", {}}, {"draw_rate", {}}}};
+  // The warm-up run has an input of its own: a flush may be using the batch buffer meanwhile.
   const int64_t warm_up_rows = device_ == "cpu" ? 1 : batch_size_;
+  std::vector<float> warm_up_input(static_cast<size_t>(warm_up_rows * channels_ * height_ * width_), 0.0f);
   session_.load(path, contract, overrides,
-                {{kSpatialFeature, input_.data(), {warm_up_rows, channels_, height_, width_}}});
+                {{kSpatialFeature, warm_up_input.data(), {warm_up_rows, channels_, height_, width_}}});
 
   cache_.clear();
   model_path_ = path;
@@ -88,6 +91,7 @@ void Evaluator::load_model(const std::string& path) {
 
 std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const Board*>& positions,
                                                        uint32_t /*pad_to*/) {
+  for (const Board* board : positions) check_fits(*board);
   while (paused_) std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPausePoll);
   const bool random = random_mode_;
 
@@ -170,6 +174,14 @@ void Evaluator::run_batch(std::vector<Request>& batch) {
     cache_.insert(batch[i].board->hash, result);
     batch[i].promise->set_value(std::move(result));
   }
+}
+
+void Evaluator::check_fits(const Board& board) const {
+  if (board.config.rule == rule_ && board.config.width == width_ && board.config.height == height_) return;
+  throw std::invalid_argument("a " + std::string(rule_name(board.config.rule)) + " " +
+                              std::to_string(board.config.width) + "x" + std::to_string(board.config.height) +
+                               " position does not fit the evaluator built for " + std::string(rule_name(rule_)) + " " +
+                              std::to_string(width_) + "x" + std::to_string(height_));
 }
 
 float Evaluator::next_noise() { return noise_[noise_cursor_.fetch_add(1, std::memory_order_relaxed) % noise_.size()]; }

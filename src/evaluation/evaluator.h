@@ -46,7 +46,9 @@ class Evaluator {
   // as it was, except that a pause ends.
   void load_model(const std::string& path);
 
-  // One future per position, in order. pad_to has no effect on this evaluator.
+  // One future per position, in order. pad_to has no effect on this evaluator. Throws
+  // std::invalid_argument, before queueing anything, for a position whose rule or board
+  // size is not the evaluator's own (its features would not fit the network's input).
   std::vector<std::future<EvalResult>> submit(const std::vector<const Board*>& positions, uint32_t pad_to);
 
   // Runs every queued position and returns when all are answered. When a network run
@@ -69,8 +71,11 @@ class Evaluator {
   float next_noise();
   void run_batch(std::vector<Request>& batch);
 
+  void check_fits(const Board& board) const;
+
   int32_t width_;
   int32_t height_;
+  Rule rule_;
   int32_t batch_size_;
   std::string device_;
   int channels_;
