@@ -44,6 +44,12 @@ void build_engine(GameState& state) {
                                                   config_int("search.search_batch_size"), evaluators);
 }
 
+// An empty board of the current rule and size; the game's moves are forgotten.
+void reset_board(GameState& state) {
+  state.board = std::make_unique<Board>(game_board_config(state), 0, CellArray{}, 0);
+  state.moves.clear();
+}
+
 }  // namespace
 
 void ensure_engine(GameState& state) {
@@ -61,19 +67,12 @@ void ensure_engine(GameState& state) {
   build_engine(state);
   if (state.board->config.rule != rule) {
     const Board& old = *state.board;
-    state.board = std::make_unique<Board>(BoardConfig{rule, old.config.height, old.config.width,
-                                                      old.config.area_candidate_range, old.config.line_candidate_range},
-                                          old.move_count, old.cells, old.side_to_move);
+    state.board = std::make_unique<Board>(game_board_config(state), old.move_count, old.cells, old.side_to_move);
   }
 }
 
-std::unique_ptr<Board> new_game_board(const GameState& state) {
-  const BoardConfig board_config{rule_by_name(state.rule_name), state.height, state.width,
-                                 config_int("env.area_candidate_range"), config_int("env.line_candidate_range")};
-  return std::make_unique<Board>(board_config, 0, CellArray{}, 0);
+BoardConfig game_board_config(const GameState& state) {
+  return BoardConfig{rule_by_name(state.rule_name), state.height, state.width, config_int("env.area_candidate_range"),
+                     config_int("env.line_candidate_range")};
 }
 
-void reset_board(GameState& state) {
-  state.board = new_game_board(state);
-  state.moves.clear();
-}

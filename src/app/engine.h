@@ -18,8 +18,5 @@ NodeConfig read_node_config();
 // "Freestyle_Large" for Freestyle when both sides are over 15, else the rule's name.
 std::string model_name(const std::string& rule_name, int32_t height, int32_t width);
 
-// An empty board of the current rule and size, with the configured candidate ranges.
-std::unique_ptr<Board> new_game_board(const GameState& state);
-// Replaces the game board with an empty one of the current rule and size, and forgets
-// the game's moves.
-void reset_board(GameState& state);
+// The current game's rule and size, with the configured candidate ranges.
+BoardConfig game_board_config(const GameState& state);

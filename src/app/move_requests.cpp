@@ -98,11 +98,6 @@ std::vector<MoveWord> read_move_list(ProtocolInput& input) {
   return words;
 }
 
-// The position of a board or swap2board list, for the current game's rule and size.
-ListedPosition listed_position(const GameState& state, const std::vector<MoveWord>& words) {
-  return place_listed_stones(new_game_board(state)->config, words);
-}
-
 void install(GameState& state, ListedPosition& listed) {
   state.board = std::move(listed.board);
   state.moves = std::move(listed.moves);
@@ -153,7 +148,7 @@ void handle_board(GameState& state, ProtocolInput& input) {
   state.command_start = monotonic_ns();
   const std::vector<MoveWord> words = read_move_list(input);
   ensure_engine(state);
-  ListedPosition listed = listed_position(state, words);
+  ListedPosition listed = place_listed_stones(game_board_config(state), words);
   // A finished position gets no reply.
   if (listed.board->game_over) return install(state, listed);
   const Move move = decide(state, *listed.board, true).move;
@@ -166,7 +161,7 @@ void handle_swap2board(GameState& state, ProtocolInput& input) {
   state.command_start = monotonic_ns();
   const std::vector<MoveWord> words = read_move_list(input);
   ensure_engine(state);
-  ListedPosition listed = listed_position(state, words);
+  ListedPosition listed = place_listed_stones(game_board_config(state), words);
   if (listed.board->game_over) throw ProtocolError("the game is already over");
   if (words.empty()) {
     const std::array<Move, 3> opening = propose_opening(state, *listed.board);
