@@ -74,38 +74,125 @@ class ProtocolTest : public ::testing::Test {
 
 // Any move reply.
 const std::string kMove = "[0-9]*,[0-9]*";
+const std::string kSize15 = "DEBUG board size: (15, 15)";
+// Black holds 0,0 to 3,0 and White 0,14, 2,14, 4,14 and 6,14; Black to move.
+const std::string kBlackFour = "board\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\ndone\n";
+// Black's five on row 0, listed whole; White to move.
+const std::string kBlackFive = "board\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n4,0\ndone\n";
+// Black at (7,7), (8,7), (7,8) and (8,9): at (6,7) Black would make open threes in the row
+// and on the diagonal at once, a double three. Black also has a four on the top row,
+// which the engine, playing White (who 1), must block at (10,0).
+const std::string kRenjuPosition =
+    "board\n7,7,2\n0,14,1\n8,7,2\n2,14,1\n7,8,2\n4,14,1\n8,9,2\n6,14,1\n11,0,2\n8,14,1\n12,0,2\n10,14,1\n"
+    "13,0,2\n12,14,1\n14,0,2\ndone\n";
 
-TEST_F(ProtocolTest, CommandWordsIgnoreCaseButInfoKeysDoNot) {
-  expect_lines(replies("START 15\nStart 15\nstart 15\nINFO TIMEOUT_TURN 5000\nInfo Rule 4\nABOUT\n"),
-               {"DEBUG board size: (15, 15)", "OK", "DEBUG board size: (15, 15)", "OK", "DEBUG board size: (15, 15)",
-                "OK", kAbout});
-}
-
-TEST_F(ProtocolTest, BoardSizesOutsideFiveToTwentyKeepThePreviousSize) {
-  expect_lines(replies("start 15\nstart 4\nstart 21\nrectstart 4,10\nrectstart 10,21\nrestart\nbegin\n"),
-               {"DEBUG board size: (15, 15)", "OK", "ERROR only support board size 5-20",
-                "ERROR only support board size 5-20", "ERROR only support board height:5-20, width:5-20",
-                "ERROR only support board height:5-20, width:5-20", "OK", "7,7"});
-}
-
-TEST_F(ProtocolTest, BeginAnswersTheCentreOfEachBoardShape) {
-  expect_lines(replies("start 20\nbegin\nrectstart 20,5\nbegin\nrectstart 10,6\nbegin\nstart 5\nbegin\n"),
-               {"DEBUG board size: (20, 20)", "OK", "9,9", "DEBUG board size: (5, 20)", "OK", "9,2",
-                "DEBUG board size: (6, 10)", "OK", "4,2", "DEBUG board size: (5, 5)", "OK", "2,2"});
-}
-
-TEST_F(ProtocolTest, InfoSetsRulesAndOtherwiseStaysSilent) {
+// A script and the replies it must get (glob patterns), after the configuration line and
+// without the model-loading lines and search reports. Every session starts with a turn
+// limit of 300 ms.
+struct Exchange {
+  const char* name;
   std::string script;
-  for (int bits : {0, 2, 1, 3, 5, 4, 6, 8, 9, 12}) script += "info rule " + std::to_string(bits) + "\n";
-  script += "info timeout_turn 5000\ninfo timeout_match 100000\ninfo max_memory 0\ninfo time_left 90000\n";
-  script += "info evaluate 7,7 start 15\ninfo folder games about\nabout\n";
-  expect_lines(replies(script),
-               {"DEBUG rule: Freestyle", "DEBUG rule: Freestyle", "DEBUG rule: Standard", "DEBUG rule: Standard",
-                "DEBUG rule: Standard", "DEBUG rule: Renju", "DEBUG rule: Renju", "DEBUG rule: StandardCaro",
-                "DEBUG rule: StandardCaro", "DEBUG rule: StandardCaro", kAbout});
+  std::vector<std::string> replies;
+};
+
+const Exchange kExchanges[] = {
+    {"CommandWordsIgnoreCaseButInfoKeysDoNot",
+     "START 15\nStart 15\nINFO TIMEOUT_TURN 5000\nInfo Rule 4\nABOUT\n",
+     {kSize15, "OK", kSize15, "OK", kAbout}},
+    {"BoardSizesOutsideFiveToTwentyKeepThePreviousSize",
+     "start 15\nstart 4\nstart 21\nrectstart 4,10\nrectstart 10,21\nrestart\nbegin\n",
+     {kSize15, "OK", "ERROR only support board size 5-20", "ERROR only support board size 5-20",
+      "ERROR only support board height:5-20, width:5-20", "ERROR only support board height:5-20, width:5-20", "OK",
+      "7,7"}},
+    {"BeginAnswersTheCentreOfEachBoardShape",
+     "start 20\nbegin\nrectstart 20,5\nbegin\nrectstart 10,6\nbegin\nstart 5\nbegin\n",
+     {"DEBUG board size: (20, 20)", "OK", "9,9", "DEBUG board size: (5, 20)", "OK", "9,2", "DEBUG board size: (6, 10)",
+      "OK", "4,2", "DEBUG board size: (5, 5)", "OK", "2,2"}},
+    {"InfoSetsRulesAndOtherwiseStaysSilent",
+     "info rule 0\ninfo rule 2\ninfo rule 1\ninfo rule 3\ninfo rule 5\ninfo rule 4\ninfo rule 6\ninfo rule 8\n"
+     "info rule 9\ninfo rule 12\ninfo timeout_match 100000\ninfo max_memory 0\ninfo time_left 90000\n"
+     "info evaluate 7,7 start 15\ninfo folder games about\nabout\n",
+     {"DEBUG rule: Freestyle", "DEBUG rule: Freestyle", "DEBUG rule: Standard", "DEBUG rule: Standard",
+      "DEBUG rule: Standard", "DEBUG rule: Renju", "DEBUG rule: Renju", "DEBUG rule: StandardCaro",
+      "DEBUG rule: StandardCaro", "DEBUG rule: StandardCaro", kAbout}},
+    {"UnknownWordsGetNoReply", "hello\nyxfoo 3\nyxshow\nabout\n", {kAbout}},
+    {"EndOfInputInTheMiddleOfACommandStopsTheEngine", "start 15\nturn 7,", {kSize15, "OK"}},
+    {"SeparatorsAndLineBreaksAreFree", "start 15 begin\ntakeback 7;7\ntakeback\n7 , 7\nturn 7 , 7\n",
+     {kSize15, "OK", "7,7", "OK", "ERROR takeback: *7,7*", kMove}},
+    {"TakebackRemovesOnlyTheLastStone",
+     "start 15\nbegin\ntakeback 3,3\ntakeback 20,1\ntakeback -1,0\ntakeback 7,7\nbegin\nturn 8,8\ntakeback 8,8\n",
+     {kSize15, "OK", "7,7", "ERROR takeback: *3,3*", "ERROR takeback: *20,1*", "ERROR takeback: *-1,0*", "OK", "7,7",
+      kMove, "ERROR takeback: *8,8*"}},
+    {"TakebackAfterANewGameFindsAnEmptyBoard", "start 15\ntakeback 7,7\nbegin\nrestart\ntakeback 7,7\nbegin\n",
+     {kSize15, "OK", "ERROR takeback: *7,7*", "7,7", "OK", "ERROR takeback: *7,7*", "7,7"}},
+    {"MoveRequestsBeforeAnyGameAreRefused", "begin\nturn 1,1\nboard\n1,1,1\ndone\nswap2board\ndone\ntakeback 1,1\nabout\n",
+     {"ERROR *", "ERROR *", "ERROR *", "ERROR *", "ERROR *", kAbout}},
+    {"BeginNeedsAnEmptyBoard", "start 15\nturn 7,7\nbegin\nturn 7,7\n",
+     {kSize15, "OK", kMove, "ERROR begin: *", "ERROR turn: move 7,7 *"}},
+    {"BoardReplacesThePosition", "start 15\nbegin\nboard\n3,3,2\n4,4\nDone\nturn 3,3\nturn 4,4\n",
+     {kSize15, "OK", "7,7", kMove, "ERROR turn: move 3,3 *", "ERROR turn: move 4,4 *"}},
+    {"SwapBoardWithStonesAnswersAMoveOrSwap", "start 15\nswap2board\n7,7\n8,7\n7,8\nDONE\nturn 8,7\n",
+     {kSize15, "OK", "[S0-9]*", "ERROR turn: move 8,7 is on an occupied cell"}},
+    {"MalformedIntegersNameTheCommandAndAreSkipped",
+     "info timeout_turn abc\nabout\nstart x\nabout\nstart 15\nturn 7,abc\nabout\nrectstart 9,q\nabout\n"
+     "turn 99999999999,3\nbegin\n",
+     {"ERROR info: *", kAbout, "ERROR start: *", kAbout, kSize15, "OK", "ERROR turn: *", kAbout, "ERROR rectstart: *",
+      kAbout, "ERROR turn: *", "7,7"}},
+    {"MalformedBoardListIsReadToDoneAndChangesNothing",
+     "start 15\nbegin\nboard\n8,8,2\na,b,1\nabout\nstart 10\n9,9,1\ndone\ntakeback 7,7\nabout\n",
+     {kSize15, "OK", "7,7", "ERROR board: *", "OK", kAbout}},
+    {"IllegalMovesNameTheMoveAndChangeNothing",
+     "start 15\nbegin\nturn 7,7\nturn 20,3\nturn 3,-1\nboard\n1,1\n3,3\n3,3\ndone\nboard\n1,1,1\n15,0,2\ndone\n"
+     "swap2board\n2,2\n2,2\ndone\ntakeback 1,1\ntakeback 7,7\nbegin\n",
+     {kSize15, "OK", "7,7", "ERROR turn: move 7,7 *", "ERROR turn: move 20,3 *", "ERROR turn: move 3,-1 *",
+      "ERROR board: move 3,3 *", "ERROR board: move 15,0 *", "ERROR swap2board: move 2,2 *", "ERROR takeback: *1,1*",
+      "OK", "7,7"}},
+    {"ShowForbidListsBlackForbiddenPointsUnderRenjuOnly",
+     "yxshowforbid\ninfo rule 4\nstart 15\n" + kRenjuPosition + "YxShowForbid\nrestart\nyxshowforbid\ninfo rule 1\n" +
+         kRenjuPosition + "yxshowforbid\n",
+     {"FORBID .", "DEBUG rule: Renju", kSize15, "OK", "10,0", "FORBID 0607.", "OK", "FORBID .", "DEBUG rule: Standard",
+      "10,0", "FORBID ."}},
+    // A rule change after the engine was built rebuilds it for the new rule (the network
+    // input differs under Renju) and keeps the game's stones.
+    {"RuleChangeDuringAGameRebuildsTheEngine", "start 15\nbegin\ninfo rule 4\nboard\n7,7,2\n8,8,1\ndone\nturn 14,0\n",
+     {kSize15, "OK", "7,7", "DEBUG rule: Renju", kMove, kMove}},
+    {"RuleChangeBeforeASwapBoard", "start 7\nbegin\ninfo rule 4\nswap2board\n4,4\ndone\n",
+     {"DEBUG board size: (7, 7)", "OK", "3,3", "DEBUG rule: Renju", "*"}},
+    {"RuleChangeKeepsTheStones", "start 15\nbegin\ninfo rule 1\nturn 7,7\n",
+     {kSize15, "OK", "7,7", "DEBUG rule: Standard", "ERROR turn: move 7,7 *"}},
+    // After a five nothing more is played, and nothing taken back but the five's last stone.
+    {"AfterTheEnginesFiveNothingMoreIsPlayed", "start 15\n" + kBlackFour + "turn 5,0\ntakeback 5,0\nbegin\n",
+     {kSize15, "OK", "4,0", "ERROR turn: the game is already over", "ERROR takeback: *5,0*", "ERROR begin: *"}},
+    {"AFinishedListedGameStaysFinished",
+     "start 15\n" + kBlackFive + "about\nturn 10,10\ntakeback 10,10\ntakeback 3,0\ntakeback 4,0\nturn 5,0\n",
+     {kSize15, "OK", kAbout, "ERROR turn: the game is already over", "ERROR takeback: *10,10*",
+      "ERROR takeback: *3,0*", "OK", kMove}},
+    {"RenjuGameStaysFinished", "info rule 4\nstart 15\n" + kBlackFive + "turn 14,0\n",
+     {"DEBUG rule: Renju", kSize15, "OK", "ERROR turn: the game is already over"}},
+    // A list is judged whole: a five anywhere in it ends the game, a five followed by the
+    // other side's stones is refused, and a Standard six is no five in any order.
+    {"AFiveListedFirstEndsTheGame", "start 15\nboard\n4,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n0,0\ndone\nabout\n",
+     {kSize15, "OK", kAbout}},
+    {"AListGoingOnAfterAFiveIsRefused", "start 15\nboard\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n4,0\n8,14\ndone\n",
+     {kSize15, "OK", "ERROR board: the list goes on after Black's five"}},
+    {"AStandardSixIsNoFive",
+     "info rule 1\nstart 15\nboard\n0,0\n0,5\n1,0\n1,5\n2,0\n2,6\n4,0\n3,6\n5,0\n5,9\n3,0\ndone\n",
+     {"DEBUG rule: Standard", kSize15, "OK", kMove}},
+    // Lists grouped by colour take the colours from the who fields (1: the engine's).
+    {"WhoFieldsGiveTheColoursOfAGroupedList",
+     "start 15\nboard\n0,0,1\n1,0,1\n2,0,1\n3,0,1\n10,10,2\n10,11,2\n10,12,2\n10,13,2\ndone\n", {kSize15, "OK", "4,0"}},
+    {"WhoFieldsThatFitNeitherSideAreRefused", "start 15\nboard\n0,0,1\n1,0,1\n2,0,1\n10,10,2\ndone\n",
+     {kSize15, "OK", "ERROR board: the who fields give 3 own and 1 opponent stones*"}},
+};
+
+class ProtocolExchange : public ProtocolTest, public ::testing::WithParamInterface<Exchange> {};
+
+TEST_P(ProtocolExchange, GetsItsReplies) {
+  expect_lines(replies("info timeout_turn 300\n" + GetParam().script), GetParam().replies);
 }
 
-TEST_F(ProtocolTest, UnknownWordsGetNoReply) { expect_lines(replies("hello\nyxfoo 3\nyxshow\nabout\n"), {kAbout}); }
+INSTANTIATE_TEST_SUITE_P(Protocol, ProtocolExchange, ::testing::ValuesIn(kExchanges),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProtocolTest, EndAndExitStopTheEngineWithoutReply) {
   for (const char* command : {"end", "exit", "END"}) {
@@ -113,129 +200,16 @@ TEST_F(ProtocolTest, EndAndExitStopTheEngineWithoutReply) {
                                      /*close_input=*/false);
     EXPECT_FALSE(run.killed) << command;
     EXPECT_EQ(run.exit_status, 0) << command;
-    expect_lines(run.out, {kLoadedHere, "DEBUG board size: (15, 15)", "OK"});
-  }
-  // End of input, even in the middle of a command, stops the engine too.
-  expect_lines(replies("start 15\nturn 7,"), {"DEBUG board size: (15, 15)", "OK"});
-}
-
-TEST_F(ProtocolTest, SeparatorsAndLineBreaksAreFree) {
-  expect_lines(replies("start 15 begin\ntakeback 7;7\ntakeback\n7 , 7\n"),
-               {"DEBUG board size: (15, 15)", "OK", "7,7", "OK", "ERROR takeback: *7,7*"});
-}
-
-TEST_F(ProtocolTest, TakebackRemovesOnlyExistingStones) {
-  expect_lines(replies("start 15\nbegin\ntakeback 3,3\ntakeback 20,1\ntakeback -1,0\ntakeback 7,7\nbegin\n"),
-               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR takeback: *3,3*", "ERROR takeback: *20,1*",
-                "ERROR takeback: *-1,0*", "OK", "7,7"});
-}
-
-TEST_F(ProtocolTest, TakebackAfterANewGameFindsAnEmptyBoard) {
-  expect_lines(
-      replies("start 15\ntakeback 7,7\nbegin\nrestart\ntakeback 7,7\nbegin\n"),
-      {"DEBUG board size: (15, 15)", "OK", "ERROR takeback: *7,7*", "7,7", "OK", "ERROR takeback: *7,7*", "7,7"});
-}
-
-TEST_F(ProtocolTest, MoveRequestsBeforeAnyGameAreRefused) {
-  expect_lines(replies("begin\nturn 1,1\nboard\n1,1,1\ndone\nswap2board\ndone\ntakeback 1,1\nabout\n"),
-               {"ERROR *", "ERROR *", "ERROR *", "ERROR *", "ERROR *", kAbout});
-}
-
-TEST_F(ProtocolTest, TurnPlaysTheOpponentMoveAndAnswersAnother) {
-  const auto lines = replies("start 15\nturn 7,7\nturn 7,7\n");
-  expect_lines(lines, {"DEBUG board size: (15, 15)", "OK", kMove, "ERROR turn: move 7,7 *"});
-  if (lines.size() > 2) {
-    EXPECT_NE(lines[2], "7,7");
+    expect_lines(run.out, {kLoadedHere, kSize15, "OK"});
   }
 }
 
-TEST_F(ProtocolTest, BoardReplacesThePosition) {
-  // The listed stones replace the previous ones; words without the colour field count too.
-  const auto lines = replies("start 15\nbegin\nboard\n3,3,2\n4,4\nDone\nturn 3,3\nturn 4,4\n");
-  expect_lines(lines, {"DEBUG board size: (15, 15)", "OK", "7,7", kMove, "ERROR turn: move 3,3 *",
-                       "ERROR turn: move 4,4 *"});
-  if (lines.size() > 3) {
-    EXPECT_NE(lines[3], "3,3");
-    EXPECT_NE(lines[3], "4,4");
-  }
-  // With three stones swap2board answers a move or SWAP.
-  const auto swap = replies("start 15\nswap2board\n7,7\n8,7\n7,8\nDONE\nturn 8,7\n");
-  ASSERT_EQ(swap.size(), 4u) << transcript(swap);
-  EXPECT_TRUE(swap[2] == "SWAP" || fnmatch(kMove.c_str(), swap[2].c_str(), 0) == 0) << swap[2];
-  EXPECT_NE(swap[3].find("ERROR turn: move 8,7 is on an occupied cell"), std::string::npos) << swap[3];
-}
-
-TEST_F(ProtocolTest, BoardWithAFinishedGameGetsNoReply) {
-  // Black makes five on row 0 while White answers on row 14.
-  expect_lines(replies("start 15\nboard\n0,0,2\n0,14,1\n1,0,2\n1,14,1\n2,0,2\n2,14,1\n3,0,2\n3,14,1\n4,0,2\n"
-                       "done\nabout\n"),
-               {"DEBUG board size: (15, 15)", "OK", kAbout});
-}
-
-TEST_F(ProtocolTest, MalformedIntegersNameTheCommandAndAreSkipped) {
-  expect_lines(replies("info timeout_turn abc\nabout\nstart x\nabout\nstart 15\nturn 7,abc\nabout\n"
-                       "rectstart 9,q\nabout\nturn 99999999999,3\nbegin\n"),
-               {"ERROR info: *", kAbout, "ERROR start: *", kAbout, "DEBUG board size: (15, 15)", "OK", "ERROR turn: *",
-                kAbout, "ERROR rectstart: *", kAbout, "ERROR turn: *", "7,7"});
-}
-
-TEST_F(ProtocolTest, MalformedBoardListIsReadToDoneAndChangesNothing) {
-  expect_lines(replies("start 15\nbegin\nboard\n8,8,2\na,b,1\nabout\nstart 10\n9,9,1\ndone\ntakeback 7,7\nabout\n"),
-               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR board: *", "OK", kAbout});
-}
-
-TEST_F(ProtocolTest, IllegalMovesNameTheMoveAndChangeNothing) {
-  expect_lines(replies("start 15\nbegin\nturn 7,7\nturn 20,3\nturn 3,-1\n"
-                       "board\n1,1\n3,3\n3,3\ndone\nboard\n1,1,1\n15,0,2\ndone\nswap2board\n2,2\n2,2\ndone\n"
-                       "takeback 1,1\ntakeback 7,7\nbegin\n"),
-               {"DEBUG board size: (15, 15)", "OK", "7,7", "ERROR turn: move 7,7 *", "ERROR turn: move 20,3 *",
-                "ERROR turn: move 3,-1 *", "ERROR board: move 3,3 *", "ERROR board: move 15,0 *",
-                "ERROR swap2board: move 2,2 *", "ERROR takeback: *1,1*", "OK", "7,7"});
-}
-
-// Sessions that once crashed the engine, corrupted its game or let it play on after the
-// end; each row is a script and its replies.
-TEST_F(ProtocolTest, GamesStayWholeThroughRuleChangesRefusalsAndEnds) {
-  const std::string size = "DEBUG board size: (15, 15)";
-  // Black holds 0,0 to 3,0 and White 0,14, 2,14, 4,14 and 6,14; Black to move.
-  const std::string black_four = "board\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\ndone\n";
-  // Black's five on row 0 listed whole, White to move.
-  const std::string black_five = "board\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n4,0\ndone\n";
-  const std::vector<std::pair<std::string, std::vector<std::string>>> sessions = {
-      // A rule change after the engine was built rebuilds it for the new rule (the network
-      // input differs under Renju) and keeps the game's stones.
-      {"start 15\nbegin\ninfo rule 4\nboard\n7,7,2\n8,8,1\ndone\nturn 14,0\n",
-       {size, "OK", "7,7", "DEBUG rule: Renju", kMove, kMove}},
-      {"start 7\nbegin\ninfo rule 4\nswap2board\n4,4\ndone\n", {"DEBUG board size: (7, 7)", "OK", "3,3", "DEBUG rule: Renju", "*"}},
-      {"start 15\nbegin\ninfo rule 1\nturn 7,7\n", {size, "OK", "7,7", "DEBUG rule: Standard", "ERROR turn: move 7,7 *"}},
-      // After the engine's own five nothing more is played or taken back but the five.
-      {"start 15\n" + black_four + "turn 5,0\ntakeback 5,0\nbegin\n",
-       {size, "OK", "4,0", "ERROR turn: the game is already over", "ERROR takeback: *5,0*", "ERROR begin: *"}},
-      {"start 15\n" + black_five + "turn 10,10\ntakeback 10,10\ntakeback 3,0\ntakeback 4,0\nturn 5,0\n",
-       {size, "OK", "ERROR turn: the game is already over", "ERROR takeback: *10,10*", "ERROR takeback: *3,0*", "OK",
-        kMove}},
-      {"info rule 4\nstart 15\n" + black_five + "turn 14,0\n",
-       {"DEBUG rule: Renju", size, "OK", "ERROR turn: the game is already over"}},
-      // Only the last stone can be taken back.
-      {"start 15\nbegin\nturn 8,8\ntakeback 8,8\ntakeback 7,7\n",
-       {size, "OK", "7,7", kMove, "ERROR takeback: *8,8*", "ERROR takeback: *7,7*"}},
-      // A list is judged whole: a five listed anywhere ends the game, a five followed by the
-      // other side's stones is refused, and a Standard six is no five in any order.
-      {"start 15\nboard\n4,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n0,0\ndone\nabout\n", {size, "OK", kAbout}},
-      {"start 15\nboard\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\n4,0\n8,14\ndone\n",
-       {size, "OK", "ERROR board: the list goes on after Black's five"}},
-      {"info rule 1\nstart 15\nboard\n0,0\n0,5\n1,0\n1,5\n2,0\n2,6\n4,0\n3,6\n5,0\n5,9\n3,0\ndone\n",
-       {"DEBUG rule: Standard", size, "OK", kMove}},
-      // Lists grouped by colour take the colours from the who fields (1: the engine's).
-      {"start 15\nboard\n0,0,1\n1,0,1\n2,0,1\n3,0,1\n10,10,2\n10,11,2\n10,12,2\n10,13,2\ndone\n",
-       {size, "OK", "4,0"}},
-      {"start 15\nboard\n0,0,1\n1,0,1\n2,0,1\n10,10,2\ndone\n",
-       {size, "OK", "ERROR board: the who fields give 3 own and 1 opponent stones*"}},
-  };
-  for (const auto& [script, expected] : sessions) {
-    SCOPED_TRACE(script);
-    expect_lines(replies("info timeout_turn 300\n" + script), expected);
-  }
+TEST_F(ProtocolTest, AModelThatCannotBeLoadedIsReportedAndTriedAgain) {
+  write_file(dir_.path() / "config.toml",
+             shipped_config_with("Freestyle = \"models/freestyle.onnx\"", "Freestyle = \"no_such_model.onnx\""));
+  expect_lines(replies("start 15\nbegin\nabout\nbegin\nturn 7,7\n"),
+               {kSize15, "OK", "ERROR begin: *no_such_model.onnx*", kAbout, "ERROR begin: *no_such_model.onnx*",
+                "ERROR turn: *no_such_model.onnx*"});
 }
 
 class StartupTest : public ::testing::Test {
@@ -303,24 +277,3 @@ TEST_F(StartupTest, IntegerForAFloatAndMissingModelKeysAreAccepted) {
 }
 
 }  // namespace
-
-// Black stones at (7,7), (8,7), (7,8) and (8,9): at (6,7) Black would make open threes in
-// the row and on the diagonal at once, a double three. Black also has a four on the top
-// row, which the engine, playing White, must block at (10,0), far from the double three.
-TEST_F(ProtocolTest, ShowForbidListsBlackForbiddenPointsUnderRenjuOnly) {
-  const std::string position =
-      "board\n7,7,2\n0,14,1\n8,7,2\n2,14,1\n7,8,2\n4,14,1\n8,9,2\n6,14,1\n11,0,2\n8,14,1\n12,0,2\n10,14,1\n"
-      "13,0,2\n12,14,1\n14,0,2\ndone\n";
-  expect_lines(replies("yxshowforbid\ninfo rule 4\nstart 15\n" + position + "YxShowForbid\nrestart\nyxshowforbid\n" +
-                       "info rule 1\n" + position + "yxshowforbid\n"),
-               {"FORBID .", "DEBUG rule: Renju", "DEBUG board size: (15, 15)", "OK", "10,0", "FORBID 0607.", "OK",
-                "FORBID .", "DEBUG rule: Standard", "10,0", "FORBID ."});
-}
-
-TEST_F(ProtocolTest, AModelThatCannotBeLoadedIsReportedAndTriedAgain) {
-  write_file(dir_.path() / "config.toml",
-             shipped_config_with("Freestyle = \"models/freestyle.onnx\"", "Freestyle = \"no_such_model.onnx\""));
-  expect_lines(replies("start 15\nbegin\nabout\nbegin\nturn 7,7\n"),
-               {"DEBUG board size: (15, 15)", "OK", "ERROR begin: *no_such_model.onnx*", kAbout,
-                "ERROR begin: *no_such_model.onnx*", "ERROR turn: *no_such_model.onnx*"});
-}
