@@ -145,10 +145,10 @@ engine=$root/build/pbrain-tovan
 if [[ -x $engine ]]; then
   for rule in freestyle standard renju caro; do
     expect_clean_game "engine against itself, $rule 15x15" \
-      --engine1 "$engine" --engine2 "$engine" --size 15 --turn-ms 250 --games 1 --rule "$rule"
+      --engine1 "$engine" --engine2 "$engine" --size 15 --turn-ms 150 --games 1 --rule "$rule"
   done
   expect_clean_game "engine against itself, 20x12" \
-    --engine1 "$engine" --engine2 "$engine" --width 20 --height 12 --turn-ms 250 --games 1
+    --engine1 "$engine" --engine2 "$engine" --width 20 --height 12 --turn-ms 150 --games 1
 else
   echo "skip engine game ($engine not built)"
 fi
