@@ -22,6 +22,10 @@ inline void run_raw_network(benchmark::State& state, const char* model_path, int
   const eval::ModelContract contract{{{eval::kSpatialFeature, {-1, kChannels, kSide, kSide}}},
                                      {{"policy", {-1, kSide * kSide}}, {"win_rate", {}}, {"draw_rate", {}}}};
   session.load(model_path, contract, {}, inputs);
-  for (auto _ : state) benchmark::DoNotOptimize(session.infer(inputs));
+  std::vector<std::vector<float>> outputs;
+  for (auto _ : state) {
+    session.infer(inputs, outputs);
+    benchmark::DoNotOptimize(outputs.data());
+  }
   state.SetItemsProcessed(state.iterations() * batch);
 }

@@ -75,6 +75,7 @@ void Evaluator::load_model(const std::string& path) {
                  {"policy_size", int64_t{height_} * width_}};
   }
   const int64_t batch = device_ == "cpu" ? -1 : batch_size_;
+  // The outputs in the order run_batch reads them.
   const ModelContract contract{{{kSpatialFeature, {batch, channels_, height_, width_}}},
                                {{"policy", {batch, int64_t{height_} * width_}}, {"win_rate", {}}, {"draw_rate", {}}}};
   // The warm-up run has an input of its own: a flush may be using the batch buffer meanwhile.
@@ -157,11 +158,11 @@ void Evaluator::run_batch(std::vector<Request>& batch) {
     FeatureBufferPool::instance().release(std::move(batch[i].features.spatial_feature));
   }
 
-  const auto outputs =
-      session_.infer({{kSpatialFeature, input_.data(), {static_cast<int64_t>(rows), channels_, height_, width_}}});
-  const std::vector<float>& policy = outputs.at("policy");
-  const std::vector<float>& win_rate = outputs.at("win_rate");
-  const std::vector<float>& draw_rate = outputs.at("draw_rate");
+  session_.infer({{kSpatialFeature, input_.data(), {static_cast<int64_t>(rows), channels_, height_, width_}}},
+                 outputs_);
+  const std::vector<float>& policy = outputs_[0];
+  const std::vector<float>& win_rate = outputs_[1];
+  const std::vector<float>& draw_rate = outputs_[2];
   if (policy.size() != rows * plane_size || win_rate.size() != rows || draw_rate.size() != rows) {
     throw ModelError("model " + model_path_ + " answered " + std::to_string(policy.size()) + " policy, " +
                      std::to_string(win_rate.size()) + " win-rate and " + std::to_string(draw_rate.size()) +

@@ -89,7 +89,8 @@ class Evaluator {
 
   std::mutex queue_mutex_;
   std::deque<Request> queue_;
-  std::vector<float> input_;  // the batch's "spatial_feature" tensor
+  std::vector<float> input_;                  // the batch's "spatial_feature" tensor
+  std::vector<std::vector<float>> outputs_;  // the batch's policy, win rate and draw rate
 
   std::vector<float> noise_;  // random mode's logits and values, from -0.005 to 0.005
   std::atomic<uint32_t> noise_cursor_{0};

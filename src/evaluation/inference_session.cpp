@@ -125,11 +125,11 @@ std::vector<std::string> contract_faults(const std::vector<TensorInfo>& inputs, 
   return faults;
 }
 
-// One run of the session: the inputs by the model's input names, every float output back.
-std::map<std::string, std::vector<float>> run_session(Ort::Session& session,
-                                                      const std::vector<std::string>& input_names,
-                                                      const std::vector<std::string>& output_names,
-                                                      const std::vector<InputTensor>& inputs) {
+// One run of the session: the inputs by the model's input names; the named outputs come
+// back in order, into `results` (whose buffers are reused from run to run).
+void run_session(Ort::Session& session, const std::vector<std::string>& input_names,
+                 const std::vector<std::string>& output_names, const std::vector<InputTensor>& inputs,
+                 std::vector<std::vector<float>>& results) {
   const Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
   std::vector<Ort::Value> tensors;
   std::vector<const char*> input_pointers;
@@ -148,13 +148,12 @@ std::map<std::string, std::vector<float>> run_session(Ort::Session& session,
 
   std::vector<Ort::Value> outputs = session.Run(Ort::RunOptions{nullptr}, input_pointers.data(), tensors.data(),
                                                 tensors.size(), output_pointers.data(), output_pointers.size());
-  std::map<std::string, std::vector<float>> results;
+  results.resize(outputs.size());
   for (size_t i = 0; i < outputs.size(); ++i) {
     const size_t count = outputs[i].GetTensorTypeAndShapeInfo().GetElementCount();
     const float* data = outputs[i].GetTensorData<float>();
-    results[output_names[i]].assign(data, data + count);
+    results[i].assign(data, data + count);
   }
-  return results;
 }
 
 }  // namespace
@@ -265,11 +264,10 @@ void InferenceSession::load(const std::string& model_path, const ModelContract& 
   std::vector<std::string> input_names;
   std::vector<std::string> output_names;
   for (const auto& input : inputs) input_names.push_back(input.name);
-  for (const auto& output : outputs) {
-    if (output.type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT) output_names.push_back(output.name);
-  }
+  for (const auto& output : contract.outputs) output_names.push_back(output.name);
   try {
-    run_session(*session, input_names, output_names, warm_up);
+    std::vector<std::vector<float>> results;
+    run_session(*session, input_names, output_names, warm_up, results);
   } catch (const Ort::Exception& error) {
     throw ModelError("model " + model_path + " failed its first run: " + error.what());
   }
@@ -280,10 +278,10 @@ void InferenceSession::load(const std::string& model_path, const ModelContract& 
   runtime_->output_names = std::move(output_names);
 }
 
-std::map<std::string, std::vector<float>> InferenceSession::infer(const std::vector<InputTensor>& inputs) {
+void InferenceSession::infer(const std::vector<InputTensor>& inputs, std::vector<std::vector<float>>& outputs) {
   std::lock_guard lock(mutex_);
   if (!runtime_->session) throw ModelError("no model is loaded");
-  return run_session(*runtime_->session, runtime_->input_names, runtime_->output_names, inputs);
+  run_session(*runtime_->session, runtime_->input_names, runtime_->output_names, inputs, outputs);
 }
 
 }  // namespace eval

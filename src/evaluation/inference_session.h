@@ -29,7 +29,7 @@ struct TensorSpec {
 
 struct ModelContract {
   std::vector<TensorSpec> inputs;   // exactly these float32 inputs, in this order
-  std::vector<TensorSpec> outputs;  // at least these float32 outputs
+  std::vector<TensorSpec> outputs;  // at least these float32 outputs; runs return these, in this order
 };
 
 struct InputTensor {
@@ -52,8 +52,9 @@ class InferenceSession {
   void load(const std::string& model_path, const ModelContract& contract,
             const std::map<std::string, int64_t>& overrides, const std::vector<InputTensor>& warm_up);
 
-  // Runs the model; every output by name, as float32 values.
-  std::map<std::string, std::vector<float>> infer(const std::vector<InputTensor>& inputs);
+  // Runs the model; `outputs` receives the contract's outputs in the contract's order (its
+  // buffers are reused, so a caller that keeps it allocates nothing after the first run).
+  void infer(const std::vector<InputTensor>& inputs, std::vector<std::vector<float>>& outputs);
 
  private:
   struct Runtime;  // the library's objects, kept out of this header
