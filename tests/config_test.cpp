@@ -9,7 +9,7 @@
 #include <functional>
 #include <sstream>
 
-#include "app/config_check.h"
+#include "app/settings.h"
 
 namespace {
 
@@ -41,7 +41,12 @@ Edit set_ids(const std::string& key, std::vector<int64_t> ids) {
 std::vector<std::string> faults_after(const std::vector<Edit>& edits) {
   auto table = cpptoml::parse_file(SHIPPED_CONFIG);
   for (const auto& edit : edits) edit(*table);
-  return check_config(*table);
+  try {
+    read_settings(*table);
+    return {};
+  } catch (const InvalidSettings& error) {
+    return error.faults;
+  }
 }
 
 std::string joined(const std::vector<std::string>& lines) {
@@ -112,32 +117,25 @@ TEST(ConfigCheckTest, EveryFaultIsReported) {
   }
 }
 
-class ConfigLookupTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::istringstream text("[search]\nc_puct = 2\nvisits_limit = 3000000000\nratio = 0.5\n[eval]\nids = [0, 3]\n");
-    config = cpptoml::parser(text).parse();
-  }
-  void TearDown() override { config.reset(); }
-};
-
-TEST_F(ConfigLookupTest, NumbersAreReadAsTheirTypes) {
-  EXPECT_EQ(config_float("search.c_puct"), 2.0f);
-  EXPECT_EQ(config_float("search.ratio"), 0.5f);
-  EXPECT_EQ(config_int_array("eval.ids"), (std::vector<int64_t>{0, 3}));
+TEST(ConfigCheckTest, ValuesAreReadAsTheirTypes) {
+  const Settings settings = read_settings(*cpptoml::parse_file(SHIPPED_CONFIG));
+  EXPECT_EQ(settings.node_config.c_puct, 1.6f);
+  EXPECT_EQ(settings.eval.device_ids, (std::vector<uint32_t>{0, 0}));
+  EXPECT_EQ(settings.decision.visits_limit, 1000000.0f);
 }
 
-TEST_F(ConfigLookupTest, FaultsNameTheKey) {
-  for (const char* key : {"search.visits_limit", "search.ratio", "search.absent", "absent.key"}) {
+TEST(ConfigLookupTest, ModelKeyFaultsNameTheKey) {
+  std::istringstream text("[eval.model]\nFreestyle = 2\n");
+  config = cpptoml::parser(text).parse();
+  for (const char* key : {"eval.model.Freestyle", "eval.model.Renju", "absent.key"}) {
     try {
-      config_int(key);
+      config_string(key);
       ADD_FAILURE() << key << " was read";
     } catch (const ConfigError& error) {
       EXPECT_NE(std::string(error.what()).find(key), std::string::npos) << error.what();
     }
   }
-  EXPECT_THROW(config_string("search.c_puct"), ConfigError);
-  EXPECT_THROW(config_bool("search.c_puct"), ConfigError);
+  config.reset();
 }
 
 TEST(DataPathTest, DirectoryOfExecutable) {

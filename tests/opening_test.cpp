@@ -2,6 +2,8 @@
 // settings that leave no room, and the attempt played when none qualifies in time.
 #include "search/opening.h"
 
+#include "search/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,12 +25,9 @@ struct Rig {
         search(nullptr, false, 1, 1, 8, {&evaluator}) {}
 
   std::array<Move, 3> generate(double seconds_allowed) {
-    const auto start = std::chrono::steady_clock::now();
-    return decision::generate_opening(
-        {search, constants, board, seconds_allowed,
-         [start] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); },
-         [this] { return settings; }, [this] { ++reports; },
-         [this](const std::string& line) { lines.push_back(line); }});
+    return decision::generate_opening({search, constants, board, monotonic_ns(), seconds_allowed, settings,
+                                       [this] { ++reports; },
+                                       [this](const std::string& line) { lines.push_back(line); }});
   }
 
   // The lines that start with `prefix`, without it.

@@ -1,6 +1,5 @@
 // The search report line: rounding of each field, the side it speaks for, and the
 // principal variation (row first, cut at a finished game, the board left as it was).
-#include <cpptoml.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/config.h"
 #include "app/search_report.h"
 
 namespace {
@@ -66,18 +64,19 @@ TEST(SearchReportLine, RoundsEveryFieldForTheSideToMove) {
   Board black = unbalanced(0);
   ASSERT_EQ(black.candidates.size(), 26u);
   rig.search.set_root(rig.constants, black, 1.0f, false, false);
-  const ReportContext context{rig.search, black, rig.command_start};
+  const ReportContext context{rig.search, black, rig.command_start, false};
+  const ReportContext with_variation{rig.search, black, rig.command_start, true};
   // Win (10/81) * 0.5 + 0.5 = 0.5617, draw 0.321; a root of one visit has no variation.
   const std::string fields = "DEBUG Win 0.56 | Draw 0.32 | Visits 1 | Depth 0 | Time ";
-  EXPECT_EQ(search_report_line(context, 2'960'000'000, false), fields + "3");
-  EXPECT_EQ(search_report_line(context, 2'960'000'000, true), fields + "3");
-  EXPECT_EQ(search_report_line(context, 40'000'000, true), fields + "0");
-  EXPECT_EQ(search_report_line(context, 1'340'000'000, false), fields + "1.3");
+  EXPECT_EQ(search_report_line(context, 2'960'000'000), fields + "3");
+  EXPECT_EQ(search_report_line(with_variation, 2'960'000'000), fields + "3");
+  EXPECT_EQ(search_report_line(with_variation, 40'000'000), fields + "0");
+  EXPECT_EQ(search_report_line(context, 1'340'000'000), fields + "1.3");
 
   Board white = unbalanced(1);
   rig.search.set_root(rig.constants, white, 1.0f, false, false);
-  const ReportContext white_context{rig.search, white, rig.command_start};
-  EXPECT_EQ(search_report_line(white_context, 0, true), "DEBUG Win 0.44 | Draw 0.32 | Visits 1 | Depth 0 | Time 0");
+  const ReportContext white_context{rig.search, white, rig.command_start, true};
+  EXPECT_EQ(search_report_line(white_context, 0), "DEBUG Win 0.44 | Draw 0.32 | Visits 1 | Depth 0 | Time 0");
 }
 
 // The moves of " | Move (r, c) (r, c) ..." at the end of a report line.
@@ -101,7 +100,7 @@ TEST(SearchReportLine, VariationEndsWithTheWinningMove) {
   Board board = position({Rule::Freestyle, 15, 15, 2, 4}, {{"OXXXX", 2, 10, 1, 0}, {"O.O.O", 5, 3, 1, 0}}, 0);
   const uint64_t hash = board.hash;
   rig.search_position(board, 200.0f);
-  const std::string line = search_report_line({rig.search, board, rig.command_start}, 0, true);
+  const std::string line = search_report_line({rig.search, board, rig.command_start, true}, 0);
   EXPECT_TRUE(line.ends_with(" | Move (10, 7)")) << line;
   EXPECT_EQ(board.hash, hash);
   EXPECT_FALSE(board.game_over);
@@ -113,7 +112,7 @@ TEST(SearchReportLine, VariationIsALineOfPlayableMovesAndLeavesTheBoard) {
   Board board = position({Rule::Freestyle, 15, 15, 2, 4}, {{"XO", 7, 7, 1, 0}, {"X", 7, 8, 1, 0}}, 1);
   const Board before = board;
   rig.search_position(board, 300.0f);
-  const std::string line = search_report_line({rig.search, board, rig.command_start}, 0, true);
+  const std::string line = search_report_line({rig.search, board, rig.command_start, true}, 0);
   std::smatch fields;
   ASSERT_TRUE(std::regex_search(line, fields,
                                 std::regex(R"(^DEBUG Win [01](\.\d\d?)? \| Draw [01](\.\d\d?)? \| )"
@@ -134,24 +133,6 @@ TEST(SearchReportLine, VariationIsALineOfPlayableMovesAndLeavesTheBoard) {
         << move_text(move) << " is not playable";
     replay.play(move);
   }
-}
-
-TEST(PrintSearchReport, AppendsTheVariationWhenConfigured) {
-  config = cpptoml::parse_file(SHIPPED_CONFIG);
-  Rig rig(9, TEST_MODEL_DIR "/linear40.onnx");
-  Board board = unbalanced(0);
-  rig.search_position(board, 30.0f);
-  const ReportContext context{rig.search, board, rig.command_start};
-  for (bool print_move : {false, true}) {
-    config->get_table("debug")->insert("print_move", print_move);
-    testing::internal::CaptureStdout();
-    print_search_report(context);
-    const std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(output.starts_with("DEBUG Win ")) << output;
-    EXPECT_TRUE(output.ends_with("\n")) << output;
-    EXPECT_EQ(output.find(" | Move (") != std::string::npos, print_move) << output;
-  }
-  config.reset();
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <cpptoml.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -11,6 +10,7 @@
 
 #include "app/config.h"
 #include "app/engine.h"
+#include "search/clock.h"
 #include "search/decision.h"
 
 namespace {
@@ -65,17 +65,10 @@ Move decide(const Board& board, bool allow_shortcut) {
   TimeSettings time;
   time.timeout_turn = 60000;
   time.time_left = 10000000;
-  const int64_t command_start =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  const int64_t command_start = monotonic_ns();
   float startup_deduction = 0.0f;
-  const decision::DecisionContext context{
-      search,
-      constants,
-      time,
-      command_start,
-      startup_deduction,
-      [] { return decision::DecisionSettings{1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, 200.0f, 0.0f}; },
-      [] {}};
+  const decision::DecisionSettings settings{1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, 200.0f, 0.0f};
+  const decision::DecisionContext context{search, constants, time, command_start, startup_deduction, settings, [] {}};
   return decision::decide(context, board, allow_shortcut).move;
 }
 
@@ -164,7 +157,8 @@ TEST(EngineAssembly, ChoosesTheModelByRuleAndBoardSize) {
 TEST(EngineAssembly, LoadsTheModelForTheGame) {
   config = cpptoml::parse_file(SHIPPED_CONFIG);
   executable_directory = std::filesystem::path(SHIPPED_MODEL_DIR).parent_path();
-  GameState state;
+  const Settings settings = read_settings(*config);
+  GameState state{settings};
   for (const auto& [rule, size, stem] : {std::tuple{"Freestyle", 20, "freestyle_large"},
                                          std::tuple{"Renju", 15, "renju"}, std::tuple{"Freestyle", 15, "freestyle"}}) {
     SCOPED_TRACE(rule);

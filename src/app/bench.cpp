@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
 #include "app/config.h"
 #include "app/engine.h"
 #include "app/output.h"
+#include "search/clock.h"
 #include "search/mcts.h"
 
 namespace {
@@ -56,8 +56,7 @@ int32_t most_visited(decision::Node& root) {
 
 }  // namespace
 
-int run_bench() {
-  const NodeConfig constants = read_node_config();
+int run_bench(const Settings& settings) {
   uint64_t signature = 0xCBF29CE484222325ULL;
   double total_visits = 0.0;
   int64_t search_ns = 0;
@@ -70,12 +69,12 @@ int run_bench() {
     evaluator.load_model(model);
     decision::MCTS search(nullptr, false, 1, 1, kSearchBatch, {&evaluator});
     Board board(
-        BoardConfig{rule, kSide, kSide, config_int("env.area_candidate_range"), config_int("env.line_candidate_range")},
+        BoardConfig{rule, kSide, kSide, settings.area_candidate_range, settings.line_candidate_range},
         0, CellArray{}, 0);
     for (Move move : position.moves) board.play(move);
 
     const int64_t start = monotonic_ns();
-    search.set_root(constants, board, config_float("search.root_soft_action_prior_temperature"), false, false);
+    search.set_root(settings.node_config, board, settings.decision.root_temperature, false, false);
     search.search({kBenchVisits, 1e6f, false, 0.0f, 0.0f, 0.0f, 0.0f});
     search_ns += monotonic_ns() - start;
 

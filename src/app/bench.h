@@ -4,5 +4,7 @@
 // behaviour is always noticed.
 #pragma once
 
+#include "app/settings.h"
+
 // Returns the process exit status.
-int run_bench();
+int run_bench(const Settings& settings);

@@ -38,32 +38,13 @@ void load_config() {
   config = cpptoml::parse_file(path.string());
 }
 
-namespace {
-
-template <typename T>
-T lookup(const std::string& key, const char* type_name) {
-  std::optional<T> value;
+std::string config_string(const std::string& key) {
+  std::optional<std::string> value;
   try {
-    if (auto found = config->get_qualified_as<T>(key)) value = *found;
+    if (auto found = config->get_qualified_as<std::string>(key)) value = *found;
   } catch (const std::exception& e) {
     throw ConfigError("configuration key " + key + ": " + e.what());
   }
-  if (!value) throw ConfigError("configuration key " + key + " is missing or not " + type_name);
+  if (!value) throw ConfigError("configuration key " + key + " is missing or not a string");
   return *value;
-}
-
-}  // namespace
-
-float config_float(const std::string& key) { return static_cast<float>(lookup<double>(key, "a number")); }
-
-int32_t config_int(const std::string& key) { return lookup<int32_t>(key, "an integer"); }
-
-std::string config_string(const std::string& key) { return lookup<std::string>(key, "a string"); }
-
-bool config_bool(const std::string& key) { return lookup<bool>(key, "a boolean"); }
-
-std::vector<int64_t> config_int_array(const std::string& key) {
-  auto values = config->get_qualified_array_of<int64_t>(key);
-  if (!values) throw ConfigError("configuration key " + key + " is missing or not an array of integers");
-  return *values;
 }

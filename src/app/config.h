@@ -1,9 +1,6 @@
-// The parsed config.toml, where it is found, and typed lookups of its keys by dotted name.
-//
-// The table is loaded once at start-up and read-only afterwards. The lookups throw
-// ConfigError naming the key when it is absent or holds another type, so a bad value is
-// reported instead of being read as garbage; start-up checks every key the engine reads
-// except the model files (see config_check.h), so during play only a model key can fail.
+// The parsed config.toml and where it is found. The table is loaded once at start-up and
+// read-only afterwards; settings.h reads and checks every key in it but the model files,
+// which config_string looks up when a game needs one.
 #pragma once
 
 #include <cstdint>
@@ -40,9 +37,6 @@ std::filesystem::path resolve_data_path(const std::string& name);
 // parser's exception for a missing or malformed file.
 void load_config();
 
-// Typed lookups in the loaded table.
-float config_float(const std::string& key);
-int32_t config_int(const std::string& key);
+// A string of the loaded table; throws ConfigError naming the key when it is absent or
+// holds another type.
 std::string config_string(const std::string& key);
-bool config_bool(const std::string& key);
-std::vector<int64_t> config_int_array(const std::string& key);

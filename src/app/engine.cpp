@@ -4,11 +4,6 @@
 #include "app/output.h"
 #include "app/protocol_input.h"
 
-NodeConfig read_node_config() {
-  return make_node_config(config_float("search.c_puct"), config_float("search.virtual_loss_index"),
-                          config_float("search.fpu_reduction_min"), config_float("search.fpu_reduction_max"));
-}
-
 std::string model_name(const std::string& rule_name, int32_t height, int32_t width) {
   return rule_name == "Freestyle" && height > 15 && width > 15 ? "Freestyle_Large" : rule_name;
 }
@@ -26,22 +21,20 @@ void build_engine(GameState& state) {
   state.search.reset();
   state.evaluators.clear();
   const Rule rule = rule_by_name(state.rule_name);
-  for (int64_t device_id : config_int_array("eval.device_ids")) {
+  const EvaluatorSettings& settings = state.settings.eval;
+  for (uint32_t device_id : settings.device_ids) {
     state.evaluators.push_back(std::make_unique<eval::Evaluator>(
-        config_int("eval.evaluator_cache_capacity"), state.width, state.height, rule,
-        static_cast<uint32_t>(config_int("eval.nn_input_version")),
-        static_cast<uint32_t>(config_int("eval.nn_output_version")), config_int("eval.eval_batch_size"),
-        static_cast<uint32_t>(config_int("eval.ort_intra_op_num_threads")), config_string("eval.device"),
-        static_cast<uint32_t>(device_id), config_int("eval.device_memory_limit"),
-        config_string("eval.trt_engine_cache_path"), config_string("eval.trt_timing_cache_path")));
+        settings.cache_capacity, state.width, state.height, rule, settings.input_version, settings.output_version,
+        settings.batch_size, settings.intra_op_threads, settings.device, device_id, settings.device_memory_limit,
+        settings.trt_engine_cache_path, settings.trt_timing_cache_path));
   }
   std::vector<eval::Evaluator*> evaluators;
   for (auto& evaluator : state.evaluators) {
     evaluator->load_model(model_path);
     evaluators.push_back(evaluator.get());
   }
-  state.search = std::make_unique<decision::MCTS>(nullptr, false, 1, config_int("search.num_search_threads"),
-                                                  config_int("search.search_batch_size"), evaluators);
+  state.search = std::make_unique<decision::MCTS>(nullptr, false, 1, state.settings.num_search_threads,
+                                                  state.settings.search_batch_size, evaluators);
 }
 
 // An empty board of the current rule and size; the game's moves are forgotten.
@@ -72,7 +65,7 @@ void ensure_engine(GameState& state) {
 }
 
 BoardConfig game_board_config(const GameState& state) {
-  return BoardConfig{rule_by_name(state.rule_name), state.height, state.width, config_int("env.area_candidate_range"),
-                     config_int("env.line_candidate_range")};
+  return BoardConfig{rule_by_name(state.rule_name), state.height, state.width, state.settings.area_candidate_range,
+                     state.settings.line_candidate_range};
 }
 

@@ -12,9 +12,6 @@
 // again by the next request. Throws ProtocolError when no game has been started.
 void ensure_engine(GameState& state);
 
-// The search constants from the configuration (read once, when the protocol loop starts).
-NodeConfig read_node_config();
-
 // "Freestyle_Large" for Freestyle when both sides are over 15, else the rule's name.
 std::string model_name(const std::string& rule_name, int32_t height, int32_t width);
 

@@ -9,14 +9,14 @@
 
 #include "board/board.h"
 #include "evaluation/evaluator.h"
+#include "app/settings.h"
 #include "search/mcts.h"
-#include "search/node_config.h"
 #include "search/time_settings.h"
 
 struct GameState {
+  const Settings& settings;
   TimeSettings time;
   std::string rule_name = "Freestyle";
-  NodeConfig node_config;
   int32_t height = 20;
   int32_t width = 20;
   // Set by start, rectstart and restart: the next move request rebuilds the engine.

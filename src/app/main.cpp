@@ -4,9 +4,9 @@
 
 #include "app/bench.h"
 #include "app/config.h"
-#include "app/config_check.h"
 #include "app/output.h"
 #include "app/protocol.h"
+#include "app/settings.h"
 
 namespace {
 
@@ -26,13 +26,13 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     return stop_at_startup(std::string("cannot load configuration: ") + error.what());
   }
-  const auto faults = check_config(*config);
-  if (!faults.empty()) {
-    std::string message = "invalid configuration:";
-    for (size_t i = 0; i < faults.size(); ++i) message += (i == 0 ? " " : "; ") + faults[i];
-    return stop_at_startup(message);
+  Settings settings;
+  try {
+    settings = read_settings(*config);
+  } catch (const InvalidSettings& error) {
+    return stop_at_startup(std::string("invalid configuration: ") + error.what());
   }
   // "bench" as the first argument measures the search instead of serving the protocol.
-  if (argc > 1 && std::string(argv[1]) == "bench") return run_bench();
-  return run();
+  if (argc > 1 && std::string(argv[1]) == "bench") return run_bench(settings);
+  return run(settings);
 }

@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "app/board_list.h"
-#include "app/clock.h"
-#include "app/config.h"
 #include "app/engine.h"
 #include "app/output.h"
 #include "app/search_report.h"
+#include "search/clock.h"
 #include "search/decision.h"
 #include "search/opening.h"
 
@@ -19,55 +18,33 @@ namespace {
 
 Move to_move(int32_t x, int32_t y) { return Move{static_cast<int8_t>(x), static_cast<int8_t>(y)}; }
 
-decision::DecisionSettings read_decision_settings() {
-  return {config_float("search.root_soft_action_prior_temperature"),
-          config_float("search.search_time_reduction"),
-          config_float("search.fast_search_draw_rate_threshold"),
-          config_float("search.fast_search_win_rate_threshold"),
-          config_float("search.fast_search_best_action_visits_proportion_threshold"),
-          static_cast<float>(config_int("search.fast_search_visits_threshold")),
-          static_cast<float>(config_int("search.visits_limit")),
-          config_float("search.move_temperature")};
-}
-
 // Searches `board` (a game in progress) and returns the engine's choice; the board is
 // left as it was.
 decision::Decision decide(GameState& state, Board& board, bool allow_shortcut) {
-  const ReportContext report{*state.search, board, state.command_start};
+  const ReportContext report{*state.search, board, state.command_start, state.settings.print_move};
   const decision::DecisionContext context{*state.search,
-                                          state.node_config,
+                                          state.settings.node_config,
                                           state.time,
                                           state.command_start,
                                           state.startup_deduction,
-                                          read_decision_settings,
+                                          state.settings.decision,
                                           [&report] { print_search_report(report); }};
   return decision::decide(context, board, allow_shortcut);
 }
 
-decision::OpeningSettings read_opening_settings() {
-  return {config_int("opening.margin_range"),
-          config_int("opening.candidate_range"),
-          static_cast<float>(config_int("opening.visits_limit")),
-          config_float("opening.visits_threshold"),
-          config_float("opening.action_value_threshold"),
-          config_float("opening.draw_rate_threshold")};
-}
-
 // Three stones for a swap2 opening, played on the (empty) board, within the turn's time.
 std::array<Move, 3> propose_opening(GameState& state, Board& board) {
-  const ReportContext report{*state.search, board, state.command_start};
-  const double seconds_allowed =
-      std::min(state.time.timeout_turn, state.time.time_left) / 1000.0 - config_float("search.search_time_reduction");
-  const int64_t command_start = state.command_start;
-  const decision::OpeningContext context{
-      *state.search,
-      state.node_config,
-      board,
-      seconds_allowed,
-      [command_start] { return static_cast<double>(monotonic_ns() - command_start) / 1e9; },
-      read_opening_settings,
-      [&report] { print_search_report(report); },
-      [](const std::string& line) { say(line); }};
+  const ReportContext report{*state.search, board, state.command_start, state.settings.print_move};
+  const double seconds_allowed = std::min(state.time.timeout_turn, state.time.time_left) / 1000.0 -
+                                 state.settings.decision.search_time_reduction;
+  const decision::OpeningContext context{*state.search,
+                                         state.settings.node_config,
+                                         board,
+                                         state.command_start,
+                                         seconds_allowed,
+                                         state.settings.opening,
+                                         [&report] { print_search_report(report); },
+                                         [](const std::string& line) { say(line); }};
   try {
     return decision::generate_opening(context);
   } catch (const std::invalid_argument& error) {

@@ -117,9 +117,8 @@ void handle_show_forbidden(const GameState& state) {
 
 }  // namespace
 
-int run() {
-  GameState state;
-  state.node_config = read_node_config();
+int run(const Settings& settings) {
+  GameState state{settings};
   ProtocolInput input(std::cin);
 
   while (true) {

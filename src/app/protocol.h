@@ -1,6 +1,8 @@
 // The protocol loop: reads commands from standard input and answers on standard output.
 #pragma once
 
+#include "app/settings.h"
+
 // Serves commands until "exit", "end" or the end of input; returns the exit status (0).
 // Each command's failure becomes one "ERROR <command>: <reason>" line and the loop goes on.
-int run();
+int run(const Settings& settings);

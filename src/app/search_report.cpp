@@ -3,9 +3,8 @@
 #include <cmath>
 #include <sstream>
 
-#include "app/clock.h"
-#include "app/config.h"
 #include "app/output.h"
+#include "search/clock.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ std::string principal_variation(Board& board, decision::Node& node) {
 
 }  // namespace
 
-std::string search_report_line(const ReportContext& context, int64_t elapsed_ns, bool with_variation) {
+std::string search_report_line(const ReportContext& context, int64_t elapsed_ns) {
   decision::Node& root = *context.search.root();
   const decision::NodeValue value = root.get_value();
   const float visits = root.get_visits();
@@ -37,10 +36,10 @@ std::string search_report_line(const ReportContext& context, int64_t elapsed_ns,
        << std::round(value.draw_rate * 100.0f) / 100.0f << " | Visits " << static_cast<int32_t>(visits) << " | Depth "
        << std::round(value.depth * 10.0f) / 10.0f << " | Time "
        << std::round(static_cast<double>(elapsed_ns) / 1e8) / 10.0;
-  if (with_variation && visits > 1.0f) line << " | Move " << principal_variation(context.board, root);
+  if (context.with_variation && visits > 1.0f) line << " | Move " << principal_variation(context.board, root);
   return line.str();
 }
 
 void print_search_report(const ReportContext& context) {
-  say(search_report_line(context, monotonic_ns() - context.command_start, config_bool("debug.print_move")));
+  say(search_report_line(context, monotonic_ns() - context.command_start));
 }

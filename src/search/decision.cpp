@@ -1,9 +1,10 @@
 #include "search/decision.h"
 
 #include <algorithm>
-#include <chrono>
 #include <random>
 
+#include "search/clock.h"
+#include "search/sliced_search.h"
 #include "search/temperature.h"
 
 namespace decision {
@@ -11,15 +12,9 @@ namespace {
 
 // A prior above this is answered without search.
 constexpr double kInstantAnswerPrior = 0.99;
-constexpr float kSliceSeconds = 0.1f;
 // Budgets of a second or more are searched in slices with progress reports.
 constexpr float kSlicedBudget = 1.0f;
 constexpr float kMatchShare = 0.05f;
-
-int64_t now_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 SearchLimits limits_of(const DecisionSettings& settings, float seconds, bool fast_search) {
   return {settings.visits_limit,
@@ -30,8 +25,6 @@ SearchLimits limits_of(const DecisionSettings& settings, float seconds, bool fas
           settings.fast_search_win_rate_threshold,
           settings.fast_search_draw_rate_threshold};
 }
-
-bool is_power_of_two(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
 int32_t largest_entry(const std::vector<float>& values) {
   int32_t best = 0;
@@ -77,7 +70,7 @@ int32_t sample_move(Node& root, float temperature) {
 }
 
 Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut) {
-  DecisionSettings settings = context.settings();
+  const DecisionSettings& settings = context.settings;
   context.search.set_root(context.constants, position, settings.root_temperature, false, false);
   Node& root = *context.search.root();
 
@@ -90,21 +83,14 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
     }
   }
 
-  const double elapsed = static_cast<double>(now_ns() - context.command_start) / 1e9;
-  const float budget = time_budget(context.time, elapsed, settings.search_time_reduction, context.startup_deduction);
+  const float budget = time_budget(context.time, seconds_since(context.command_start), settings.search_time_reduction,
+                                  context.startup_deduction);
   context.startup_deduction = 0.0f;
   if (budget < kSlicedBudget) {
     context.search.search(limits_of(settings, budget, allow_shortcut));
   } else {
-    const double deadline = static_cast<double>(now_ns()) + static_cast<double>(budget) * 1e9;
-    for (int64_t slice = 1; static_cast<double>(now_ns()) < deadline; ++slice) {
-      // The last slice ends at the deadline, not past it.
-      const float seconds =
-          std::min(kSliceSeconds, static_cast<float>((deadline - static_cast<double>(now_ns())) / 1e9));
-      if (!context.search.search(limits_of(settings, seconds, allow_shortcut))) break;
-      if (is_power_of_two(slice)) context.report();
-      settings = context.settings();
-    }
+    search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut),
+                     monotonic_ns() + static_cast<int64_t>(static_cast<double>(budget) * 1e9), context.report);
   }
 
   const int32_t chosen = sample_move(root, settings.move_temperature);

@@ -13,7 +13,7 @@
 
 namespace decision {
 
-// The configuration values a decision reads, afresh before every search slice.
+// The configuration values a decision reads.
 struct DecisionSettings {
   float root_temperature;
   float search_time_reduction;  // seconds
@@ -31,7 +31,7 @@ struct DecisionContext {
   const TimeSettings& time;
   int64_t command_start;     // monotonic nanoseconds when the request was read
   float& startup_deduction;  // seconds, taken once off the budget, then cleared
-  std::function<DecisionSettings()> settings;
+  const DecisionSettings& settings;
   std::function<void()> report;  // prints a search report of the current tree
 };
 

@@ -1,19 +1,17 @@
 #include "search/mcts.h"
 
-#include <chrono>
 #include <stdexcept>
 
+#include "search/clock.h"
 #include "search/simulation.h"
 #include "search/temperature.h"
 
 namespace decision {
 namespace {
 
-double now_ns() {
-  return static_cast<double>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
-}
+// Deadlines are kept as doubles: a visits-bound search may give a time limit far beyond
+// what an integer count of nanoseconds holds.
+double now_ns() { return static_cast<double>(monotonic_ns()); }
 
 }  // namespace
 

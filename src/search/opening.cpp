@@ -8,12 +8,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include "search/clock.h"
+#include "search/sliced_search.h"
+
 namespace decision {
 namespace {
-
-constexpr float kSliceSeconds = 0.1f;
-
-bool is_power_of_two(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
 // Points at least `margin` from every edge, within `range` of `centre` when given.
 std::vector<Move> points_within(const Board& board, int margin, std::optional<Move> centre, int range) {
@@ -71,10 +70,12 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
   std::mt19937 generator{std::random_device{}()};
   std::optional<Attempt> best;
   double longest_attempt = 0.0;
+  const OpeningSettings& settings = context.settings;
+  const auto elapsed = [&context] { return seconds_since(context.command_start); };
+  const int64_t deadline_ns = context.command_start + static_cast<int64_t>(context.seconds_allowed * 1e9);
 
   while (true) {
-    const double attempt_start = context.elapsed();
-    const OpeningSettings settings = context.settings();
+    const double attempt_start = elapsed();
     const std::vector<Move> first_points = points_within(board, settings.margin_range, std::nullopt, 0);
     if (first_points.empty()) {
       throw std::invalid_argument("opening.margin_range leaves no point for the first stone on this board");
@@ -93,13 +94,9 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
 
     // A balanced search: uniform prior, children scored by closeness to an even game.
     context.search.set_root(context.constants, board, 1.0f, true, true);
-    // Slices until the visits limit is reached, or the manager's time is up; the last
-    // slice ends with that time.
-    for (int64_t slice = 1; context.elapsed() < context.seconds_allowed; ++slice) {
-      const float seconds = std::min(kSliceSeconds, static_cast<float>(context.seconds_allowed - context.elapsed()));
-      if (!context.search.search({settings.visits_limit, seconds, false, 0.0f, 0.0f, 0.0f, 0.0f})) break;
-      if (is_power_of_two(slice)) context.report();
-    }
+    // Until the visits limit is reached, or the manager's time is up.
+    search_in_slices(context.search, {settings.visits_limit, 0.0f, false, 0.0f, 0.0f, 0.0f, 0.0f}, deadline_ns,
+                     context.report);
     context.report();
 
     Node& root = *context.search.root();
@@ -116,10 +113,10 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
     context.say("DEBUG action value: " + text(rounded(attempt.action_value, 100.0)));
     context.say("DEBUG draw rate: " + text(rounded(attempt.draw_rate, 100.0)));
 
-    longest_attempt = std::max(longest_attempt, context.elapsed() - attempt_start);
+    longest_attempt = std::max(longest_attempt, elapsed() - attempt_start);
     if (!best || attempt.shortfall(settings) < best->shortfall(settings)) best = attempt;
     const bool qualified = attempt.qualifies(settings);
-    const bool out_of_time = context.elapsed() + longest_attempt > context.seconds_allowed;
+    const bool out_of_time = elapsed() + longest_attempt > context.seconds_allowed;
     board.undo(second, true);
     board.undo(first, true);
     if (!qualified && !out_of_time) {
@@ -133,7 +130,7 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
     }
     for (Move move : best->moves) board.play(move);
     context.say("DEBUG third move: " + move_text(best->moves[2]));
-    context.say("DEBUG opening generated, used time: " + text(rounded(context.elapsed(), 10.0)));
+    context.say("DEBUG opening generated, used time: " + text(rounded(elapsed(), 10.0)));
     return best->moves;
   }
 }

@@ -14,7 +14,7 @@
 
 namespace decision {
 
-// The configuration values an attempt reads, afresh for every attempt.
+// The configuration values the generator reads.
 struct OpeningSettings {
   int32_t margin_range;     // distance of the first two stones from the edges
   int32_t candidate_range;  // reach of the second stone around the first
@@ -27,10 +27,10 @@ struct OpeningSettings {
 struct OpeningContext {
   MCTS& search;
   const NodeConfig& constants;
-  Board& board;                     // the empty game board; the three stones are played on it
-  double seconds_allowed;           // time the manager allows for the whole request
-  std::function<double()> elapsed;  // seconds since the request was read
-  std::function<OpeningSettings()> settings;
+  Board& board;             // an empty board; the three stones are played on it
+  int64_t command_start;    // monotonic nanoseconds when the request was read
+  double seconds_allowed;   // time the manager allows for the whole request
+  const OpeningSettings& settings;
   std::function<void()> report;                 // prints a search report
   std::function<void(const std::string&)> say;  // writes a diagnostic line
 };

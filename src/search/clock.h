@@ -1,4 +1,4 @@
-// The monotonic clock in nanoseconds, as every timing of the engine reads it.
+// The monotonic clock, as every timing of the engine reads it.
 #pragma once
 
 #include <chrono>
@@ -8,3 +8,5 @@ inline int64_t monotonic_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
+
+inline double seconds_since(int64_t start_ns) { return static_cast<double>(monotonic_ns() - start_ns) / 1e9; }
