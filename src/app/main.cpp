@@ -7,6 +7,7 @@
 #include "app/output.h"
 #include "app/protocol.h"
 #include "app/settings.h"
+#include "board/forbidden.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ int stop_at_startup(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  set_slow_update_reporter(warn);
   executable_directory = directory_of_executable(argc > 0 ? argv[0] : "");
   try {
     load_config();

@@ -1,7 +1,6 @@
 #include "board/forbidden.h"
 
 #include <chrono>
-#include <iostream>
 #include <vector>
 
 #include "board/board.h"
@@ -21,6 +20,8 @@ constexpr int kDoubleThreeFlag = 4;
 // Verification deeper than this many stones below the outermost update uses the quick rule.
 constexpr int kVerifyDepth = 4;
 constexpr auto kSlowUpdate = std::chrono::seconds(1);
+
+SlowUpdateReporter slow_update_reporter = nullptr;
 
 struct FourPoint {
   int d;
@@ -99,7 +100,9 @@ void update_forbidden(Board& board) {
   board.forbidden = result;
 
   if (outermost) board.verify_limit = -1;
-  if (timed && std::chrono::steady_clock::now() - start > kSlowUpdate) {
-    std::cerr << "forbidden point update timeout!" << std::endl;
+  if (timed && slow_update_reporter && std::chrono::steady_clock::now() - start > kSlowUpdate) {
+    slow_update_reporter("forbidden point update timeout!");
   }
 }
+
+void set_slow_update_reporter(SlowUpdateReporter reporter) { slow_update_reporter = reporter; }

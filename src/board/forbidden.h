@@ -9,11 +9,18 @@
 // verification judges only the straight-four points it needs, not the whole board.
 #pragma once
 
+#include <string_view>
+
 class Board;
 
 // Recomputes board.forbidden for Black, whatever the side to move. Called under Renju
 // after the codes are current and before the candidates are rebuilt, with the map
 // cleared. Places and takes back tentative stones on the board; afterwards the stones,
-// hash, side to move, codes and flags are as before. Writes a warning to standard error
-// when the update took more than one second.
+// hash, side to move, codes and flags are as before. Hands a warning to the slow-update
+// reporter when the update took more than one second.
 void update_forbidden(Board& board);
+
+// Where the warning of a slow forbidden-point update goes; by default nowhere. Set once at
+// start-up, before any board exists.
+using SlowUpdateReporter = void (*)(std::string_view warning);
+void set_slow_update_reporter(SlowUpdateReporter reporter);
