@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, then every test again under the address
-# and undefined-behaviour sanitizers, and the search tests under the thread sanitizer.
+# and undefined-behaviour sanitizers with the protocol fuzzer, and the search tests under
+# the thread sanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -20,6 +21,12 @@ echo "bench signature $actual matches the README"
 
 bash "$root/tools/build.sh" "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTOVAN_SANITIZE=ON
 (cd "$root/build-sanitize" && ctest --output-on-failure -j "$jobs")
+
+# Random protocol sessions against the sanitizer build, after its tests so that nothing else
+# competes for the cores while replies are timed. Fixed seeds: a failure names its seed and
+# leaves the session's input in build-sanitize/fuzz-failures.
+/usr/bin/python3 "$root/tests/protocol_fuzz.py" --engine "$root/build-sanitize/pbrain-tovan" --seed 1 \
+  --sessions 80 --jobs "$jobs" --out "$root/build-sanitize/fuzz-failures"
 
 # The multi-threaded search under the thread sanitizer.
 cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVAN_THREAD_SANITIZE=ON >/dev/null
