@@ -163,10 +163,13 @@ class Model:
             cell = op[1]
             if not game.on_board(*cell) or cell in game.stones:
                 return error, seconds, "illegal"
+            if game.over(rule):
+                return error, seconds, "over"
             after = copy.deepcopy(game)
             after.play(cell)
-            if game.over(rule) or after.over(rule):
-                return error, seconds, "over"
+            if after.over(rule):
+                # The opponent's move ended the game: it stands, and there is no move to answer.
+                return {"ERROR": lambda line: setattr(self, "game", after)}, seconds, "over"
             return {"move": lambda line: self.engine_move(after, line)}, seconds, ""
         return self.expect_list(op[1], op[2], seconds)
 
