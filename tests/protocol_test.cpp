@@ -98,6 +98,7 @@ TEST_F(ProtocolTest, InfoSetsRulesAndOtherwiseStaysSilent) {
   std::string script;
   for (int bits : {0, 2, 1, 3, 5, 4, 6, 8, 9, 12}) script += "info rule " + std::to_string(bits) + "\n";
   script += "info timeout_turn 5000\ninfo timeout_match 100000\ninfo max_memory 0\ninfo time_left 90000\n";
+  script += "info max_memory 4000000000\n";
   script += "info evaluate 7,7 start 15\ninfo folder games about\nabout\n";
   expect_lines(replies(script),
                {"DEBUG rule: Freestyle", "DEBUG rule: Freestyle", "DEBUG rule: Standard", "DEBUG rule: Standard",
@@ -173,9 +174,9 @@ TEST_F(ProtocolTest, BoardWithAFinishedGameGetsNoReply) {
 
 TEST_F(ProtocolTest, MalformedIntegersNameTheCommandAndAreSkipped) {
   expect_lines(replies("info timeout_turn abc\nabout\nstart x\nabout\nstart 15\nturn 7,abc\nabout\n"
-                       "rectstart 9,q\nabout\nturn 99999999999,3\nbegin\n"),
+                       "rectstart 9,q\nabout\nturn 99999999999,3\nbegin\ninfo max_memory -1\n"),
                {"ERROR info: *", kAbout, "ERROR start: *", kAbout, "DEBUG board size: (15, 15)", "OK", "ERROR turn: *",
-                kAbout, "ERROR rectstart: *", kAbout, "ERROR turn: *", "7,7"});
+                kAbout, "ERROR rectstart: *", kAbout, "ERROR turn: *", "7,7", "ERROR info: *"});
 }
 
 TEST_F(ProtocolTest, MalformedBoardListIsReadToDoneAndChangesNothing) {

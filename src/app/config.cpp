@@ -58,6 +58,8 @@ float config_float(const std::string& key) { return static_cast<float>(lookup<do
 
 int32_t config_int(const std::string& key) { return lookup<int32_t>(key, "an integer"); }
 
+int64_t config_int64(const std::string& key) { return lookup<int64_t>(key, "an integer"); }
+
 std::string config_string(const std::string& key) { return lookup<std::string>(key, "a string"); }
 
 bool config_bool(const std::string& key) { return lookup<bool>(key, "a boolean"); }

@@ -43,6 +43,7 @@ void load_config();
 // Typed lookups in the loaded table.
 float config_float(const std::string& key);
 int32_t config_int(const std::string& key);
+int64_t config_int64(const std::string& key);
 std::string config_string(const std::string& key);
 bool config_bool(const std::string& key);
 std::vector<int64_t> config_int_array(const std::string& key);

@@ -158,6 +158,7 @@ std::vector<std::string> check_config(const cpptoml::table& table) {
   check_opening(check);
   check_candidate_ranges(check);
   check_eval(check);
+  check.integer("memory.default_max_memory", 0, std::numeric_limits<int64_t>::max());
   check.boolean("debug.print_move");
   return check.faults();
 }

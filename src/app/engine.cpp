@@ -1,5 +1,7 @@
 #include "app/engine.h"
 
+#include <algorithm>
+
 #include "app/config.h"
 #include "app/output.h"
 #include "app/protocol_input.h"
@@ -13,11 +15,34 @@ std::string model_name(const std::string& rule_name, int32_t height, int32_t wid
   return rule_name == "Freestyle" && height > 15 && width > 15 ? "Freestyle_Large" : rule_name;
 }
 
-void ensure_engine(GameState& state) {
-  if (!state.engine_dirty) {
-    if (!state.board) throw ProtocolError("no game started: send start, rectstart or restart first");
-    return;
+namespace {
+
+// Resident bytes outside every budget. Built for 20 x 20 with the shipped networks, the
+// process holds 74 MiB (the program and ONNX Runtime's code, 42 MiB of pattern tables,
+// two inference sessions); playing adds about 8 MiB that no budget counts (the network
+// runtime's batch buffers, feature buffers, leaf boards, allocator slack), so a game
+// with caches and tree at their budgets peaked 83 MiB above them. The rest is headroom.
+constexpr int64_t kFixedBytes = int64_t{90} << 20;
+// A limit that leaves less than this to the tree still lets the tree have it.
+constexpr int64_t kMinTreeBytes = int64_t{4} << 20;
+
+// Puts the memory limit in force: the manager's, else the configured default; 0 for none.
+// What the limit leaves after the fixed allowance goes half to the tree, half to the
+// evaluators' caches in equal parts.
+void apply_memory_limit(GameState& state) {
+  const int64_t limit = state.time.max_memory.value_or(config_int64("memory.default_max_memory"));
+  int64_t tree = decision::MCTS::kNoTreeLimit;
+  int64_t cache_each = eval::EvalCache::kNoByteLimit;
+  if (limit > 0) {
+    const int64_t available = std::max<int64_t>(0, limit - kFixedBytes);
+    tree = std::max(available / 2, kMinTreeBytes);
+    cache_each = (available - available / 2) / static_cast<int64_t>(state.evaluators.size());
   }
+  for (auto& evaluator : state.evaluators) evaluator->set_cache_budget(cache_each);
+  state.search->set_tree_budget(tree, [](const std::string& line) { say(line); });
+}
+
+void build_engine(GameState& state) {
   const std::string model_path =
       resolve_data_path(config_string("eval.model." + model_name(state.rule_name, state.height, state.width))).string();
   say("DEBUG load model: " + model_path);
@@ -44,6 +69,17 @@ void ensure_engine(GameState& state) {
                                                   config_int("search.search_batch_size"), evaluators);
   reset_board(state);
   state.engine_dirty = false;
+}
+
+}  // namespace
+
+void ensure_engine(GameState& state) {
+  if (state.engine_dirty) {
+    build_engine(state);
+  } else if (!state.board) {
+    throw ProtocolError("no game started: send start, rectstart or restart first");
+  }
+  apply_memory_limit(state);
 }
 
 std::unique_ptr<Board> new_game_board(const GameState& state) {

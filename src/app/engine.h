@@ -9,7 +9,8 @@
 // Rebuilds the engine when start, rectstart or restart marked it dirty, writing
 // "DEBUG load model: <path>". The mark is cleared only after a successful build, so a
 // failed build (a model that cannot be loaded) is tried again by the next request.
-// Throws ProtocolError when no game has been started.
+// Then puts the memory limit in force (the manager's max_memory, else the configured
+// default). Throws ProtocolError when no game has been started.
 void ensure_engine(GameState& state);
 
 // The search constants from the configuration (read once, when the protocol loop starts).
