@@ -53,7 +53,8 @@ class Engine:
 
 
 def play_game(engines, args, rng):
-    """Plays one game (engines[0] is Black) and returns its number of stones."""
+    """Plays one game (engines[0] is Black); returns its number of stones and each engine's
+    resident MB after its first move (the engine has been rebuilt for the game by then)."""
     board = Board(args.size, args.size)
     centre = args.size // 2
     moves = []
@@ -63,6 +64,7 @@ def play_game(engines, args, rng):
             moves.append((x, y))
             board.place(x, y, BLACK if len(moves) % 2 == 1 else WHITE)
     asked = [False, False]
+    at_start = [None, None]
     while not board.full():
         side = len(moves) % 2
         if asked[side]:
@@ -73,11 +75,13 @@ def play_game(engines, args, rng):
             asked[side] = True
         engines[side].send(command)
         x, y = (int(v) for v in engines[side].reply().split(","))
+        if at_start[side] is None:
+            at_start[side] = memory_mb(engines[side].proc.pid)[0]
         moves.append((x, y))
         board.place(x, y, BLACK if side == 0 else WHITE)
         if winning_line(board, x, y, args.rule):
             break
-    return board.count
+    return board.count, at_start
 
 
 def main():
@@ -101,11 +105,15 @@ def main():
             engine.send(f"INFO timeout_turn {args.turn_ms}\nINFO rule {RULES[args.rule]}")
             if args.max_memory is not None:
                 engine.send(f"INFO max_memory {args.max_memory}")
-        engines = engines[::-1]  # colours alternate
-        moves = play_game(engines, args, rng)
+        # colours alternate; the columns stay with the processes
+        swapped = game % 2 == 1
+        moves, at_start = play_game(engines[::-1] if swapped else engines, args, rng)
+        if swapped:
+            at_start.reverse()
         usage = [memory_mb(engine.proc.pid) for engine in engines]
-        print(f"game {game + 1:2d}: {moves:3d} stones; resident MB now/peak: "
-              + ", ".join(f"{now:.1f}/{peak:.1f}" for now, peak in usage), flush=True)
+        print(f"game {game + 1:2d}: {moves:3d} stones; resident MB after the first move/at the end/peak: "
+              + ", ".join(f"{start:.1f}/{now:.1f}/{peak:.1f}" for start, (now, peak) in zip(at_start, usage)),
+              flush=True)
     for engine in engines:
         engine.send("END")
         engine.proc.wait()

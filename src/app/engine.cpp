@@ -1,5 +1,7 @@
 #include "app/engine.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 
 #include "app/config.h"
@@ -28,9 +30,13 @@ constexpr int64_t kMinTreeBytes = int64_t{4} << 20;
 
 // Puts the memory limit in force: the manager's, else the configured default; 0 for none.
 // What the limit leaves after the fixed allowance goes half to the tree, half to the
-// evaluators' caches in equal parts.
-void apply_memory_limit(GameState& state) {
+// evaluators' caches in equal parts. After a rebuild or a change of limit, the heap's
+// free pages go back to the system, so that a lower limit and a new game start from
+// what is in use.
+void apply_memory_limit(GameState& state, bool rebuilt) {
   const int64_t limit = state.time.max_memory.value_or(config_int64("memory.default_max_memory"));
+  if (!rebuilt && limit == state.memory_limit) return;
+  state.memory_limit = limit;
   int64_t tree = decision::MCTS::kNoTreeLimit;
   int64_t cache_each = eval::EvalCache::kNoByteLimit;
   if (limit > 0) {
@@ -40,6 +46,7 @@ void apply_memory_limit(GameState& state) {
   }
   for (auto& evaluator : state.evaluators) evaluator->set_cache_budget(cache_each);
   state.search->set_tree_budget(tree, [](const std::string& line) { say(line); });
+  malloc_trim(0);
 }
 
 void build_engine(GameState& state) {
@@ -74,12 +81,13 @@ void build_engine(GameState& state) {
 }  // namespace
 
 void ensure_engine(GameState& state) {
-  if (state.engine_dirty) {
+  const bool rebuild = state.engine_dirty;
+  if (rebuild) {
     build_engine(state);
   } else if (!state.board) {
     throw ProtocolError("no game started: send start, rectstart or restart first");
   }
-  apply_memory_limit(state);
+  apply_memory_limit(state, rebuild);
 }
 
 std::unique_ptr<Board> new_game_board(const GameState& state) {
