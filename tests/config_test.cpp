@@ -70,6 +70,7 @@ TEST(ConfigCheckTest, EachFaultyKeyIsNamed) {
       {"search.visits_limit", {set("search.visits_limit", int64_t{3000000000})}},
       {"opening.visits_limit", {set("opening.visits_limit", 0)}},
       {"eval.evaluator_cache_capacity", {set("eval.evaluator_cache_capacity", -1)}},
+      {"memory.default_max_memory", {set("memory.default_max_memory", -1)}},
       {"eval.device", {set("eval.device", std::string("gpu"))}},
       {"eval.nn_input_version", {set("eval.nn_input_version", 1)}},
       {"opening.margin_range", {set("opening.margin_range", 7)}},

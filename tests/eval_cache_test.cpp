@@ -1,4 +1,5 @@
-// The result cache: first in, first out, whatever is read or overwritten.
+// The result cache: first in, first out, whatever is read or overwritten, within its
+// entry capacity and its byte budget.
 #include "evaluation/eval_cache.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,20 @@ TEST(EvalCache, ClearStartsAFreshOrder) {
   EXPECT_EQ(stored(cache, 2), -1.0f);
   EXPECT_EQ(stored(cache, 4), 0.5f);
   EXPECT_EQ(stored(cache, 6), 0.7f);
+}
+
+TEST(EvalCache, StaysWithinItsByteBudgetOldestFirst) {
+  const int64_t entry = EvalCache::entry_bytes(result(0.0f));
+  EvalCache cache(100);
+  cache.set_byte_budget(3 * entry);
+  for (uint64_t key = 1; key <= 5; ++key) cache.insert(key, result(static_cast<float>(key) / 10.0f));
+  EXPECT_EQ(cache.bytes(), 3 * entry);
+  EXPECT_EQ(stored(cache, 2), -1.0f);
+  EXPECT_EQ(stored(cache, 3), 0.3f);
+  cache.set_byte_budget(entry);  // a smaller budget evicts at once
+  EXPECT_EQ(cache.bytes(), entry);
+  EXPECT_EQ(stored(cache, 4), -1.0f);
+  EXPECT_EQ(stored(cache, 5), 0.5f);
 }
 
 TEST(EvalCache, ZeroCapacityStoresNothing) {

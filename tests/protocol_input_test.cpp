@@ -24,6 +24,14 @@ TEST(ProtocolInputTest, IntegersTakeASignAndTheWholeInt32Range) {
   EXPECT_THROW(input.integer("n"), EndOfInput);
 }
 
+TEST(ProtocolInputTest, LongIntegersTakeTheWholeInt64Range) {
+  std::istringstream text("4000000000 9223372036854775807 -9223372036854775808 9223372036854775808 7");
+  ProtocolInput input(text);
+  for (int64_t expected : {int64_t{4000000000}, INT64_MAX, INT64_MIN}) EXPECT_EQ(input.long_integer("n"), expected);
+  EXPECT_THROW(input.long_integer("n"), ProtocolError);
+  EXPECT_EQ(input.long_integer("n"), 7);
+}
+
 TEST(ProtocolInputTest, MalformedIntegerIsSkippedWithItsWord) {
   for (const std::string word :
        {"99999999999", "2147483648", "-2147483649", "99999999999999999999999", "abc", "-", "+x", "x12"}) {

@@ -110,7 +110,8 @@ const Exchange kExchanges[] = {
       "OK", "4,2", "DEBUG board size: (5, 5)", "OK", "2,2"}},
     {"InfoSetsRulesAndOtherwiseStaysSilent",
      "info rule 0\ninfo rule 2\ninfo rule 1\ninfo rule 3\ninfo rule 5\ninfo rule 4\ninfo rule 6\ninfo rule 8\n"
-     "info rule 9\ninfo rule 12\ninfo timeout_match 100000\ninfo max_memory 0\ninfo time_left 90000\n"
+     "info rule 9\ninfo rule 12\ninfo timeout_match 100000\ninfo max_memory 0\ninfo max_memory 4000000000\n"
+     "info time_left 90000\n"
      "info evaluate 7,7 start 15\ninfo folder games about\nabout\n",
      {"DEBUG rule: Freestyle", "DEBUG rule: Freestyle", "DEBUG rule: Standard", "DEBUG rule: Standard",
       "DEBUG rule: Standard", "DEBUG rule: Renju", "DEBUG rule: Renju", "DEBUG rule: StandardCaro",
@@ -135,9 +136,9 @@ const Exchange kExchanges[] = {
      {kSize15, "OK", "[S0-9]*", "ERROR turn: move 8,7 is on an occupied cell"}},
     {"MalformedIntegersNameTheCommandAndAreSkipped",
      "info timeout_turn abc\nabout\nstart x\nabout\nstart 15\nturn 7,abc\nabout\nrectstart 9,q\nabout\n"
-     "turn 99999999999,3\nbegin\n",
+     "turn 99999999999,3\nbegin\ninfo max_memory -1\n",
      {"ERROR info: *", kAbout, "ERROR start: *", kAbout, kSize15, "OK", "ERROR turn: *", kAbout, "ERROR rectstart: *",
-      kAbout, "ERROR turn: *", "7,7"}},
+      kAbout, "ERROR turn: *", "7,7", "ERROR info: *"}},
     {"MalformedBoardListIsReadToDoneAndChangesNothing",
      "start 15\nbegin\nboard\n8,8,2\na,b,1\nabout\nstart 10\n9,9,1\ndone\ntakeback 7,7\nabout\n",
      {kSize15, "OK", "7,7", "ERROR board: *", "OK", kAbout}},

@@ -1,7 +1,8 @@
 // Whole searches on 15 x 15 positions, in random mode and on the tiny test networks, with
 // one to four threads, one or two evaluators, batches of 1 and 8 and the two root modes;
 // afterwards every node of the tree must be consistent. Then the stop rule, the run flag,
-// a finished root and a network that fails in the middle of a search.
+// a finished root, the tree's byte budget and a network that fails in the middle of a
+// search.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -320,6 +321,25 @@ TEST(StopRule, PoolStopsAtTheThresholdWithinARound) {
   EXPECT_TRUE(search.search(fast_limits(1000, 40, 0.0f, 2.0f, 2.0f)));
   EXPECT_GE(search.root()->get_visits(), 40.0f);
   EXPECT_LE(search.root()->get_visits(), 40.0f + 7.0f);
+}
+
+TEST(StopRule, TreeAtItsByteBudgetStopsTheSearchWithOneLine) {
+  // About 100 nodes' worth (deeper nodes have a few more candidates); the budget is looked
+  // at between rounds of 2 x 4 leaves.
+  Evaluators evaluators = make_evaluators(2, "random");
+  MCTS search(nullptr, false, 0, 2, 4, evaluators.pointers());
+  std::vector<std::string> lines;
+  const int64_t budget = 100 * Node::footprint(middle().candidates.size());
+  search.set_tree_budget(budget, [&lines](const std::string& line) { lines.push_back(line); });
+  search.set_root(search_constants(), middle(), 1.0f, false, false);
+  EXPECT_TRUE(search.search(visits_limit(100000)));
+  EXPECT_GE(search.tree_bytes(), budget);
+  EXPECT_GE(search.root()->get_visits(), 75.0f);
+  EXPECT_LE(search.root()->get_visits(), 120.0f);
+  EXPECT_FALSE(search.search(visits_limit(100000)));  // no room to grow
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("DEBUG tree memory limit reached: ", 0), 0u) << lines[0];
+  check_tree(search, false, false);
 }
 
 TEST(StopRule, WonPositionStopsOnTheWinRateOrTheBestMovesShare) {

@@ -9,7 +9,9 @@
 // Rebuilds the engine, writing "DEBUG load model: <path>": with a new empty board when
 // start, rectstart or restart marked it dirty; keeping the game's stones when the rule
 // changed since it was built. A failed build (a model that cannot be loaded) is tried
-// again by the next request. Throws ProtocolError when no game has been started.
+// again by the next request. Then puts the memory limit in force (the manager's
+// max_memory, else the configured default). Throws ProtocolError when no game has been
+// started.
 void ensure_engine(GameState& state);
 
 // "Freestyle_Large" for Freestyle when both sides are over 15, else the rule's name.

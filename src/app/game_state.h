@@ -21,6 +21,7 @@ struct GameState {
   int32_t width = 20;
   // Set by start, rectstart and restart: the next move request rebuilds the engine.
   bool engine_dirty = false;
+  int64_t memory_limit = -1;       // bytes, as last put in force (0: none)
   float startup_deduction = 0.0f;  // seconds taken off the next decision's budget
   int64_t command_start = 0;       // monotonic nanoseconds when the move request was read
   std::unique_ptr<Board> board;  // null before the first game

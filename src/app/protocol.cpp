@@ -60,7 +60,10 @@ void handle_info(GameState& state, ProtocolInput& input) {
   } else if (key == "timeout_match") {
     state.time.timeout_match = input.integer(key);
   } else if (key == "max_memory") {
-    state.time.max_memory = input.integer(key);
+    // Bytes; managers may send values past 32 bits. The next move request applies it.
+    const int64_t bytes = input.long_integer(key);
+    if (bytes < 0) throw ProtocolError("max_memory must be 0 (no limit) or more, found " + std::to_string(bytes));
+    state.time.max_memory = bytes;
   } else if (key == "time_left") {
     state.time.time_left = input.integer(key);
   } else if (key == "rule") {

@@ -36,28 +36,36 @@ std::string ProtocolInput::word() {
 }
 
 int32_t ProtocolInput::integer(const std::string& what) {
+  return static_cast<int32_t>(
+      integer_within(what, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
+int64_t ProtocolInput::long_integer(const std::string& what) {
+  return integer_within(what, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
+}
+
+int64_t ProtocolInput::integer_within(const std::string& what, int64_t low, int64_t high) {
   int c = next_char_after_whitespace();
   std::string text;
   if (c == '+' || c == '-') {
     text += static_cast<char>(in_.get());
     c = in_.peek();
   }
-  int64_t value = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  // The magnitude is gathered unsigned, so that the lowest value of the range fits too.
+  const uint64_t limit = negative ? uint64_t{0} - static_cast<uint64_t>(low) : static_cast<uint64_t>(high);
+  uint64_t magnitude = 0;
   bool has_digits = false;
   bool overflow = false;
   for (; is_digit(c); c = in_.peek()) {
     text += static_cast<char>(in_.get());
     has_digits = true;
-    value = value * 10 + (c - '0');
-    if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
-      overflow = true;
-      value = 0;
-    }
+    const auto digit = static_cast<uint64_t>(c - '0');
+    if (magnitude > (limit - digit) / 10) overflow = true;
+    if (!overflow) magnitude = magnitude * 10 + digit;
   }
-  if (!text.empty() && text[0] == '-') value = -value;
-  if (has_digits && !overflow && value >= std::numeric_limits<int32_t>::min() &&
-      value <= std::numeric_limits<int32_t>::max()) {
-    return static_cast<int32_t>(value);
+  if (has_digits && !overflow) {
+    return negative ? static_cast<int64_t>(uint64_t{0} - magnitude) : static_cast<int64_t>(magnitude);
   }
   // Skip the rest of the offending word so that reading goes on after it.
   for (c = in_.peek(); c != std::char_traits<char>::eof() && !is_space(c); c = in_.peek()) {

@@ -5,6 +5,7 @@
 // stream stays usable; the end of input throws EndOfInput.
 #pragma once
 
+#include <cstdint>
 #include <istream>
 #include <optional>
 #include <stdexcept>
@@ -27,6 +28,8 @@ class ProtocolInput {
   std::string word();
   // A decimal int32 with an optional sign, after any whitespace.
   int32_t integer(const std::string& what);
+  // The same for a decimal int64.
+  int64_t long_integer(const std::string& what);
   // The next character that is not whitespace, whatever it is.
   char separator();
   // Drops the rest of the current line, its newline included.
@@ -34,6 +37,7 @@ class ProtocolInput {
 
  private:
   int next_char_after_whitespace();
+  int64_t integer_within(const std::string& what, int64_t low, int64_t high);
 
   std::istream& in_;
 };

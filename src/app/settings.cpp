@@ -172,6 +172,7 @@ Settings read_settings(const cpptoml::table& table) {
   read_opening(read, settings);
   read_candidate_ranges(read, settings);
   read_eval(read, settings);
+  settings.default_max_memory = read.integer("memory.default_max_memory", 0, std::numeric_limits<int64_t>::max());
   settings.print_move = read.boolean("debug.print_move");
   if (!read.faults().empty()) throw InvalidSettings(read.faults());
   return settings;

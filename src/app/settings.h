@@ -38,6 +38,7 @@ struct Settings {
   int32_t area_candidate_range;
   int32_t line_candidate_range;
   EvaluatorSettings eval;
+  int64_t default_max_memory;  // bytes (0: no limit), when the manager gives none
   bool print_move;  // search reports carry the principal variation
 };
 

@@ -56,6 +56,10 @@ class Evaluator {
   // the exception, and flush rethrows it.
   void flush();
 
+  // Bytes the cache may hold (EvalCache::kNoByteLimit: bounded by its entry capacity
+  // alone); a smaller budget evicts the oldest entries at once.
+  void set_cache_budget(int64_t bytes) { cache_.set_byte_budget(bytes); }
+
   // The loaded model's file name without folder and extension ("net" for models/net.onnx),
   // or "random". Read it between loads only.
   const std::string& model_name() const { return model_name_; }

@@ -61,6 +61,8 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   eval::EvalResult evaluation = futures[0].get();
   apply_temperature(evaluation.policy, root_temperature);
   root_ = std::make_unique<Node>(-1, nullptr, constants, evaluation, board.game_over, board.side_to_move);
+  tree_bytes_ = Node::footprint(evaluation.policy.size());
+  tree_limit_reported_ = false;
   if (balanced) root_->enable_balanced_mode();
   if (exploration) root_->enable_root_exploration();
   root_board_ = std::make_unique<Board>(board);
@@ -86,7 +88,19 @@ bool MCTS::search(const SearchLimits& limits) {
     search_done_.wait(lock, [this] { return running_threads_ == 0; });
   }
   if (failure_) std::rethrow_exception(failure_);
+  if (tree_bytes_ >= tree_budget_ && !tree_limit_reported_) {
+    tree_limit_reported_ = true;
+    if (say_) {
+      say_("DEBUG tree memory limit reached: " + std::to_string(tree_bytes_) + " of " + std::to_string(tree_budget_) +
+           " bytes at " + std::to_string(static_cast<int64_t>(root_->get_visits())) + " visits; the search stops");
+    }
+  }
   return root_->get_visits() > visits_before;
+}
+
+void MCTS::set_tree_budget(int64_t bytes, std::function<void(const std::string&)> say) {
+  tree_budget_ = bytes;
+  say_ = std::move(say);
 }
 
 void MCTS::record_failure() {
@@ -133,6 +147,7 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
         }
         const eval::EvalResult evaluation = futures[k].get();
         back_up(leaves[k], &evaluation);
+        tree_bytes_ += Node::footprint(evaluation.policy.size());
       }
     });
     if (index == 0) apply_stop_rule(limits, deadline);
@@ -162,6 +177,7 @@ void MCTS::apply_stop_rule(const SearchLimits& limits, double deadline) {
     if (external_run_flag_ != nullptr && !*external_run_flag_) return false;
     // A finished game has nothing to search.
     if (root_->terminal() || root_->get_prior().empty()) return false;
+    if (tree_bytes_ >= tree_budget_) return false;
     const float visits = root_->get_visits();
     if (!(now_ns() < deadline && limits.visits_limit > visits)) return false;
     if (!limits.fast_search || visits < limits.fast_visits_threshold) return true;

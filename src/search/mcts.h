@@ -19,8 +19,10 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -49,6 +51,8 @@ struct SearchLimits {
 
 class MCTS {
  public:
+  static constexpr int64_t kNoTreeLimit = std::numeric_limits<int64_t>::max();
+
   // Throws std::invalid_argument without evaluators or with a thread count or batch size
   // below 1. external_run_flag, when given, stops searches once it reads false.
   MCTS(const std::atomic<bool>* external_run_flag, bool evaluators_run_themselves, uint32_t pad_to, int32_t num_threads,
@@ -64,6 +68,12 @@ class MCTS {
   // exception in a search thread (a failed inference) stops the search, every thread
   // leaves, and it is rethrown here.
   bool search(const SearchLimits& limits);
+
+  // Bytes of nodes the tree may hold (kNoTreeLimit: unbounded), counted by
+  // Node::footprint. A search stops once the tree has reached them, since every further
+  // visit would add a node; `say` then gets one DEBUG line per root.
+  void set_tree_budget(int64_t bytes, std::function<void(const std::string&)> say);
+  int64_t tree_bytes() const { return tree_bytes_; }
 
   Node* root() const { return root_.get(); }
   const Board& root_board() const { return *root_board_; }
@@ -96,6 +106,11 @@ class MCTS {
 
   std::unique_ptr<Node> root_;
   std::unique_ptr<Board> root_board_;
+
+  int64_t tree_budget_ = kNoTreeLimit;
+  std::atomic<int64_t> tree_bytes_{0};
+  bool tree_limit_reported_ = false;  // for the current root
+  std::function<void(const std::string&)> say_;
 };
 
 }  // namespace decision

@@ -73,6 +73,10 @@ class Node {
   std::vector<float> get_visits_by_action();
   std::vector<float> get_pruned_weights_by_action(bool normalised);
 
+  // Heap bytes a node with this many candidates takes, together with its slot in its
+  // parent's per-slot arrays (see node.cpp).
+  static int64_t footprint(size_t candidates);
+
   int32_t index_in_parent() const { return index_in_parent_; }
   Node* parent() const { return parent_; }
   const NodeConfig& constants() const { return constants_; }

@@ -1,0 +1,125 @@
+#!/usr/bin/python3
+"""Plays games between two processes of one engine without restarting them (RESTART between
+games) and reports each process's resident memory after every game and its peak.
+
+Each game opens with a few random stones near the centre (given by BOARD) so that games
+differ; after that the engines answer TURN in turn. Only Python's standard library is used.
+
+  tools/memory_run.py --engine build/pbrain-tovan --games 30 --size 20 --turn-ms 300 --max-memory 100000000
+"""
+
+import argparse
+import os
+import random
+import shlex
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from match import BLACK, RULES, WHITE, Board, winning_line  # noqa: E402
+
+
+def memory_mb(pid):
+    """(current, peak) resident memory of the process in MB (10^6 bytes)."""
+    values = {}
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            key, _, rest = line.partition(":")
+            if key in ("VmRSS", "VmHWM"):
+                values[key] = int(rest.split()[0]) * 1024 / 1e6
+    return values["VmRSS"], values["VmHWM"]
+
+
+class Engine:
+    def __init__(self, argv):
+        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.limit_lines = []
+
+    def send(self, text):
+        self.proc.stdin.write(text + "\n")
+        self.proc.stdin.flush()
+
+    def reply(self):
+        """The next line that is not a DEBUG line; DEBUG lines about the memory limit are kept."""
+        while True:
+            line = self.proc.stdout.readline()
+            if not line:
+                sys.exit("the engine exited")
+            line = line.strip()
+            if "memory limit" in line:
+                self.limit_lines.append(line)
+            if not line.startswith("DEBUG"):
+                return line
+
+
+def play_game(engines, args, rng):
+    """Plays one game (engines[0] is Black); returns its number of stones and each engine's
+    resident MB after its first move (the engine has been rebuilt for the game by then)."""
+    board = Board(args.size, args.size)
+    centre = args.size // 2
+    moves = []
+    while len(moves) < args.opening_stones:
+        x, y = centre + rng.randint(-2, 2), centre + rng.randint(-2, 2)
+        if (x, y) not in moves:
+            moves.append((x, y))
+            board.place(x, y, BLACK if len(moves) % 2 == 1 else WHITE)
+    asked = [False, False]
+    at_start = [None, None]
+    while not board.full():
+        side = len(moves) % 2
+        if asked[side]:
+            command = f"TURN {moves[-1][0]},{moves[-1][1]}"
+        else:
+            stones = [f"{x},{y},{1 if i % 2 == side else 2}" for i, (x, y) in enumerate(moves)]
+            command = "\n".join(["BOARD"] + stones + ["DONE"])
+            asked[side] = True
+        engines[side].send(command)
+        x, y = (int(v) for v in engines[side].reply().split(","))
+        if at_start[side] is None:
+            at_start[side] = memory_mb(engines[side].proc.pid)[0]
+        moves.append((x, y))
+        board.place(x, y, BLACK if side == 0 else WHITE)
+        if winning_line(board, x, y, args.rule):
+            break
+    return board.count, at_start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--engine", default="build/pbrain-tovan", help="engine command")
+    parser.add_argument("--games", type=int, default=30)
+    parser.add_argument("--size", type=int, default=20)
+    parser.add_argument("--rule", choices=sorted(RULES), default="freestyle")
+    parser.add_argument("--turn-ms", type=int, default=300)
+    parser.add_argument("--max-memory", type=int, help="bytes sent as INFO max_memory (default: none sent)")
+    parser.add_argument("--opening-stones", type=int, default=3)
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+
+    rng = random.Random(args.seed)
+    engines = [Engine(shlex.split(args.engine)) for _ in range(2)]
+    for game in range(args.games):
+        for engine in engines:
+            engine.send(f"START {args.size}" if game == 0 else "RESTART")
+            engine.reply()
+            engine.send(f"INFO timeout_turn {args.turn_ms}\nINFO rule {RULES[args.rule]}")
+            if args.max_memory is not None:
+                engine.send(f"INFO max_memory {args.max_memory}")
+        # colours alternate; the columns stay with the processes
+        swapped = game % 2 == 1
+        moves, at_start = play_game(engines[::-1] if swapped else engines, args, rng)
+        if swapped:
+            at_start.reverse()
+        usage = [memory_mb(engine.proc.pid) for engine in engines]
+        print(f"game {game + 1:2d}: {moves:3d} stones; resident MB after the first move/at the end/peak: "
+              + ", ".join(f"{start:.1f}/{now:.1f}/{peak:.1f}" for start, (now, peak) in zip(at_start, usage)),
+              flush=True)
+    for engine in engines:
+        engine.send("END")
+        engine.proc.wait()
+        print(f"memory limit lines: {len(engine.limit_lines)}" +
+              (f", first: {engine.limit_lines[0]}" if engine.limit_lines else ""))
+
+
+if __name__ == "__main__":
+    main()
