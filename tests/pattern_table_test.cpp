@@ -1,6 +1,6 @@
 // The generated pattern tables against the reference line classifier (board_reference.h):
-// hand-drawn lines that pin the reference too, then every key of the edge-free and
-// single-edge families and random samples, each with its mirror image and span bytes.
+// hand-drawn lines that pin the reference too, then every key that a board without blocked
+// cells can show and random keys, each with its mirror image and span bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,9 +16,9 @@ namespace {
 using ref::Line;
 
 #ifdef NDEBUG
-constexpr int kSamples = 50000;
+constexpr int kSamples = 100000;
 #else
-constexpr int kSamples = 8000;  // the sanitizers are slow
+constexpr int kSamples = 15000;  // the sanitizers are slow
 #endif
 
 constexpr uint16_t kCodeBits = 0x7FE;  // bits 1..10
@@ -103,19 +103,18 @@ void check_key(uint32_t key, int rule_class) {
   }
 }
 
-// Every key whose cells are empty, own or opponent, with an off-board run of 0 to 5 cells
-// at either end; then random keys: uniform ones (mostly junk, blocked cells anywhere) and
-// lines sparse or crowded with own stones, off the board for up to 5 cells at one end.
+// Every key whose cells are empty, own or opponent, off the board for 0 to 5 cells at
+// each end; then uniform random keys, mostly junk, with blocked cells anywhere.
 TEST(PatternTable, KeysMatchTheReference) {
   for (int rule_class = 0; rule_class < kRuleClasses; ++rule_class) {
-    for (int edge = 0; edge <= 5; ++edge) {
-      for (int side = 0; side < (edge == 0 ? 1 : 2); ++side) {
+    for (int left = 0; left <= 5; ++left) {
+      for (int right = 0; right <= 5; ++right) {
         int count = 1;
-        for (int i = edge; i < 10; ++i) count *= 3;
+        for (int i = left + right; i < 10; ++i) count *= 3;
         for (int n = 0; n < count; ++n) {
           Line line{};
           for (int i = 0, digits = n; i < 11; ++i) {
-            const bool off = side == 0 ? i < edge : i > 10 - edge;
+            const bool off = i < left || i > 10 - right;
             if (i == ref::kCentre) continue;
             line[i] = off ? BLOCKED : digits % 3;
             if (!off) digits /= 3;
@@ -126,22 +125,8 @@ TEST(PatternTable, KeysMatchTheReference) {
       }
     }
     std::mt19937 rng(100 + rule_class);
-    for (int n = 0; n < 3 * kSamples; ++n) {
-      const int crowded = n % 3;  // 0 uniform key, 1 some own stones, 2 many
-      uint32_t key = rng() & 0xFFFFF;
-      if (crowded) {
-        Line line{};
-        for (int& cell : line) {
-          const int r = static_cast<int>(rng() % 20);
-          cell = r < (crowded == 1 ? 9 : 7) ? EMPTY : r < (crowded == 1 ? 16 : 19) ? ref::kOwn : ref::kOpponent;
-        }
-        line[ref::kCentre] = EMPTY;
-        const int edge = rng() % 3 == 0 ? static_cast<int>(rng() % 6) : 0;
-        const bool left = rng() % 2 == 0;
-        for (int k = 0; k < edge; ++k) line[left ? k : 10 - k] = BLOCKED;
-        key = ref::key_of(line);
-      }
-      check_key(key, rule_class);
+    for (int n = 0; n < kSamples; ++n) {
+      check_key(rng() & 0xFFFFF, rule_class);
       if (HasFatalFailure()) return;
     }
   }
