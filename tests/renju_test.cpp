@@ -1,51 +1,24 @@
-// Renju forbidden points on drawn positions: overlines, double fours and double threes,
-// the exceptions for fives and four-threes, threes that cannot really become a straight
-// four, and what the verification may and may not leave behind.
+// Renju forbidden points of drawn positions, from the board and from the plainly written
+// rule checker (board_reference.h): overlines, double fours and double threes, the
+// exceptions for fives and four-threes, and threes that cannot really become a straight
+// four. Random positions are compared in board_test.cpp.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "board/board.h"
-#include "board/forbidden.h"
+#include "board_reference.h"
+#include "test_positions.h"
 
 namespace {
 
-// A drawing of up to 9 x 9 cells (an empty string is an empty row) placed at (3, 3) on a
-// 15 x 15 board: '.' empty, 'X' Black, 'O' White, '?' the empty cell under test.
-struct Drawn {
-  Board board;
-  int index;  // the '?' cell
-};
-
-Drawn drawn(const std::vector<std::string>& rows, int side, Rule rule = Rule::Renju) {
-  CellArray cells{};
-  int stones = 0, index = -1;
-  for (int y = 0; y < static_cast<int>(rows.size()); ++y) {
-    for (int x = 0; x < static_cast<int>(rows[y].size()); ++x) {
-      const int i = cell_index(x + 3, y + 3);
-      const char c = rows[y][x];
-      if (c == '?') index = i;
-      if (c == 'X' || c == 'O') cells[i] = c == 'X' ? BLACK : WHITE, ++stones;
-    }
-  }
-  return Drawn{Board(BoardConfig{rule, 15, 15, 2, 4}, stones, cells, side), index};
-}
-
-bool is_candidate(const Board& board, int index) {
-  return std::any_of(board.candidates.begin(), board.candidates.end(),
-                     [&](Move m) { return cell_index(m.x, m.y) == index; });
-}
-
 struct Case {
   const char* name;
-  std::vector<std::string> rows;
+  std::vector<std::string> rows;  // '?' the cell judged, Black to move
   bool forbidden;
 };
 
-// Black to move in every case; the Renju flags come from the line codes, the final
-// answer from the verification.
 const Case kCases[] = {
     {"overline", {"", "", "", "", ".XXX?XX.."}, true},
     {"double four in one line", {"", "", "", "", ".X.X?X.X."}, true},
@@ -78,82 +51,17 @@ const Case kCases[] = {
 
 TEST(Renju, ForbiddenPointsOfDrawnPositions) {
   for (const Case& c : kCases) {
-    const Drawn d = drawn(c.rows, 0);
-    ASSERT_GE(d.index, 0) << c.name;
-    ASSERT_FALSE(d.board.game_over) << c.name;
-    EXPECT_EQ(d.board.forbidden[d.index], c.forbidden) << c.name;
-    EXPECT_EQ(is_candidate(d.board, d.index), !c.forbidden) << c.name;
-  }
-}
-
-const Case& named(const std::string& name) {
-  return *std::find_if(std::begin(kCases), std::end(kCases), [&](const Case& c) { return c.name == name; });
-}
-
-TEST(Renju, FlagsSeenByTheVerification) {
-  // The spoiled double threes are still flagged; only the verification clears them.
-  for (const char* name : {"open double three", "double three, straight-four point is an overline",
-                           "double three, straight-four point becomes a double four",
-                           "double three, straight-four point is also a five"}) {
-    const Drawn d = drawn(named(name).rows, 0);
-    EXPECT_EQ(d.board.renju_flags[d.index][4], 1) << name;
-  }
-  const Drawn closed = drawn(named("double three, one three closed by White").rows, 0);
-  EXPECT_EQ(closed.board.renju_flags[closed.index][4], 0);
-  const Drawn twin = drawn(named("double four in one line").rows, 0);
-  EXPECT_EQ(twin.board.renju_flags[twin.index][3], 1);
-  const Drawn five = drawn(named("five with an overline").rows, 0);
-  EXPECT_EQ(five.board.renju_flags[five.index][0], 1);
-  EXPECT_EQ(five.board.renju_flags[five.index][1], 1);
-}
-
-TEST(Renju, WhiteToMoveKeepsTheMapButMayPlayThere) {
-  for (const Case& c : kCases) {
-    const Drawn black = drawn(c.rows, 0);
-    const Drawn white = drawn(c.rows, 1);
-    EXPECT_EQ(white.board.forbidden, black.board.forbidden) << c.name;
-    EXPECT_TRUE(is_candidate(white.board, white.index)) << c.name;
-  }
-}
-
-TEST(Renju, VerificationLeavesThePositionAsItWas) {
-  for (const Case& c : kCases) {
-    for (int side = 0; side < 2; ++side) {
-      const Drawn d = drawn(c.rows, side);
-      Board copy = d.board;
-      copy.forbidden.fill(0);
-      update_forbidden(copy);
-      SCOPED_TRACE(std::string(c.name) + ", side " + std::to_string(side));
-      EXPECT_EQ(copy.forbidden, d.board.forbidden);
-      EXPECT_EQ(copy.hash, d.board.hash);
-      EXPECT_EQ(copy.hash, drawn(c.rows, side).board.hash);
-      EXPECT_EQ(copy.side_to_move, side);
-      EXPECT_EQ(copy.move_count, d.board.move_count);
-      EXPECT_EQ(copy.cells, d.board.cells);
-      EXPECT_EQ(copy.stone_count, d.board.stone_count);
-      EXPECT_EQ(copy.empty_count, d.board.empty_count);
-      EXPECT_EQ(copy.row_lines, d.board.row_lines);
-      EXPECT_EQ(copy.col_lines, d.board.col_lines);
-      EXPECT_EQ(copy.sum_lines, d.board.sum_lines);
-      EXPECT_EQ(copy.diff_lines, d.board.diff_lines);
-      EXPECT_EQ(copy.black_codes, d.board.black_codes);
-      EXPECT_EQ(copy.white_codes, d.board.white_codes);
-      EXPECT_EQ(copy.renju_flags, d.board.renju_flags);
-      EXPECT_EQ(copy.near_count, d.board.near_count);
-      EXPECT_EQ(copy.verify_limit, -1);
-      EXPECT_FALSE(copy.game_over);
-    }
-  }
-}
-
-TEST(Renju, OtherRulesHaveNoForbiddenPointsOrFlags) {
-  for (Rule rule : {Rule::Freestyle, Rule::Standard, Rule::StandardCaro}) {
-    for (const Case& c : kCases) {
-      const Drawn d = drawn(c.rows, 0, rule);
-      EXPECT_EQ(d.board.forbidden, (std::array<uint8_t, kCellCount>{})) << c.name;
-      EXPECT_EQ(d.board.renju_flags, (std::array<std::array<uint8_t, 5>, kCellCount>{})) << c.name;
-      EXPECT_TRUE(is_candidate(d.board, d.index)) << c.name;
-    }
+    SCOPED_TRACE(c.name);
+    // The drawing goes to (3, 3) of a 15 x 15 board.
+    std::vector<std::string> rows(3, "");
+    for (const std::string& row : c.rows) rows.push_back("..." + row);
+    const Move point = *take_mark(rows, '?');
+    const Board board = board_from_rows(ref::config(Rule::Renju, 15, 15), rows, 0);
+    ASSERT_FALSE(board.game_over);
+    EXPECT_EQ(board.forbidden[cell_index(point.x, point.y)], c.forbidden);
+    EXPECT_EQ(board.forbidden, ref::forbidden_map(board.config, board.cells));
+    CellArray cells = board.cells;
+    EXPECT_EQ(ref::forbidden(board.config, cells, point.x, point.y), c.forbidden) << "reference";
   }
 }
 

@@ -1,5 +1,6 @@
 #include "board/forbidden.h"
 
+#include <cassert>
 #include <chrono>
 #include <vector>
 
@@ -87,6 +88,10 @@ bool is_forbidden(Board& board, int x, int y) {
 }  // namespace
 
 void update_forbidden(Board& board) {
+  assert(board.config.rule == Rule::Renju);
+  [[maybe_unused]] const CellArray cells = board.cells;
+  [[maybe_unused]] const uint64_t hash = board.hash;
+  [[maybe_unused]] const int32_t side = board.side_to_move;
   const bool timed = !quick_rule_applies(board);
   const auto start = std::chrono::steady_clock::now();
   const bool outermost = board.verify_limit == -1;
@@ -98,6 +103,8 @@ void update_forbidden(Board& board) {
     for (int x = 0; x < board.config.width; ++x) result[cell_index(x, y)] = is_forbidden(board, x, y);
   }
   board.forbidden = result;
+  // Every tentative stone has been taken back.
+  assert(board.cells == cells && board.hash == hash && board.side_to_move == side);
 
   if (outermost) board.verify_limit = -1;
   if (timed && slow_update_reporter && std::chrono::steady_clock::now() - start > kSlowUpdate) {

@@ -1,0 +1,57 @@
+// Positions for tests, drawn as text, one string per row with the top row (y = 0) first:
+//
+//   const Board board = board_from_rows(config, {"..X",
+//                                                ".OX#"}, 0);
+//
+// 'X' Black, 'O' White, '#' blocked, '.' empty. Rows may be shorter than the board and
+// there may be fewer rows than it has; the cells not drawn are empty. Any other character,
+// or a drawing that does not fit, throws std::invalid_argument.
+//
+//   cells_from_rows(rows)                       the cells, on the 20 x 20 cell array
+//   board_from_rows(config, rows, side_to_move) a board of them, side 0 Black or 1 White
+//                                               to move, one move played per stone
+//   take_mark(rows, mark)                       the first cell drawn as `mark` (a move under
+//                                               test, say), made '.' in rows; none if none
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "board/board.h"
+
+inline CellArray cells_from_rows(const std::vector<std::string>& rows) {
+  if (rows.size() > kMaxSide) throw std::invalid_argument("drawn position: more than 20 rows");
+  CellArray cells{};
+  for (size_t y = 0; y < rows.size(); ++y) {
+    if (rows[y].size() > kMaxSide) throw std::invalid_argument("drawn position: row longer than 20: " + rows[y]);
+    for (size_t x = 0; x < rows[y].size(); ++x) {
+      const size_t state = std::string_view(".XO#").find(rows[y][x]);
+      if (state == std::string_view::npos) throw std::invalid_argument("drawn position: bad cell in " + rows[y]);
+      cells[cell_index(static_cast<int>(x), static_cast<int>(y))] = static_cast<int8_t>(state);
+    }
+  }
+  return cells;
+}
+
+inline Board board_from_rows(const BoardConfig& config, const std::vector<std::string>& rows, int side_to_move) {
+  bool fits = rows.size() <= static_cast<size_t>(config.height);
+  for (const std::string& row : rows) fits = fits && row.size() <= static_cast<size_t>(config.width);
+  if (!fits) throw std::invalid_argument("drawn position: larger than the board");
+  const CellArray cells = cells_from_rows(rows);
+  int32_t stones = 0;
+  for (const int8_t state : cells) stones += state == BLACK || state == WHITE;
+  return Board(config, stones, cells, side_to_move);
+}
+
+inline std::optional<Move> take_mark(std::vector<std::string>& rows, char mark) {
+  for (size_t y = 0; y < rows.size(); ++y) {
+    if (const size_t x = rows[y].find(mark); x != std::string::npos) {
+      rows[y][x] = '.';
+      return Move{static_cast<int8_t>(x), static_cast<int8_t>(y)};
+    }
+  }
+  return std::nullopt;
+}
