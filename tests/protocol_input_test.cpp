@@ -1,4 +1,5 @@
-// Reading protocol words, integers and separators, and parsing move words.
+// Integers at the edges of their ranges and move words; words, separators, line skips and
+// case are exercised through the engine in protocol_test.cpp.
 #include "app/protocol_input.h"
 
 #include <gtest/gtest.h>
@@ -6,16 +7,6 @@
 #include <sstream>
 
 namespace {
-
-TEST(ProtocolInputTest, WordsIgnoreLineBreaks) {
-  std::istringstream text("  start\t15\n\n BOARD\r\n done");
-  ProtocolInput input(text);
-  EXPECT_EQ(input.word(), "start");
-  EXPECT_EQ(input.integer("size"), 15);
-  EXPECT_EQ(input.word(), "BOARD");
-  EXPECT_EQ(input.word(), "done");
-  EXPECT_THROW(input.word(), EndOfInput);
-}
 
 TEST(ProtocolInputTest, IntegersTakeASignAndTheWholeInt32Range) {
   std::istringstream text("+5 -12 0 007 2147483647 -2147483648");
@@ -48,26 +39,6 @@ TEST(ProtocolInputTest, MalformedIntegerIsSkippedWithItsWord) {
   }
 }
 
-TEST(ProtocolInputTest, SeparatorIsAnyCharacterAfterWhitespace) {
-  for (const char* pair : {"7,8", "7 , 8", "7;8", "7\n,\n8", "7x8", "7 - 8"}) {
-    std::istringstream text(pair);
-    ProtocolInput input(text);
-    EXPECT_EQ(input.integer("x"), 7) << pair;
-    input.separator();
-    EXPECT_EQ(input.integer("y"), 8) << pair;
-  }
-  std::istringstream empty(" \n");
-  EXPECT_THROW(ProtocolInput(empty).separator(), EndOfInput);
-}
-
-TEST(ProtocolInputTest, SkipLineDropsTheRestOfTheLine) {
-  std::istringstream text("info folder C:\\games now\nabout");
-  ProtocolInput input(text);
-  EXPECT_EQ(input.word(), "info");
-  input.skip_line();
-  EXPECT_EQ(input.word(), "about");
-}
-
 TEST(MoveWordTest, AcceptedForms) {
   const std::vector<std::tuple<std::string, int32_t, int32_t, std::optional<int32_t>>> cases = {
       {"7,7", 7, 7, {}},     {"7,7,1", 7, 7, 1},     {"7;7", 7, 7, {}},
@@ -89,14 +60,6 @@ TEST(MoveWordTest, OtherFormsAreRefusedNamingTheWord) {
       EXPECT_NE(std::string(error.what()).find('"' + word + '"'), std::string::npos) << error.what();
     }
   }
-}
-
-TEST(LowerCaseTest, OnlyAsciiCapitalsChange) {
-  EXPECT_EQ(to_lower_ascii("StArT"), "start");
-  EXPECT_EQ(to_lower_ascii("SWAP2BOARD"), "swap2board");
-  EXPECT_EQ(to_lower_ascii("@[`{ az09"), "@[`{ az09");
-  EXPECT_EQ(to_lower_ascii("\xC3\x89T\xC9"), "\xC3\x89t\xC9");
-  EXPECT_EQ(to_lower_ascii(""), "");
 }
 
 }  // namespace

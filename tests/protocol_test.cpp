@@ -97,7 +97,7 @@ struct Exchange {
 
 const Exchange kExchanges[] = {
     {"CommandWordsIgnoreCaseButInfoKeysDoNot",
-     "START 15\nStart 15\nINFO TIMEOUT_TURN 5000\nInfo Rule 4\nABOUT\n",
+     "START 15\r\nStart\t15\r\nINFO TIMEOUT_TURN 5000\r\nInfo Rule 4\r\nABOUT\r\n",
      {kSize15, "OK", kSize15, "OK", kAbout}},
     {"BoardSizesOutsideFiveToTwentyKeepThePreviousSize",
      "start 15\nstart 4\nstart 21\nrectstart 4,10\nrectstart 10,21\nrestart\nbegin\n",
