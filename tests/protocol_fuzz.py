@@ -54,6 +54,15 @@ class Game:
                 five(rule, c, n := 1 + self.run((x, y), dx, dy, c),
                      s.get((x - dx, y - dy)) == 1 - c == s.get((x + n * dx, y + n * dy)))}
 
+    def made_by_one_stone(self, rule, colour):  # some stone stands in every five of the colour: a last move
+        for cell in [cell for cell, c in self.stones.items() if c == colour]:
+            del self.stones[cell]
+            made_all = colour not in self.winners(rule)
+            self.stones[cell] = colour
+            if made_all:
+                return True
+        return False
+
     def over(self, rule):
         return bool(self.winners(rule)) or len(self.stones) == self.width * self.height
 
@@ -128,7 +137,7 @@ class Model:
         for cell, colour in zip(cells, colours):
             game.play(cell, colour)
         game.unordered, won = 0 if colours == alternate else len(cells), game.winners(rule)
-        if won - {1 - to_move}:
+        if won - {1 - to_move} or (won and not game.made_by_one_stone(rule, 1 - to_move)):
             return NOTHING, seconds, True  # the list goes on past a five
         adopt, move = lambda line: setattr(self, "game", game), lambda line: self.moved(game, line)
         if game.over(rule):  # no reply to a finished position (a board filled without a five may be refused)
