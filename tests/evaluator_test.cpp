@@ -1,10 +1,12 @@
 // The evaluation service on the generated test networks: failing runs, batching, the
-// cache, pausing, random mode, finished games, and refused settings, positions and models.
+// cache and finished games, pausing, and refused settings, positions and models.
 #include "evaluation/evaluator.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <tuple>
 
 #include "test_positions.h"
 

@@ -70,14 +70,6 @@ TEST(FeaturePlanes, MatchTheirDrawings) {
   }
 }
 
-TEST(FeaturePlanes, CandidatePlaneHoldsTheCandidates) {
-  const Board b = board_from_rows({Rule::Renju, 15, 15, 2, 4},
-                                  {"", "", "", "", "", ".......X", ".......X", ".....XX", "", "..O..O..O..O"}, 0);
-  std::vector<std::string> want(15, std::string(15, '.'));
-  for (Move m : b.candidates) want[m.y][m.x] = 'X';
-  EXPECT_EQ(plane_rows(b, 3), want);
-}
-
 // The logit of a candidate is read at its own cell of the output row.
 TEST(DecodeOutput, ReadsTheCandidatesRowMajor) {
   std::vector<std::string> rows = {"", "...XO", "....X*", "...O"};
