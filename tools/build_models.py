@@ -47,9 +47,6 @@ Subcommands
         bad_channels.onnx          input has 39 planes (otherwise linear40)
         int8_input.onnx            input declared int8 (otherwise linear40)
         missing_draw_rate.onnx     no "draw_rate" output (otherwise linear40)
-        fixed_policy225.onnx       "policy" is always [batch_size, 225], whatever
-                                   the board (C = 40; win_rate 0.25 and draw_rate
-                                   0.125 for every sample)
         batch_value.onnx           "win_rate" is one value [1] for the whole batch
                                    (their mean): loads and runs one position, but a
                                    batch of several gets too few values
@@ -503,21 +500,6 @@ def build_linear(planes, name, input_name=INPUT, input_elem=TensorProto.FLOAT, d
     return g.model(name, [input_info(planes, input_name, input_elem)], outputs, doc)
 
 
-def build_fixed_policy(planes, size=225):
-    g = Graph()
-    pooled = g.op("Flatten", [g.op("GlobalAveragePool", [INPUT])], axis=1)
-    w = np.zeros((planes, size), dtype=np.float32)
-    w[1, :] = np.linspace(-1.0, 1.0, size, dtype=np.float32)
-    g.op("MatMul", [pooled, g.const("policy_w", w)], "policy")
-    sums = g.op("ReduceSum", [INPUT, g.i64("axes", [2, 3])], keepdims=0)
-    s0 = g.op("Gather", [sums, g.i64("plane", 0)], axis=1)
-    zero = g.op("Mul", [s0, g.f32("zero", 0.0)])
-    g.op("Add", [zero, g.f32("win", 0.25)], "win_rate")
-    g.op("Add", [zero, g.f32("draw", 0.125)], "draw_rate")
-    doc = f"Broken on purpose: policy is always [batch_size, {size}]."
-    return g.model("fixed_policy", [input_info(planes)], output_infos((BATCH, size)), doc)
-
-
 def test_models():
     return {
         "tiny40.onnx": build_random(1, 8, 40, 40, "tiny40"),
@@ -528,7 +510,6 @@ def test_models():
         "bad_channels.onnx": build_linear(39, "bad_channels"),
         "int8_input.onnx": build_linear(40, "int8_input", input_elem=TensorProto.INT8),
         "missing_draw_rate.onnx": build_linear(40, "missing_draw_rate", draw=False),
-        "fixed_policy225.onnx": build_fixed_policy(40),
         "batch_value.onnx": build_linear(40, "batch_value", batch_value=True),
     }
 
@@ -559,7 +540,7 @@ def main(argv=None):
     t = sub.add_parser("testmodels", help="tiny and contract-breaking models for unit tests",
                        description="Writes tiny40/42, linear40/42 and the broken models "
                        "(bad_input_name, bad_channels, int8_input, missing_draw_rate, "
-                       "fixed_policy225); see the docstring for what each one is.")
+                       "batch_value); see the docstring for what each one is.")
     t.add_argument("--out", required=True, help="folder to write into")
 
     args = parser.parse_args(argv)

@@ -1,5 +1,7 @@
 #include "evaluation/eval_cache.h"
 
+#include <cassert>
+
 #include "evaluation/heap_block.h"
 
 namespace eval {
@@ -37,10 +39,13 @@ void EvalCache::insert(uint64_t key, const EvalResult& result) {
   }
   // Only an overwrite with a longer policy can leave the cache over its budget here.
   while (!order_.empty() && bytes_ > byte_budget_) evict_oldest();
+  assert(order_.size() == entries_.size() && order_.size() <= static_cast<size_t>(capacity_));
+  assert(bytes_ <= byte_budget_);
 }
 
 void EvalCache::evict_oldest() {
   const auto oldest = entries_.find(order_.front());
+  assert(oldest != entries_.end());
   bytes_ -= entry_bytes(oldest->second);
   entries_.erase(oldest);
   order_.pop_front();

@@ -1,5 +1,6 @@
 #include "evaluation/evaluator.h"
 
+#include <cassert>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -150,10 +151,12 @@ void Evaluator::run_batch(std::vector<Request>& batch) {
   const size_t plane_size = static_cast<size_t>(height_) * width_;
   const size_t position_size = static_cast<size_t>(channels_) * plane_size;
   const size_t rows = device_ == "cpu" ? batch.size() : static_cast<size_t>(batch_size_);
+  assert(!batch.empty() && batch.size() <= static_cast<size_t>(batch_size_));
   // Rows past the requests (fixed batch dimension) keep stale data; their outputs are ignored.
   input_.resize(rows * position_size);
   for (size_t i = 0; i < batch.size(); ++i) {
     const FeatureBuffer& planes = batch[i].features.spatial_feature;
+    assert(planes.size() == position_size);
     std::copy(planes.begin(), planes.end(), input_.begin() + static_cast<std::ptrdiff_t>(i * position_size));
     FeatureBufferPool::instance().release(std::move(batch[i].features.spatial_feature));
   }

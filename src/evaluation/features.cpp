@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cmath>
 
 #include "board/pattern_codes.h"
@@ -34,6 +35,9 @@ class PlaneWriter {
       : board_(board), buffer_(buffer), height_(board.config.height), width_(board.config.width) {}
 
   void set(int plane, int x, int y, int8_t value = 1) {
+    // A span never reaches past the edge: the pattern tables cut it where the line ends.
+    assert(x >= 0 && x < width_ && y >= 0 && y < height_);
+    assert((static_cast<size_t>(plane) + 1) * height_ * width_ <= buffer_.size());
     buffer_[static_cast<size_t>(plane) * height_ * width_ + y * width_ + x] = value;
   }
 
@@ -177,6 +181,7 @@ void softmax(std::vector<float>& logits) {
 EvalResult decode_output(const Board& board, const float* policy_row, float win_rate, float draw_rate) {
   EvalResult result;
   result.policy.reserve(board.candidates.size());
+  assert(!board.game_over);
   for (Move move : board.candidates) result.policy.push_back(policy_row[move.y * board.config.width + move.x]);
   softmax(result.policy);
   result.values[board.side_to_move] = win_rate;
