@@ -1,5 +1,6 @@
 #include "search/node.h"
 
+#include <cassert>
 #include <cmath>
 
 #include "evaluation/heap_block.h"
@@ -46,6 +47,7 @@ Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, c
       value_(own_value_) {}
 
 void Node::enable_balanced_mode() {
+  assert(visits_ == 1.0f && "root modes are set before the search");
   if (balanced_) return;
   balanced_ = true;
   const float uniform = static_cast<float>(1.0 / static_cast<double>(prior_.size()));
@@ -53,6 +55,7 @@ void Node::enable_balanced_mode() {
 }
 
 void Node::enable_root_exploration() {
+  assert(visits_ == 1.0f && "root modes are set before the search");
   if (root_exploration_) return;
   root_exploration_ = true;
   const size_t n = prior_.size();
@@ -74,6 +77,7 @@ SelectResult Node::select() {
     // band below the best child's value.
     float fpu = 0.0f;
     if (best_child_ != -1) {
+      assert(n > 1.0f);
       float weighted = 0.0f;
       for (size_t i = 0; i < slot_count(); ++i) weighted += child_q_[i] * child_visits_[i];
       const float mean = weighted / (n - 1.0f);
@@ -161,6 +165,7 @@ void Node::take_back_descent() {
     std::lock_guard lock(node->mutex_);
     node->visits_ -= 1.0f;
     node->child_visits_[below->index_in_parent_] -= 1.0f;
+    assert(node->child_visits_[below->index_in_parent_] >= node->child_completed_visits_[below->index_in_parent_]);
   }
 }
 
@@ -174,6 +179,7 @@ void Node::backup(int32_t slot, const NodeValue& leaf_value) {
   child_explore_count_[slot] = child_visits_[slot];
   completed_visits_ += 1.0f;
   child_completed_visits_[slot] += 1.0f;
+  assert(child_completed_visits_[slot] <= child_visits_[slot] && completed_visits_ <= visits_);
 
   NodeValue child_value;
   {
@@ -252,6 +258,9 @@ void Node::compute_pruned_weights() {
     const float r = u / std::max(target - child_q_[i], 1e-10f) - 1.0f;
     pruned_weights_[i] = r > child_completed_visits_[i] ? child_completed_visits_[i] : (r < 0.0f ? 0.0f : r);
   }
+  // The best child has the most completed visits, so no other outweighs it: a move drawn
+  // at temperature 0 is the best child.
+  for (size_t i = 0; i < slot_count(); ++i) assert(pruned_weights_[i] <= pruned_weights_[best_child_]);
 }
 
 float Node::get_visits() {
