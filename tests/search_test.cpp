@@ -31,8 +31,8 @@ Board drawn(const std::vector<std::string>& rows, int side, Rule rule = Rule::Fr
 Board middle(Rule rule = Rule::Freestyle) {
   return drawn({"", "", "", "", "", "", "........X", ".......X.X", "......O.O", ".......O"}, 0, rule);
 }
-// Black to move with an open four: two moves win.
-Board open_four() { return drawn({"", "", "", "...O.O.O.O", "", "...XXXX"}, 0); }
+// Black to move with a four: one move wins.
+Board four() { return drawn({"", "", "", "...O.O.O", "", "..OXXXX"}, 0); }
 
 const NodeConfig kConstants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
 
@@ -198,8 +198,8 @@ TEST(StopRule, SearchStopsAtTheFirstLimitReached) {
       {1, middle(), SearchLimits{100, 60, false, 40, 0.0f, 0.5f, 0.0f}, 100, 100},
       {1, middle(), fast_limits(300, 400, 0.0f, 0.5f, 0.0f), 300, 300},  // below the threshold
       {2, middle(), fast_limits(1000, 40, 0.0f, 2.0f, 2.0f), 40, 47},
-      {1, open_four(), fast_limits(20000, 50, 2.0f, 0.9f, 2.0f), 50, 19999},
-      {1, open_four(), fast_limits(20000, 100, 0.6f, 2.0f, 2.0f), 100, 19999},
+      {1, four(), fast_limits(20000, 50, 2.0f, 0.9f, 2.0f), 50, 19999},
+      {1, four(), fast_limits(20000, 100, 0.6f, 2.0f, 2.0f), 100, 19999},
       {1, five, visits_limit(100), 1, 1},
       {2, five, visits_limit(100), 1, 1},
   };
