@@ -60,7 +60,8 @@ class MCTS {
   ~MCTS();
 
   // Evaluates the position through the first evaluator and makes it the new root, its
-  // prior under root_temperature; the previous tree is dropped.
+  // prior under root_temperature; the previous tree is dropped. The tree's nodes share a
+  // copy of `constants` kept here.
   void set_root(const NodeConfig& constants, const Board& board, float root_temperature, bool balanced,
                 bool exploration);
 
@@ -104,6 +105,7 @@ class MCTS {
   uint32_t running_threads_ = 0;
   std::vector<std::thread> pool_threads_;
 
+  NodeConfig constants_;  // of the current tree
   std::unique_ptr<Node> root_;
   std::unique_ptr<Board> root_board_;
 

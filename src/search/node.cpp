@@ -1,5 +1,6 @@
 #include "search/node.h"
 
+#include <cassert>
 #include <cmath>
 
 #include "evaluation/heap_block.h"
@@ -37,36 +38,32 @@ Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, c
            bool terminal, int32_t side)
     : index_in_parent_(index_in_parent),
       parent_(parent),
-      constants_(constants),
+      constants_(&constants),
       prior_(evaluation.policy),
       own_value_(value_of(evaluation)),
       terminal_(terminal),
       side_(side),
       slot_of_action_(evaluation.policy.size(), -1),
-      value_(own_value_),
-      c_(constants.c_puct),
-      fpu_min_(constants.fpu_reduction_min),
-      fpu_max_(constants.fpu_reduction_max) {}
+      value_(own_value_) {}
 
 void Node::enable_balanced_mode() {
+  assert(visits_ == 1.0f && "root modes are set before the search");
   if (balanced_) return;
   balanced_ = true;
   const float uniform = static_cast<float>(1.0 / static_cast<double>(prior_.size()));
   for (float& p : prior_) p = uniform;
-  c_ = constants_.balanced_c_factor * constants_.c_puct;
 }
 
 void Node::enable_root_exploration() {
+  assert(visits_ == 1.0f && "root modes are set before the search");
   if (root_exploration_) return;
   root_exploration_ = true;
   const size_t n = prior_.size();
   const std::vector<float> noise = dirichlet_noise(kNoiseConcentration / static_cast<float>(n), n);
   noisy_prior_.resize(n);
   for (size_t a = 0; a < n; ++a) {
-    noisy_prior_[a] = constants_.noise_weight * noise[a] + (1.0f - constants_.noise_weight) * prior_[a];
+    noisy_prior_[a] = constants_->noise_weight * noise[a] + (1.0f - constants_->noise_weight) * prior_[a];
   }
-  fpu_min_ = constants_.root_fpu_reduction_min;
-  fpu_max_ = constants_.root_fpu_reduction_max;
 }
 
 SelectResult Node::select() {
@@ -80,16 +77,17 @@ SelectResult Node::select() {
     // band below the best child's value.
     float fpu = 0.0f;
     if (best_child_ != -1) {
+      assert(n > 1.0f);
       float weighted = 0.0f;
       for (size_t i = 0; i < slot_count(); ++i) weighted += child_q_[i] * child_visits_[i];
       const float mean = weighted / (n - 1.0f);
       const float best = child_q_[best_child_];
-      const float high = best - fpu_min_;
-      const float low = best - fpu_max_;
+      const float high = best - fpu_min();
+      const float low = best - fpu_max();
       fpu = mean > high ? high : (low > mean ? low : mean);
     }
 
-    const float exploration = c_ * std::sqrt(n);
+    const float exploration = c() * std::sqrt(n);
     const std::vector<float>& prior = noisy_prior_.empty() ? prior_ : noisy_prior_;
     thread_local std::vector<float> score;
     score.resize(prior.size());
@@ -107,7 +105,7 @@ SelectResult Node::select() {
       if (best_child_ != -1) {
         for (size_t i = 0; i < slot_count(); ++i) {
           const int32_t a = slot_action_[i];
-          const float forced = std::sqrt(noisy_prior_[a] * constants_.forced_playout_k * n);
+          const float forced = std::sqrt(noisy_prior_[a] * constants_->forced_playout_k * n);
           const float cap = std::min(forced, child_visits_[best_child_]);
           if (cap >= child_visits_[i] + 1.0f) {
             forced_bonus_[a] = kForcedPlayoutBonus;
@@ -133,7 +131,7 @@ SelectResult Node::select() {
                        (children_[slot]->terminal_ && child_visits_[slot] > child_completed_visits_[slot]));
     if (!collision) {
       visits_ = n + 1.0f;
-      const float increment = std::pow(visits_, constants_.virtual_loss_index);
+      const float increment = std::pow(visits_, constants_->virtual_loss_index);
       if (slot != -1) {
         child_visits_[slot] += 1.0f;
         child_explore_count_[slot] += increment;
@@ -167,6 +165,7 @@ void Node::take_back_descent() {
     std::lock_guard lock(node->mutex_);
     node->visits_ -= 1.0f;
     node->child_visits_[below->index_in_parent_] -= 1.0f;
+    assert(node->child_visits_[below->index_in_parent_] >= node->child_completed_visits_[below->index_in_parent_]);
   }
 }
 
@@ -180,6 +179,7 @@ void Node::backup(int32_t slot, const NodeValue& leaf_value) {
   child_explore_count_[slot] = child_visits_[slot];
   completed_visits_ += 1.0f;
   child_completed_visits_[slot] += 1.0f;
+  assert(child_completed_visits_[slot] <= child_visits_[slot] && completed_visits_ <= visits_);
 
   NodeValue child_value;
   {
@@ -244,7 +244,7 @@ void Node::update_value(const NodeValue& leaf_value) {
 void Node::compute_pruned_weights() {
   pruned_weights_.assign(slot_count(), 0.0f);
   if (best_child_ == -1) return;
-  const float k = c_ * std::sqrt(completed_visits_);
+  const float k = c() * std::sqrt(completed_visits_);
   const float target = k * prior_[best_action_] / (child_completed_visits_[best_child_] + 1.0f) + child_q_[best_child_];
   for (size_t i = 0; i < slot_count(); ++i) {
     // The best child keeps all its visits (the formula below gives it that only up to
@@ -258,6 +258,9 @@ void Node::compute_pruned_weights() {
     const float r = u / std::max(target - child_q_[i], 1e-10f) - 1.0f;
     pruned_weights_[i] = r > child_completed_visits_[i] ? child_completed_visits_[i] : (r < 0.0f ? 0.0f : r);
   }
+  // The best child has the most completed visits, so no other outweighs it: a move drawn
+  // at temperature 0 is the best child.
+  for (size_t i = 0; i < slot_count(); ++i) assert(pruned_weights_[i] <= pruned_weights_[best_child_]);
 }
 
 float Node::get_visits() {

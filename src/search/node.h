@@ -42,6 +42,7 @@ struct SelectResult {
 
 class Node {
  public:
+  // `constants` are the search's, shared by the whole tree, and must outlive it.
   Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
        bool terminal, int32_t side);
 
@@ -79,7 +80,7 @@ class Node {
 
   int32_t index_in_parent() const { return index_in_parent_; }
   Node* parent() const { return parent_; }
-  const NodeConfig& constants() const { return constants_; }
+  const NodeConfig& constants() const { return *constants_; }
   const NodeValue& own_value() const { return own_value_; }
   bool terminal() const { return terminal_; }
   int32_t side() const { return side_; }
@@ -90,11 +91,19 @@ class Node {
   void update_value(const NodeValue& leaf_value);
   std::vector<float> by_action(const std::vector<float>& per_slot) const;
   void take_back_descent();
+  // The exploration constant and the first-play reductions in force for this node's mode.
+  float c() const { return balanced_ ? constants_->balanced_c_factor * constants_->c_puct : constants_->c_puct; }
+  float fpu_min() const {
+    return root_exploration_ ? constants_->root_fpu_reduction_min : constants_->fpu_reduction_min;
+  }
+  float fpu_max() const {
+    return root_exploration_ ? constants_->root_fpu_reduction_max : constants_->fpu_reduction_max;
+  }
 
   std::mutex mutex_;
   const int32_t index_in_parent_;
   Node* const parent_;
-  const NodeConfig constants_;
+  const NodeConfig* const constants_;
   std::vector<float> prior_;
   const NodeValue own_value_;
   const bool terminal_;
@@ -115,9 +124,6 @@ class Node {
   std::vector<float> forced_bonus_;  // per candidate, scratch of the forced playouts
   bool root_exploration_ = false;
   std::vector<float> noisy_prior_;
-  float c_;
-  float fpu_min_;
-  float fpu_max_;
   bool balanced_ = false;
 };
 

@@ -1,5 +1,5 @@
-// The search constants every tree node carries, built once by the protocol loop from the
-// configuration and the fixed values below.
+// The search constants, built once by the protocol loop from the configuration and the
+// fixed values below; a search keeps one copy, which every node of its tree reads.
 #pragma once
 
 struct NodeConfig {

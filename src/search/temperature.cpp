@@ -1,6 +1,7 @@
 #include "search/temperature.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <random>
 
@@ -23,9 +24,14 @@ void apply_temperature(std::vector<float>& probabilities, float temperature) {
     probabilities[a] = std::exp(probabilities[a] - largest);
     sum += probabilities[a];
   }
-  // Nothing positive: there is nothing to normalise (and no 0 / 0 to make).
+  // The largest positive entry is now exactly 1. Nothing positive: there is nothing to
+  // normalise (and no 0 / 0 to make).
+  assert(sum >= 1.0 || largest == -1e10f);
   if (sum == 0.0) return;
-  for (float& p : probabilities) p = static_cast<float>(p / sum);
+  for (float& p : probabilities) {
+    p = static_cast<float>(p / sum);
+    assert(std::isfinite(p));
+  }
 }
 
 std::vector<float> dirichlet_noise(float alpha, size_t n) {
