@@ -110,7 +110,7 @@ TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
   config = cpptoml::parse_file(SHIPPED_CONFIG);
   executable_directory = std::filesystem::path(SHIPPED_MODEL_DIR).parent_path();
   const Settings settings = read_settings(*config);
-  GameState state{settings};
+  GameState state(settings);
   for (const auto& [rule, size, stem] : {std::tuple{"Freestyle", 20, "freestyle_large"},
                                          std::tuple{"Renju", 15, "renju"}, std::tuple{"Freestyle", 15, "freestyle"}}) {
     SCOPED_TRACE(rule);

@@ -14,6 +14,8 @@
 #include "search/time_settings.h"
 
 struct GameState {
+  explicit GameState(const Settings& settings) : settings(settings) {}
+
   const Settings& settings;
   TimeSettings time;
   std::string rule_name = "Freestyle";

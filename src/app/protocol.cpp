@@ -121,7 +121,7 @@ void handle_show_forbidden(const GameState& state) {
 }  // namespace
 
 int run(const Settings& settings) {
-  GameState state{settings};
+  GameState state(settings);
   ProtocolInput input(std::cin);
 
   while (true) {
