@@ -7,7 +7,6 @@
 
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "app/settings.h"
 
@@ -107,27 +106,6 @@ TEST(ConfigCheckTest, ValuesInsideTheRangesAreAccepted) {
   for (size_t i = 0; i < cases.size(); ++i) {
     EXPECT_TRUE(faults_after(cases[i]).empty()) << "case " << i << ":\n" << joined(faults_after(cases[i]));
   }
-}
-
-TEST(ConfigCheckTest, ValuesAreReadAsTheirTypes) {
-  const Settings settings = read_settings(*cpptoml::parse_file(SHIPPED_CONFIG));
-  EXPECT_EQ(settings.node_config.c_puct, 1.6f);
-  EXPECT_EQ(settings.eval.device_ids, (std::vector<uint32_t>{0, 0}));
-  EXPECT_EQ(settings.decision.visits_limit, 1000000.0f);
-}
-
-TEST(ConfigLookupTest, ModelKeyFaultsNameTheKey) {
-  std::istringstream text("[eval.model]\nFreestyle = 2\n");
-  config = cpptoml::parser(text).parse();
-  for (const char* key : {"eval.model.Freestyle", "eval.model.Renju", "absent.key"}) {
-    try {
-      config_string(key);
-      ADD_FAILURE() << key << " was read";
-    } catch (const ConfigError& error) {
-      EXPECT_NE(std::string(error.what()).find(key), std::string::npos) << error.what();
-    }
-  }
-  config.reset();
 }
 
 TEST(DataPathTest, DirectoryOfExecutable) {
