@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """Plays games between two processes of one engine without restarting them (RESTART between
-games) and reports each process's resident memory after every game and its peak.
+games) and reports each process's resident memory after its first move of every game, at
+the end of the game and at its peak so far, then how many "memory limit" DEBUG lines each
+wrote.
 
 Each game opens with a few random stones near the centre (given by BOARD) so that games
 differ; after that the engines answer TURN in turn. Only Python's standard library is used.

@@ -20,12 +20,16 @@ namespace {
 // runtime's batch buffers, feature buffers, leaf boards, allocator slack), so a game
 // with caches and tree at their budgets peaked 83 MiB above them. The rest is headroom.
 constexpr int64_t kFixedBytes = int64_t{90} << 20;
+// Of what the limit leaves after the allowance, the tenths the caches and the tree may
+// count; the rest is for blocks the heap holds free but cannot reuse. With the budgets
+// full at 350 MB and the caches evicting, five long searches added 5 MB, still growing.
+constexpr int64_t kCountedTenths = 9;
 // A limit that leaves less than this to the tree still lets the tree have it.
 constexpr int64_t kMinTreeBytes = int64_t{4} << 20;
 
 // Puts the memory limit in force: the manager's, else the configured default; 0 for none.
-// What the limit leaves after the fixed allowance goes half to the tree, half to the
-// evaluators' caches in equal parts. After a rebuild or a change of limit, the heap's
+// Nine tenths of what the limit leaves after the fixed allowance are counted: half goes
+// to the tree, half to the evaluators' caches in equal parts. After a rebuild or a change of limit, the heap's
 // free pages go back to the system, so that a lower limit and a new game start from
 // what is in use.
 void apply_memory_limit(GameState& state, bool rebuilt) {
@@ -35,7 +39,7 @@ void apply_memory_limit(GameState& state, bool rebuilt) {
   int64_t tree = decision::MCTS::kNoTreeLimit;
   int64_t cache_each = eval::EvalCache::kNoByteLimit;
   if (limit > 0) {
-    const int64_t available = std::max<int64_t>(0, limit - kFixedBytes);
+    const int64_t available = std::max<int64_t>(0, limit - kFixedBytes) / 10 * kCountedTenths;
     tree = std::max(available / 2, kMinTreeBytes);
     cache_each = (available - available / 2) / static_cast<int64_t>(state.evaluators.size());
   }
