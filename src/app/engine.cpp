@@ -16,15 +16,14 @@ namespace {
 
 // Resident bytes outside every budget. Built for 20 x 20 with the shipped networks, the
 // process holds 74 MiB (the program and ONNX Runtime's code, 42 MiB of pattern tables,
-// two inference sessions); playing adds about 8 MiB that no budget counts (the network
-// runtime's batch buffers, feature buffers, leaf boards, allocator slack), so a game
-// with caches and tree at their budgets peaked 83 MiB above them. The rest is headroom.
+// two inference sessions); play adds up to about 8 MiB that no budget counts (the
+// network runtime's batch buffers, feature buffers, leaf boards). The rest is headroom.
 constexpr int64_t kFixedBytes = int64_t{90} << 20;
 // Of what the limit leaves after the allowance, the tenths the caches and the tree may
 // count; the rest is for the heap's fragmentation. Trees rebuilt every move interleave
 // with cache entries that live longer, and the blocks freed between them are not always
-// reusable: with every budget full at 350 MB, eight long searches in a row went 16 MB
-// (6%) past the counted bytes, still creeping up.
+// reusable: at 350 MB, sixteen long searches in a row with every budget full crept from
+// 291 MB to 314 MB and stayed there, 24 MB or 12% of the counted bytes.
 constexpr int64_t kCountedTenths = 8;
 // A limit that leaves less than this to the tree still lets the tree have it.
 constexpr int64_t kMinTreeBytes = int64_t{4} << 20;
