@@ -112,4 +112,13 @@ void update_forbidden(Board& board) {
   }
 }
 
+bool forbidden_for_black(Board& board, int x, int y) {
+  assert(board.config.rule == Rule::Renju && board.cell(x, y) == EMPTY);
+  const bool outermost = board.verify_limit == -1;
+  if (outermost) board.verify_limit = board.move_count + kVerifyDepth;
+  const bool forbidden = is_forbidden(board, x, y);
+  if (outermost) board.verify_limit = -1;
+  return forbidden;
+}
+
 void set_slow_update_reporter(SlowUpdateReporter reporter) { slow_update_reporter = reporter; }

@@ -20,6 +20,11 @@ class Board;
 // reporter when the update took more than one second.
 void update_forbidden(Board& board);
 
+// Whether Black may not play on the empty cell (x, y) of the board's current position, as
+// update_forbidden would judge it; for searches that play tentative moves without
+// recomputing the map. Afterwards the board is as before.
+bool forbidden_for_black(Board& board, int x, int y);
+
 // Where the warning of a slow forbidden-point update goes; by default nowhere. Set once at
 // start-up, before any board exists.
 using SlowUpdateReporter = void (*)(std::string_view warning);

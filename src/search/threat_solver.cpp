@@ -1,0 +1,217 @@
+#include "search/threat_solver.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+
+#include "board/forbidden.h"
+#include "board/pattern_codes.h"
+#include "board/patterns.h"
+#include "search/clock.h"
+
+namespace decision {
+namespace {
+
+// A code bit in every one of the four lanes of a cell's code word.
+constexpr uint64_t in_all_lanes(uint16_t bits) { return uint64_t{bits} * 0x0001000100010001ULL; }
+
+constexpr uint64_t kFiveLanes = in_all_lanes(kFive);
+constexpr uint64_t kFourLanes = in_all_lanes(kFour | kStraightFour | kDoubleFour);
+constexpr uint64_t kThreatLanes = in_all_lanes(kFour | kStraightFour | kDoubleFour | kOpenThree | kThree);
+
+// The clock is read once per this many nodes.
+constexpr int64_t kClockInterval = 256;
+
+struct FourMove {
+  Move move;
+  int32_t order;  // higher first
+};
+
+const std::array<uint64_t, kCellCount>& codes_of(const Board& board, int player) {
+  return player == 0 ? board.black_codes : board.white_codes;
+}
+
+bool may_play(Board& board, int player, Move move) {
+  return !(player == 0 && board.config.rule == Rule::Renju && forbidden_for_black(board, move.x, move.y));
+}
+
+// A four move ranks by the lanes in which it also builds threats, and a straight four (or
+// two fours in one line) comes first.
+int32_t order_of(uint64_t code) {
+  int32_t lanes = 0;
+  for (int d = 0; d < 4; ++d) lanes += (code_lane(code, d) & code_lane(kThreatLanes, 0)) != 0;
+  return lanes + ((code & in_all_lanes(kStraightFour | kDoubleFour)) ? 8 : 0);
+}
+
+// The attacker's five points made by its stone on `move`: they lie on its four lines.
+std::vector<Move> five_points_through(const Board& board, int attacker, Move move) {
+  const auto& codes = codes_of(board, attacker);
+  std::vector<Move> points;
+  for (int d = 0; d < 4; ++d) {
+    for (int k = -4; k <= 4; ++k) {
+      const int x = move.x + k * DX[d];
+      const int y = move.y + k * DY[d];
+      if (k == 0 || !board.on_board(x, y) || !(codes[cell_index(x, y)] & kFiveLanes)) continue;
+      const Move point{static_cast<int8_t>(x), static_cast<int8_t>(y)};
+      if (std::find(points.begin(), points.end(), point) == points.end()) points.push_back(point);
+    }
+  }
+  return points;
+}
+
+bool any_five_left(const Board& board, int attacker, const std::vector<Move>& points) {
+  const auto& codes = codes_of(board, attacker);
+  return std::any_of(points.begin(), points.end(),
+                     [&](Move p) { return board.cell(p.x, p.y) == EMPTY && (codes[cell_index(p.x, p.y)] & kFiveLanes); });
+}
+
+// The defender's replies (to move on `board`) that leave the attacker none of its five
+// points. A five point can only be taken, except under Caro, where a stone just beyond a
+// five's end can also close it at both ends.
+std::vector<Move> stopping_replies(Board& board, const std::vector<Move>& points) {
+  const int defender = board.side_to_move;
+  std::vector<Move> replies;
+  if (board.config.rule != Rule::StandardCaro) {
+    if (points.size() == 1 && may_play(board, defender, points[0])) replies.push_back(points[0]);
+    return replies;
+  }
+  for (const Move point : points) {
+    for (int d = 0; d < 4; ++d) {
+      for (int k = -5; k <= 5; ++k) {
+        const int x = point.x + k * DX[d];
+        const int y = point.y + k * DY[d];
+        const Move reply{static_cast<int8_t>(x), static_cast<int8_t>(y)};
+        if (!board.on_board(x, y) || board.cell(x, y) != EMPTY ||
+            std::find(replies.begin(), replies.end(), reply) != replies.end()) {
+          continue;
+        }
+        board.play(reply, false);
+        const bool stops = !board.game_over && !any_five_left(board, defender ^ 1, points);
+        board.undo(reply, false);
+        if (stops) replies.push_back(reply);
+      }
+    }
+  }
+  return replies;
+}
+
+}  // namespace
+
+ThreatSolver::ThreatSolver(int32_t table_bits)
+    : table_(size_t{1} << table_bits), mask_((uint64_t{1} << table_bits) - 1) {}
+
+ThreatSolver::~ThreatSolver() = default;
+
+int64_t ThreatSolver::table_bytes(int32_t table_bits) { return int64_t{sizeof(Entry)} << table_bits; }
+
+ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& limits) {
+  assert(!position.game_over);
+  if (board_) {
+    *board_ = position;
+  } else {
+    board_ = std::make_unique<Board>(position);
+  }
+  limits_ = limits;
+  nodes_ = 0;
+  aborted_ = false;
+  line_.clear();
+  ends_in_five_ = false;
+  ThreatLine result;
+  if (attack(limits.depth)) result.moves.assign(line_.rbegin(), line_.rend());
+  result.ends_in_five = ends_in_five_;
+  result.nodes = nodes_;
+  return result;
+}
+
+bool ThreatSolver::over_budget() {
+  ++nodes_;
+  if (nodes_ > limits_.nodes) aborted_ = true;
+  if (limits_.deadline_ns != 0 && nodes_ % kClockInterval == 0 && monotonic_ns() >= limits_.deadline_ns) {
+    aborted_ = true;
+  }
+  return aborted_;
+}
+
+// The attacker, to move on board_, looks for a VCF of at most `depth` fours. On success
+// line_ holds the line, last move first.
+bool ThreatSolver::attack(int32_t depth) {
+  if (aborted_ || over_budget()) return false;
+  Board& board = *board_;
+  const int attacker = board.side_to_move;
+  const int defender = attacker ^ 1;
+  const auto& own = codes_of(board, attacker);
+  const auto& theirs = codes_of(board, defender);
+
+  // One pass: a five wins at once; the defender's five points must be blocked; the rest
+  // are the four moves.
+  std::vector<FourMove> fours;
+  int32_t defender_fives = 0;
+  Move block{};
+  for (int y = 0; y < board.config.height; ++y) {
+    for (int x = 0; x < board.config.width; ++x) {
+      const int index = cell_index(x, y);
+      const Move move{static_cast<int8_t>(x), static_cast<int8_t>(y)};
+      if (own[index] & kFiveLanes) {
+        line_.push_back(move);
+        ends_in_five_ = true;
+        return true;
+      }
+      if (theirs[index] & kFiveLanes) {
+        ++defender_fives;
+        block = move;
+      }
+      if (own[index] & kFourLanes) fours.push_back({move, order_of(own[index])});
+    }
+  }
+  if (defender_fives > 0) {
+    // The block is the only move, and it must be a four.
+    const bool block_is_four = std::any_of(fours.begin(), fours.end(), [&](const FourMove& f) { return f.move == block; });
+    if (defender_fives > 1 || !block_is_four) return false;
+    fours = {{block, 0}};
+  }
+  if (depth == 0 || fours.empty()) return false;
+
+  Entry& entry = entry_of(board.hash);
+  if (entry.hash == board.hash) {
+    if (entry.kind == Entry::kNoWin && entry.depth >= depth) return false;
+    if (entry.kind == Entry::kWin) {
+      for (FourMove& four : fours) {
+        if (four.move == entry.move) four.order = 1000;
+      }
+    }
+  }
+  std::stable_sort(fours.begin(), fours.end(), [](const FourMove& a, const FourMove& b) { return a.order > b.order; });
+
+  for (const FourMove& four : fours) {
+    if (!may_play(board, attacker, four.move)) continue;
+    board.play(four.move, false);
+    if (board.game_over) {  // the last empty cell: a draw
+      board.undo(four.move, false);
+      continue;
+    }
+    // The four wins when no reply stops its fives, and goes on when exactly one does.
+    const std::vector<Move> points = five_points_through(board, attacker, four.move);
+    const std::vector<Move> replies = stopping_replies(board, points);
+    bool win = !points.empty() && replies.empty();
+    if (replies.size() == 1) {
+      board.play(replies[0], false);
+      if (!board.game_over && attack(depth - 1)) {
+        line_.push_back(replies[0]);
+        win = true;
+      }
+      board.undo(replies[0], false);
+    }
+    board.undo(four.move, false);
+    if (win) {
+      line_.push_back(four.move);
+      Entry& slot = entry_of(board.hash);
+      slot = {board.hash, four.move, 0, Entry::kWin};
+      return true;
+    }
+    if (aborted_) return false;
+  }
+  if (!aborted_) entry_of(board.hash) = {board.hash, Move{}, static_cast<int8_t>(depth), Entry::kNoWin};
+  return false;
+}
+
+}  // namespace decision

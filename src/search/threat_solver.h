@@ -1,0 +1,73 @@
+// Victory by continuous fours (VCF): a win for one side by a run of fours, each answered
+// by the defender's only block, that ends in a five or in a four the defender cannot
+// stop (two five points, or under Renju a five point where Black may not play).
+//
+// The search is depth-first over the attacker's four moves, read off the board's pattern
+// codes, on a private copy of the position. When the defender already threatens a five,
+// the attacker's only move is the block, and it must be a four itself. A transposition
+// table, kept between searches, remembers positions proven to have no VCF within a
+// number of fours and the winning four of positions proven won.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "board/board.h"
+
+namespace decision {
+
+struct ThreatLimits {
+  int64_t nodes;        // attacker positions searched, at most
+  int32_t depth;        // fours in a line, at most
+  int64_t deadline_ns;  // on the monotonic clock; 0 for none
+};
+
+struct ThreatLine {
+  // Attacker, defender, attacker, …, attacker: empty when no win was found (within the
+  // limits). The last move makes a five, or a four that no block stops.
+  std::vector<Move> moves;
+  bool ends_in_five = false;
+  int64_t nodes = 0;  // attacker positions searched
+
+  bool win() const { return !moves.empty(); }
+  // Moves until the five stands: the line, and a block and the five when it ends in a four.
+  int32_t plies() const { return static_cast<int32_t>(moves.size()) + (ends_in_five ? 0 : 2); }
+};
+
+class ThreatSolver {
+ public:
+  // A transposition table of 2^table_bits entries.
+  explicit ThreatSolver(int32_t table_bits);
+  ~ThreatSolver();
+
+  // A VCF for the side to move of `position`, which must not be finished.
+  ThreatLine find_vcf(const Board& position, const ThreatLimits& limits);
+
+  static int64_t table_bytes(int32_t table_bits);
+
+ private:
+  // One position's verdict, by its hash.
+  struct Entry {
+    enum Kind : uint8_t { kEmpty, kNoWin, kWin };
+    uint64_t hash = 0;
+    Move move{};       // the winning four, for kWin
+    int8_t depth = 0;  // for kNoWin: no VCF within this many fours
+    Kind kind = kEmpty;
+  };
+
+  bool attack(int32_t depth);
+  bool over_budget();
+  Entry& entry_of(uint64_t hash) { return table_[hash & mask_]; }
+
+  std::vector<Entry> table_;
+  uint64_t mask_;
+  std::unique_ptr<Board> board_;  // the searched copy
+  ThreatLimits limits_{};
+  int64_t nodes_ = 0;
+  bool aborted_ = false;
+  bool ends_in_five_ = false;
+  std::vector<Move> line_;  // the winning line, last move first, while the search unwinds
+};
+
+}  // namespace decision
