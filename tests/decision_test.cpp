@@ -67,10 +67,12 @@ struct Rig {
   // Move temperature 0, no time reduction, fast stop from 400 visits.
   decision::DecisionContext context(float visits_limit) {
     command_start = monotonic_ns();
-    settings = {1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, visits_limit, 0.0f};
-    return {search, kConstants, time, command_start, startup_deduction, settings, [this] {
-              report_visits.push_back(search.root()->get_visits());
-            }};
+    settings = {1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, visits_limit, 0.0f, {}};
+    return {search,   kConstants,
+            time,     command_start,
+            startup_deduction,
+            settings, [this] { report_visits.push_back(search.root()->get_visits()); },
+            [](const std::string&) {}};
   }
   float visits() const { return search.root()->get_visits(); }
 

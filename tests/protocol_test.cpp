@@ -64,7 +64,10 @@ class ProtocolTest : public ::testing::Test {
     }
     std::vector<std::string> lines;
     for (auto line = run.out.begin() + 1; line != run.out.end(); ++line) {
-      if (line->rfind("DEBUG load model: ", 0) != 0 && line->rfind("DEBUG Win ", 0) != 0) lines.push_back(*line);
+      if (line->rfind("DEBUG load model: ", 0) != 0 && line->rfind("DEBUG Win ", 0) != 0 &&
+          line->rfind("DEBUG VCF ", 0) != 0) {
+        lines.push_back(*line);
+      }
     }
     return lines;
   }

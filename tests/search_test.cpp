@@ -62,16 +62,41 @@ Evaluators make_evaluators(int count, const std::string& name, Rule rule = Rule:
 // value among equals) and the most pruned weight, keeping all its visits, and each node's
 // value is the mean of the leaves backed up through it: its own evaluation plus each
 // child's value (one ply deeper) times the child's visits. That identity only holds when
-// the completed-visit counters equal the visits, so it checks them too. An exploring root
-// averages by pruned weights instead.
-int check_node(Node& node, bool exploring, bool balanced) {
+// the completed-visit counters equal the visits, so it checks them too, and only where no
+// proof below changed a value. An exploring root averages by pruned weights instead.
+// A proven node (counted, not searched, like a finished game) holds the exact value of its
+// result, owed to a child lost for its side, or to every candidate won for the opponent.
+struct Checked {
+  int nodes = 1;
+  bool proof_below = false;
+};
+
+Checked check_proven(Node& node) {
+  const decision::Proof proof = node.proof();
+  EXPECT_EQ(node.get_value().values[node.side()], proof.result == decision::Proof::kWin ? 1.0f : -1.0f);
+  if (node.terminal()) return {1, true};
+  const std::vector<decision::Proof> proofs = node.get_proofs_by_action();
+  const auto owed = [&](decision::Proof::Result result) {
+    return std::count_if(proofs.begin(), proofs.end(), [&](decision::Proof p) { return p.result == result; });
+  };
+  if (proof.result == decision::Proof::kWin) {
+    EXPECT_GT(owed(decision::Proof::kLoss), 0);
+  } else {
+    EXPECT_EQ(static_cast<size_t>(owed(decision::Proof::kWin)), proofs.size());
+  }
+  return {1, true};
+}
+
+Checked check_node(Node& node, bool exploring, bool balanced) {
+  if (node.finished()) {
+    if (node.proof().result != decision::Proof::kNone) return check_proven(node);
+    const NodeValue value = node.get_value();
+    EXPECT_TRUE(node.get_best_child() == -1 && value.values[0] == node.own_value().values[0] && value.depth == 0.0f);
+    return {};
+  }
   const float visits = node.get_visits();
   const NodeValue value = node.get_value();
   const NodeValue own = node.own_value();
-  if (node.terminal()) {
-    EXPECT_TRUE(node.get_best_child() == -1 && value.values[0] == own.values[0] && value.depth == 0.0f);
-    return 1;
-  }
   const std::vector<float> by_action = node.get_visits_by_action();
   const std::vector<float> q = node.get_q_by_action();
   std::vector<std::pair<float, float>> edges;  // (visits, value) per opened candidate
@@ -81,12 +106,12 @@ int check_node(Node& node, bool exploring, bool balanced) {
   std::vector<std::pair<float, float>> children;
   double sum[4] = {own.values[0], own.values[1], own.draw_rate, 0.0};
   double child_visits = 0.0;
-  int nodes = 1;
+  Checked checked;
   for (int32_t slot = 0; slot < static_cast<int32_t>(edges.size()); ++slot) {
     Node* child = node.get_child(slot);
     if (child == nullptr) {
       ADD_FAILURE() << "slot " << slot << " still waits for its evaluation";
-      return nodes;
+      return checked;
     }
     EXPECT_TRUE(child->parent() == &node && child->index_in_parent() == slot);
     const float n = child->get_visits();
@@ -96,7 +121,9 @@ int check_node(Node& node, bool exploring, bool balanced) {
     for (int i = 0; i < 2; ++i) sum[i] += n * v.values[i];
     sum[2] += n * v.draw_rate;
     sum[3] += n * (v.depth + 1.0);
-    nodes += check_node(*child, false, false);
+    const Checked below = check_node(*child, false, false);
+    checked.nodes += below.nodes;
+    checked.proof_below |= below.proof_below;
   }
   EXPECT_EQ(visits, 1.0 + child_visits);
   std::sort(edges.begin(), edges.end());
@@ -104,12 +131,12 @@ int check_node(Node& node, bool exploring, bool balanced) {
   EXPECT_EQ(children, edges);
 
   const std::vector<float> weights = node.get_pruned_weights_by_action(false);
-  if (!exploring) {
+  if (!exploring && !checked.proof_below) {
     EXPECT_NEAR(value.values[0], sum[0] / visits, 1e-3);
     EXPECT_NEAR(value.values[1], sum[1] / visits, 1e-3);
     EXPECT_NEAR(value.draw_rate, sum[2] / visits, 1e-3);
     EXPECT_NEAR(value.depth, sum[3] / visits, 1e-3 * (1.0 + value.depth));
-  } else if (!balanced) {
+  } else if (exploring && !balanced) {
     double weighted = own.values[node.side()];
     double total = 1.0;
     for (size_t a = 0; a < weights.size(); ++a) {
@@ -118,7 +145,7 @@ int check_node(Node& node, bool exploring, bool balanced) {
     }
     EXPECT_NEAR(value.values[node.side()], weighted / total, 1e-4);
   }
-  if (edges.empty()) return nodes;
+  if (edges.empty()) return checked;
   const int32_t best = node.get_best_action();
   const float most = *std::max_element(by_action.begin(), by_action.end());
   EXPECT_EQ(by_action[best], most);
@@ -129,7 +156,7 @@ int check_node(Node& node, bool exploring, bool balanced) {
     }
     EXPECT_LE(weights[a], weights[best]) << "candidate " << a;
   }
-  return nodes;
+  return checked;
 }
 
 struct SearchCase {
@@ -138,6 +165,7 @@ struct SearchCase {
   Rule rule;
   int threads, evaluators, batch;
   bool balanced, exploring;
+  bool threats = false;  // new positions are searched for fours that win
 };
 
 class WholeSearch : public ::testing::TestWithParam<SearchCase> {};
@@ -146,6 +174,7 @@ TEST_P(WholeSearch, ReachesTheVisitsLimitWithAConsistentTree) {
   const SearchCase& c = GetParam();
   Evaluators evaluators = make_evaluators(c.evaluators, c.model, c.rule);
   MCTS search(nullptr, false, 0, c.threads, c.batch, evaluators.pointers);
+  if (c.threats) search.set_tree_threats({200, 30, 0});
   search.set_root(kConstants, middle(c.rule), 1.0f, c.balanced, c.exploring);
   // One thread stops right at the limit; a pool may finish its round, a batch per thread.
   const float overshoot = c.threads == 1 ? 0.0f : static_cast<float>(c.threads * c.batch - 1);
@@ -155,7 +184,7 @@ TEST_P(WholeSearch, ReachesTheVisitsLimitWithAConsistentTree) {
     const float visits = search.root()->get_visits();
     EXPECT_GE(visits, limit);
     EXPECT_LE(visits, limit + overshoot);
-    EXPECT_GT(check_node(*search.root(), c.exploring, c.balanced), 1);
+    EXPECT_GT(check_node(*search.root(), c.exploring, c.balanced).nodes, 1);
   }
   // Nothing left to do: no descent, no change.
   const float visits = search.root()->get_visits();
@@ -166,6 +195,9 @@ TEST_P(WholeSearch, ReachesTheVisitsLimitWithAConsistentTree) {
 INSTANTIATE_TEST_SUITE_P(
     Configurations, WholeSearch,
     ::testing::Values(SearchCase{"random_1thread_batch1", "random", Rule::Freestyle, 1, 1, 1, false, false},
+                      SearchCase{"random_1thread_threats", "random", Rule::Freestyle, 1, 1, 1, false, false, true},
+                      SearchCase{"random_2threads_threats_exploring", "random", Rule::Standard, 2, 1, 8, false, true,
+                                 true},
                       SearchCase{"random_1thread_batch8_exploring", "random", Rule::Freestyle, 1, 1, 8, false, true},
                       SearchCase{"random_2threads_batch8_balanced", "random", Rule::Freestyle, 2, 1, 8, true, false},
                       SearchCase{"random_4threads_2evaluators_both", "random", Rule::Freestyle, 4, 2, 8, true, true},
@@ -174,15 +206,16 @@ INSTANTIATE_TEST_SUITE_P(
                       SearchCase{"tiny40_4threads_batch1_exploring", "tiny40", Rule::Freestyle, 4, 2, 1, false, true},
                       SearchCase{"tiny40_4threads_balanced", "tiny40", Rule::Freestyle, 4, 1, 8, true, false},
                       SearchCase{"tiny40_2threads_batch1_both", "tiny40", Rule::Freestyle, 2, 1, 1, true, true},
-                      SearchCase{"tiny42_renju_2threads_exploring", "tiny42", Rule::Renju, 2, 2, 8, false, true}),
+                      SearchCase{"tiny42_renju_2threads_exploring", "tiny42", Rule::Renju, 2, 2, 8, false, true},
+                      SearchCase{"tiny42_renju_2threads_threats", "tiny42", Rule::Renju, 2, 2, 8, false, false, true}),
     [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.label); });
 
 TEST(StopRule, SearchStopsAtTheFirstLimitReached) {
   // Random mode. One thread looks at the rule after every leaf, so a fast-stop condition
   // that holds from the start stops the search exactly at its threshold of 40 visits;
   // conditions that never hold (or fast_search off) leave it to the visits limit. A pool
-  // may finish its round. A won position meets the win-rate or best-share condition
-  // before long; a finished game is not searched.
+  // may finish its round. A root proven won (one child is a finished game) stops the
+  // search before long; a finished game is not searched.
   const Board five = drawn({"", "", "", "...XXXXX", "", "...OOOO"}, 1);
   struct Case {
     int threads;
@@ -198,8 +231,8 @@ TEST(StopRule, SearchStopsAtTheFirstLimitReached) {
       {1, middle(), SearchLimits{100, 60, false, 40, 0.0f, 0.5f, 0.0f}, 100, 100},
       {1, middle(), fast_limits(300, 400, 0.0f, 0.5f, 0.0f), 300, 300},  // below the threshold
       {2, middle(), fast_limits(1000, 40, 0.0f, 2.0f, 2.0f), 40, 47},
-      {1, four(), fast_limits(20000, 50, 2.0f, 0.9f, 2.0f), 50, 19999},
-      {1, four(), fast_limits(20000, 100, 0.6f, 2.0f, 2.0f), 100, 19999},
+      {1, four(), visits_limit(20000), 2, 19999},
+      {2, four(), visits_limit(20000), 2, 19999},
       {1, five, visits_limit(100), 1, 1},
       {2, five, visits_limit(100), 1, 1},
   };

@@ -41,9 +41,10 @@ Move decide(const Board& board, bool allow_shortcut) {
   time.time_left = 10000000;
   const int64_t command_start = monotonic_ns();
   float startup_deduction = 0.0f;
-  const decision::DecisionSettings settings{1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, 200.0f, 0.0f};
-  return decision::decide({search, constants, time, command_start, startup_deduction, settings, [] {}}, board,
-                          allow_shortcut)
+  const decision::DecisionSettings settings{1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, 200.0f, 0.0f, {}};
+  return decision::decide(
+             {search, constants, time, command_start, startup_deduction, settings, [] {}, [](const std::string&) {}},
+             board, allow_shortcut)
       .move;
 }
 

@@ -40,7 +40,8 @@ void apply_memory_limit(GameState& state, bool rebuilt) {
   int64_t tree = decision::MCTS::kNoTreeLimit;
   int64_t cache_each = eval::EvalCache::kNoByteLimit;
   if (limit > 0) {
-    const int64_t available = std::max<int64_t>(0, limit - kFixedBytes) / 10 * kCountedTenths;
+    const int64_t fixed = kFixedBytes + state.search->solver_bytes();
+    const int64_t available = std::max<int64_t>(0, limit - fixed) / 10 * kCountedTenths;
     tree = std::max(available / 2, kMinTreeBytes);
     cache_each = (available - available / 2) / static_cast<int64_t>(state.evaluators.size());
   }
@@ -74,6 +75,7 @@ void build_engine(GameState& state) {
   }
   state.search = std::make_unique<decision::MCTS>(nullptr, false, 1, state.settings.num_search_threads,
                                                   state.settings.search_batch_size, evaluators);
+  state.search->set_tree_threats(decision::tree_threat_limits(state.settings.decision.threats));
 }
 
 // An empty board of the current rule and size; the game's moves are forgotten.

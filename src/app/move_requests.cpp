@@ -28,7 +28,8 @@ decision::Decision decide(GameState& state, Board& board, bool allow_shortcut) {
                                           state.command_start,
                                           state.startup_deduction,
                                           state.settings.decision,
-                                          [&report] { print_search_report(report); }};
+                                          [&report] { print_search_report(report); },
+                                          [](const std::string& line) { say(line); }};
   return decision::decide(context, board, allow_shortcut);
 }
 

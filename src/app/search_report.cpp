@@ -8,16 +8,27 @@
 
 namespace {
 
+// The child action a node proven won owes its proof to, else -1.
+int32_t proving_action(decision::Node& node) {
+  if (node.proof().result != decision::Proof::kWin) return -1;
+  const std::vector<decision::Proof> proofs = node.get_proofs_by_action();
+  for (size_t a = 0; a < proofs.size(); ++a) {
+    if (proofs[a].result == decision::Proof::kLoss) return static_cast<int32_t>(a);
+  }
+  return -1;
+}
+
 // The best line from `node`, each move as "(row, column)", played on the board and taken
-// back; it ends at a node with one visit or less, or at a finished game.
+// back: the proof's moves where the node is proven won, else the most visited. It ends at
+// a node with one visit or less, or at a terminal node.
 std::string principal_variation(Board& board, decision::Node& node) {
-  if (board.game_over || node.get_visits() <= 1.0f) return "";
-  const int32_t action = node.get_best_action();
-  const int32_t slot = node.get_best_child();
-  if (action < 0 || slot < 0) return "";
+  if (node.terminal() || node.get_visits() <= 1.0f) return "";
+  const int32_t proving = proving_action(node);
+  const int32_t action = proving != -1 ? proving : node.get_best_action();
+  if (action < 0) return "";
   const Move move = board.candidates[action];
   board.play(move);
-  decision::Node* child = node.get_child(slot);
+  decision::Node* child = node.child_of_action(action);
   const std::string rest = child ? principal_variation(board, *child) : "";
   board.undo(move, true);
   return rest.empty() ? move_text(move) : move_text(move) + " " + rest;
@@ -36,6 +47,7 @@ std::string search_report_line(const ReportContext& context, int64_t elapsed_ns)
        << std::round(value.draw_rate * 100.0f) / 100.0f << " | Visits " << static_cast<int32_t>(visits) << " | Depth "
        << std::round(value.depth * 10.0f) / 10.0f << " | Time "
        << std::round(static_cast<double>(elapsed_ns) / 1e8) / 10.0;
+  if (const decision::Proof proof = root.proof(); proof.result != decision::Proof::kNone) line << " | Proof " << proof.plies;
   if (context.with_variation && visits > 1.0f) line << " | Move " << principal_variation(context.board, root);
   return line.str();
 }

@@ -1,5 +1,6 @@
 // The "DEBUG Win ... | Draw ... | Visits ... | Depth ... | Time ..." line that tells the
-// manager how the search stands, with the principal variation when debug.print_move asks.
+// manager how the search stands, with "| Proof n" when the root is proven won or lost in
+// n moves, and the principal variation when debug.print_move asks.
 #pragma once
 
 #include <cstdint>

@@ -115,7 +115,21 @@ void read_search(Reader& read, Settings& settings) {
                        read.number("search.fast_search_best_action_visits_proportion_threshold"),
                        static_cast<float>(read.int32("search.fast_search_visits_threshold")),
                        static_cast<float>(read.int32("search.visits_limit", 1)),
-                       read.number("search.move_temperature")};
+                       read.number("search.move_temperature"),
+                       {}};
+}
+
+void read_threats(Reader& read, Settings& settings) {
+  constexpr int64_t kMaxNodes = 1'000'000'000;
+  decision::ThreatSettings& threats = settings.decision.threats;
+  threats.enabled = read.boolean("threats.enabled");
+  threats.max_fours = static_cast<int32_t>(read.integer("threats.max_fours", 1, 100));
+  threats.root_nodes = read.integer("threats.root_nodes", 1, kMaxNodes);
+  threats.root_time_share = read.number("threats.root_time_share");
+  if (!(threats.root_time_share >= 0.0f && threats.root_time_share <= 1.0f)) {
+    read.fault("threats.root_time_share", "must lie in 0..1");
+  }
+  threats.tree_nodes = read.integer("threats.tree_nodes", 0, kMaxNodes);
 }
 
 void read_opening(Reader& read, Settings& settings) {
@@ -169,6 +183,7 @@ Settings read_settings(const cpptoml::table& table) {
   Reader read(table);
   Settings settings{};
   read_search(read, settings);
+  read_threats(read, settings);
   read_opening(read, settings);
   read_candidate_ranges(read, settings);
   read_eval(read, settings);

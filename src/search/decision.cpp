@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "search/clock.h"
 #include "search/sliced_search.h"
@@ -24,6 +26,64 @@ SearchLimits limits_of(const DecisionSettings& settings, float seconds, bool fas
           settings.fast_search_best_action_visits_proportion_threshold,
           settings.fast_search_win_rate_threshold,
           settings.fast_search_draw_rate_threshold};
+}
+
+std::string line_text(const std::vector<Move>& moves) {
+  std::string text;
+  for (const Move move : moves) {
+    if (!text.empty()) text += ' ';
+    text += move_text(move);
+  }
+  return text;
+}
+
+// When the opponent would have a VCF if the side to move passed, the root's candidates
+// after which the solver finds the opponent's VCF are excluded from the search, unless
+// that is every one of them. A candidate left unsolved within the limits stays.
+void exclude_refuted(const DecisionContext& context, const Board& position, const ThreatLimits& limits) {
+  ThreatSolver& solver = context.search.root_solver();
+  const Board passed(position.config, position.move_count, position.cells, position.side_to_move ^ 1);
+  if (passed.game_over) return;
+  const ThreatLine threat = solver.find_vcf(passed, limits);
+  if (!threat.win()) return;
+  const std::vector<Move>& candidates = context.search.root_board().candidates;
+  std::vector<uint8_t> excluded(candidates.size(), 0);
+  for (size_t a = 0; a < candidates.size(); ++a) {
+    Board after = position;
+    after.play(candidates[a], false);
+    excluded[a] = !after.game_over && solver.find_vcf(after, limits).win();
+  }
+  const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
+  context.say("DEBUG VCF threat: " + line_text(threat.moves) + "; " + std::to_string(kept) + " of " +
+              std::to_string(candidates.size()) + " moves stop it");
+  if (kept > 0 && kept < candidates.size()) context.search.root()->exclude_actions(std::move(excluded));
+}
+
+// A proven win replaces the drawn move, the quickest if several. A drawn move proven lost
+// or excluded gives way to the most visited (then the highest prior) candidate that is
+// neither, while one remains.
+int32_t settle_with_proofs(Node& root, int32_t drawn) {
+  const std::vector<Proof> proofs = root.get_proofs_by_action();
+  int32_t quickest = -1;
+  for (size_t a = 0; a < proofs.size(); ++a) {
+    if (proofs[a].result == Proof::kLoss && (quickest == -1 || proofs[a].plies < proofs[quickest].plies)) {
+      quickest = static_cast<int32_t>(a);
+    }
+  }
+  if (quickest != -1) return quickest;
+  const std::vector<uint8_t>& excluded = root.excluded_actions();
+  const auto lost = [&](size_t a) { return proofs[a].result == Proof::kWin || (!excluded.empty() && excluded[a]); };
+  if (!lost(drawn)) return drawn;
+  const std::vector<float> visits = root.get_visits_by_action();
+  const std::vector<float>& prior = root.get_prior();
+  int32_t best = -1;
+  for (size_t a = 0; a < proofs.size(); ++a) {
+    if (lost(a)) continue;
+    if (best == -1 || visits[a] > visits[best] || (visits[a] == visits[best] && prior[a] > prior[best])) {
+      best = static_cast<int32_t>(a);
+    }
+  }
+  return best == -1 ? drawn : best;
 }
 
 int32_t largest_entry(const std::vector<float>& values) {
@@ -69,31 +129,50 @@ int32_t sample_move(Node& root, float temperature) {
   return visits[most_visited] > 0.0f ? most_visited : largest_entry(root.get_prior());
 }
 
+ThreatLimits tree_threat_limits(const ThreatSettings& threats) {
+  return {threats.enabled ? threats.tree_nodes : 0, threats.max_fours, 0};
+}
+
 Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut) {
   const DecisionSettings& settings = context.settings;
+  const ThreatSettings& threats = settings.threats;
+  const float budget = time_budget(context.time, seconds_since(context.command_start), settings.search_time_reduction,
+                                  context.startup_deduction);
+  const int64_t start = monotonic_ns();
+  const ThreatLimits root_limits{
+      threats.root_nodes, threats.max_fours,
+      start + static_cast<int64_t>(static_cast<double>(budget) * threats.root_time_share * 1e9)};
+  if (threats.enabled) {
+    const ThreatLine line = context.search.root_solver().find_vcf(position, root_limits);
+    if (line.win()) {
+      context.say("DEBUG Win 1.00 | Proof " + std::to_string(line.plies()) + " | VCF " + line_text(line.moves));
+      return {line.moves[0], 1.0f};
+    }
+  }
+
   context.search.set_root(context.constants, position, settings.root_temperature, false, false);
   Node& root = *context.search.root();
+  if (threats.enabled) exclude_refuted(context, position, root_limits);
 
   if (allow_shortcut) {
     const std::vector<float>& prior = root.get_prior();
     const int32_t best = largest_entry(prior);
-    if (static_cast<double>(prior[best]) > kInstantAnswerPrior) {
+    if (static_cast<double>(prior[best]) > kInstantAnswerPrior && settle_with_proofs(root, best) == best) {
       context.report();
       return {position.candidates[best], std::nullopt};
     }
   }
 
-  const float budget = time_budget(context.time, seconds_since(context.command_start), settings.search_time_reduction,
-                                  context.startup_deduction);
   context.startup_deduction = 0.0f;
+  const int64_t deadline = start + static_cast<int64_t>(static_cast<double>(budget) * 1e9);
+  const float seconds = static_cast<float>(static_cast<double>(deadline - monotonic_ns()) / 1e9);
   if (budget < kSlicedBudget) {
-    context.search.search(limits_of(settings, budget, allow_shortcut));
+    context.search.search(limits_of(settings, seconds, allow_shortcut));
   } else {
-    search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut),
-                     monotonic_ns() + static_cast<int64_t>(static_cast<double>(budget) * 1e9), context.report);
+    search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut), deadline, context.report);
   }
 
-  const int32_t chosen = sample_move(root, settings.move_temperature);
+  const int32_t chosen = settle_with_proofs(root, sample_move(root, settings.move_temperature));
   const float win_rate = static_cast<float>(root.get_value().values[position.side_to_move] * 0.5 + 0.5);
   context.report();
   return {context.search.root_board().candidates[chosen], win_rate};

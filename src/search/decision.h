@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "board/board.h"
 #include "search/mcts.h"
@@ -12,6 +13,19 @@
 #include "search/time_settings.h"
 
 namespace decision {
+
+// The threat solver's part in a decision. At the root, before the network: a VCF for the
+// side to move is played at once; when the opponent would have one if the side to move
+// passed, the candidates after which the opponent's VCF is found are excluded from the
+// search. Both checks together take at most root_time_share of the move's time. In the
+// tree, every new position is searched with tree_nodes (0: not at all).
+struct ThreatSettings {
+  bool enabled;
+  int32_t max_fours;   // fours in a line, at most
+  int64_t root_nodes;  // per root check
+  float root_time_share;
+  int64_t tree_nodes;
+};
 
 // The configuration values a decision reads.
 struct DecisionSettings {
@@ -23,6 +37,7 @@ struct DecisionSettings {
   float fast_search_visits_threshold;
   float visits_limit;
   float move_temperature;
+  ThreatSettings threats;
 };
 
 struct DecisionContext {
@@ -33,6 +48,7 @@ struct DecisionContext {
   float& startup_deduction;  // seconds, taken once off the budget, then cleared
   const DecisionSettings& settings;
   std::function<void()> report;  // prints a search report of the current tree
+  std::function<void(const std::string&)> say;  // prints a line to the manager
 };
 
 struct Decision {
@@ -41,9 +57,15 @@ struct Decision {
   std::optional<float> root_win_rate;
 };
 
-// Searches `position` (not finished, with candidates) and chooses a move. With
-// allow_shortcut, a move the network gives more than 0.99 is answered without search,
-// and the search may stop early when the result is clear (fast search).
+// The tree limits of the threat settings: new positions get tree_nodes (0 when disabled).
+ThreatLimits tree_threat_limits(const ThreatSettings& threats);
+
+// Searches `position` (not finished, with candidates) and chooses a move: a VCF found at the
+// root is played at once, else the move drawn from the search, replaced by a proven win
+// when the root has one, and by the best unproven move when it is proven lost while such
+// a move remains. With allow_shortcut, a move the network gives more than 0.99 is
+// answered without search, and the search may stop early when the result is clear (fast
+// search).
 Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut);
 
 // Seconds to search: the share of the match time or what is left of the turn (less the

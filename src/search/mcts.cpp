@@ -1,5 +1,6 @@
 #include "search/mcts.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "search/clock.h"
@@ -8,6 +9,11 @@
 
 namespace decision {
 namespace {
+
+// Transposition tables of the threat solvers: the root's, and each search thread's for
+// the new positions of the tree.
+constexpr int32_t kRootTableBits = 18;
+constexpr int32_t kTreeTableBits = 16;
 
 // Deadlines are kept as doubles: a visits-bound search may give a time limit far beyond
 // what an integer count of nanoseconds holds.
@@ -21,7 +27,9 @@ MCTS::MCTS(const std::atomic<bool>* external_run_flag, bool evaluators_run_thems
       evaluators_run_themselves_(evaluators_run_themselves),
       pad_to_(pad_to),
       batch_size_(static_cast<uint32_t>(batch_size)),
-      evaluators_(std::move(evaluators)) {
+      evaluators_(std::move(evaluators)),
+      num_threads_(num_threads),
+      root_solver_(kRootTableBits) {
   if (evaluators_.empty()) throw std::invalid_argument("a search needs at least one evaluator");
   if (num_threads < 1) throw std::invalid_argument("a search needs at least one thread");
   if (batch_size < 1) throw std::invalid_argument("a search needs a batch size of at least 1");
@@ -62,7 +70,8 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   apply_temperature(evaluation.policy, root_temperature);
   root_.reset();  // before its constants change
   constants_ = constants;
-  root_ = std::make_unique<Node>(-1, nullptr, constants_, evaluation, board.game_over, board.side_to_move);
+  const Proof proof = board.game_over && board.winner != 2 ? Proof{Proof::kLoss, 0} : Proof{};
+  root_ = std::make_unique<Node>(-1, nullptr, constants_, evaluation, board.game_over, board.side_to_move, proof);
   tree_bytes_ = Node::footprint(evaluation.policy.size());
   tree_limit_reported_ = false;
   if (balanced) root_->enable_balanced_mode();
@@ -105,6 +114,18 @@ void MCTS::set_tree_budget(int64_t bytes, std::function<void(const std::string&)
   say_ = std::move(say);
 }
 
+void MCTS::set_tree_threats(const ThreatLimits& limits) {
+  tree_threats_ = limits;
+  tree_solvers_.clear();
+  if (limits.nodes == 0) return;
+  for (int32_t i = 0; i < num_threads_; ++i) tree_solvers_.push_back(std::make_unique<ThreatSolver>(kTreeTableBits));
+}
+
+int64_t MCTS::solver_bytes() const {
+  return ThreatSolver::table_bytes(kRootTableBits) +
+         static_cast<int64_t>(tree_solvers_.size()) * ThreatSolver::table_bytes(kTreeTableBits);
+}
+
 void MCTS::record_failure() {
   std::lock_guard lock(failure_mutex_);
   if (!failure_) failure_ = std::current_exception();
@@ -133,7 +154,9 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
     guarded([&] {
       collect_leaves(index, limits, deadline, leaves);
       std::vector<const Board*> positions;
-      for (const Leaf& leaf : leaves) positions.push_back(leaf.board.get());
+      for (const Leaf& leaf : leaves) {
+        if (needs_network(leaf)) positions.push_back(leaf.board.get());
+      }
       futures = evaluator.submit(positions, pad_to_);
     });
     if (pooled) barrier_->wait();
@@ -141,14 +164,18 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
       guarded([&] { evaluators_[index]->flush(); });
     }
     guarded([&] {
-      if (futures.size() != leaves.size()) return;  // the collection failed
-      for (size_t k = 0; k < leaves.size(); ++k) {
-        if (!leaves[k].needs_evaluation) {
-          back_up(leaves[k], nullptr);
+      if (futures.size() != static_cast<size_t>(std::count_if(leaves.begin(), leaves.end(), needs_network))) {
+        return;  // the collection failed
+      }
+      auto future = futures.begin();
+      for (const Leaf& leaf : leaves) {
+        if (!needs_network(leaf)) {
+          back_up(leaf, nullptr);
+          if (leaf.needs_evaluation) tree_bytes_ += Node::footprint(0);
           continue;
         }
-        const eval::EvalResult evaluation = futures[k].get();
-        back_up(leaves[k], &evaluation);
+        const eval::EvalResult evaluation = (future++)->get();
+        back_up(leaf, &evaluation);
         tree_bytes_ += Node::footprint(evaluation.policy.size());
       }
     });
@@ -162,6 +189,11 @@ void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double dead
     std::optional<Leaf> leaf = descend(*root_, *root_board_);
     // A collision ends this thread's collection for the round.
     if (!leaf) return;
+    // A new position whose side to move wins by fours is proven without the network.
+    if (!tree_solvers_.empty() && leaf->needs_evaluation && !leaf->board->game_over) {
+      const ThreatLine line = tree_solvers_[static_cast<size_t>(index)]->find_vcf(*leaf->board, tree_threats_);
+      if (line.win()) leaf->proof = {Proof::kWin, static_cast<int16_t>(line.plies())};
+    }
     leaves.push_back(std::move(*leaf));
     if (barrier_ == nullptr && index == 0) {
       apply_stop_rule(limits, deadline);
@@ -178,7 +210,7 @@ void MCTS::apply_stop_rule(const SearchLimits& limits, double deadline) {
     }
     if (external_run_flag_ != nullptr && !*external_run_flag_) return false;
     // A finished game has nothing to search.
-    if (root_->terminal() || root_->get_prior().empty()) return false;
+    if (root_->finished() || root_->get_prior().empty()) return false;
     if (tree_bytes_ >= tree_budget_) return false;
     const float visits = root_->get_visits();
     if (!(now_ns() < deadline && limits.visits_limit > visits)) return false;

@@ -32,6 +32,7 @@
 #include "search/node_config.h"
 #include "search/search_barrier.h"
 #include "search/simulation.h"
+#include "search/threat_solver.h"
 
 namespace decision {
 
@@ -76,6 +77,14 @@ class MCTS {
   void set_tree_budget(int64_t bytes, std::function<void(const std::string&)> say);
   int64_t tree_bytes() const { return tree_bytes_; }
 
+  // New positions of the tree are searched for a VCF of their side to move within these
+  // limits (nodes 0: not at all); one found makes the position a proven win.
+  void set_tree_threats(const ThreatLimits& limits);
+  // The solver of the move decision's checks at the root.
+  ThreatSolver& root_solver() { return root_solver_; }
+  // Bytes of the solvers' transposition tables.
+  int64_t solver_bytes() const;
+
   Node* root() const { return root_.get(); }
   const Board& root_board() const { return *root_board_; }
 
@@ -91,6 +100,11 @@ class MCTS {
   const uint32_t pad_to_;
   const uint32_t batch_size_;
   const std::vector<eval::Evaluator*> evaluators_;
+  const int32_t num_threads_;
+
+  ThreatSolver root_solver_;
+  ThreatLimits tree_threats_{0, 0, 0};
+  std::vector<std::unique_ptr<ThreatSolver>> tree_solvers_;  // one per search thread
 
   std::atomic<bool> keep_searching_{true};
   std::unique_ptr<SearchBarrier> barrier_;

@@ -1,7 +1,9 @@
 #include "search/node.h"
 
 #include <cassert>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "evaluation/heap_block.h"
 #include "search/temperature.h"
@@ -17,6 +19,16 @@ constexpr float kNoiseConcentration = 10.0f;
 // grow by doubling from the allocator's smallest. With this figure the counted bytes
 // came within 1.5% of the heap's growth in 20,000-visit searches on 15 x 15 and 20 x 20.
 constexpr int64_t kSlotBytes = 96;
+
+// The value of a proven result, for a node whose side to move is `side`.
+NodeValue proven_value(Proof proof, int32_t side) {
+  NodeValue value;
+  const float sign = proof.result == Proof::kWin ? 1.0f : -1.0f;
+  value.values[side] = sign;
+  value.values[side ^ 1] = -sign;
+  value.depth = proof.plies;
+  return value;
+}
 
 NodeValue value_of(const eval::EvalResult& evaluation) {
   NodeValue value;
@@ -35,7 +47,7 @@ int64_t Node::footprint(size_t candidates) {
 }
 
 Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
-           bool terminal, int32_t side)
+           bool terminal, int32_t side, Proof proof)
     : index_in_parent_(index_in_parent),
       parent_(parent),
       constants_(&constants),
@@ -43,8 +55,16 @@ Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, c
       own_value_(value_of(evaluation)),
       terminal_(terminal),
       side_(side),
+      proof_(proof),
       slot_of_action_(evaluation.policy.size(), -1),
-      value_(own_value_) {}
+      value_(proof.result == Proof::kNone ? own_value_ : proven_value(proof, side)) {}
+
+void Node::exclude_actions(std::vector<uint8_t> excluded) {
+  assert(visits_ == 1.0f && "root modes are set before the search");
+  assert(excluded.size() == prior_.size() && std::count(excluded.begin(), excluded.end(), 0) > 0);
+  excluded_count_ = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 1));
+  excluded_ = std::move(excluded);
+}
 
 void Node::enable_balanced_mode() {
   assert(visits_ == 1.0f && "root modes are set before the search");
@@ -118,6 +138,10 @@ SelectResult Node::select() {
       }
     }
 
+    for (size_t a = 0; a < excluded_.size(); ++a) {
+      if (excluded_[a]) score[a] = -std::numeric_limits<float>::infinity();
+    }
+
     // The lowest candidate index wins ties.
     for (size_t a = 1; a < score.size(); ++a) {
       if (score[a] > score[action]) action = static_cast<int32_t>(a);
@@ -128,7 +152,7 @@ SelectResult Node::select() {
     // visit of this terminal child to be backed up.
     const bool collision =
         slot != -1 && (child_completed_visits_[slot] == 0.0f ||
-                       (children_[slot]->terminal_ && child_visits_[slot] > child_completed_visits_[slot]));
+                       (children_[slot]->finished() && child_visits_[slot] > child_completed_visits_[slot]));
     if (!collision) {
       visits_ = n + 1.0f;
       const float increment = std::pow(visits_, constants_->virtual_loss_index);
@@ -136,8 +160,8 @@ SelectResult Node::select() {
         child_visits_[slot] += 1.0f;
         child_explore_count_[slot] += increment;
         Node* child = children_[slot].get();
-        if (!child->terminal_) return {true, SelectResult::kDescend, action, slot};
-        // A finished game is visited by counting only.
+        if (!child->finished()) return {true, SelectResult::kDescend, action, slot};
+        // A finished game or a proven position is visited by counting only.
         std::lock_guard child_lock(child->mutex_);
         child->visits_ += 1.0f;
         child->completed_visits_ += 1.0f;
@@ -198,7 +222,29 @@ void Node::backup(int32_t slot, const NodeValue& leaf_value) {
     best_child_ = slot;
     best_action_ = slot_action_[slot];
   }
-  update_value(leaf_value);
+  if (proof_.load().result == Proof::kNone) settle_proof(*children_[slot]);
+  if (proof_.load().result == Proof::kNone) update_value(leaf_value);
+}
+
+// With the node's lock held, after `child` changed.
+void Node::settle_proof(const Node& child) {
+  const Proof of_child = child.proof();
+  Proof proof;
+  if (of_child.result == Proof::kLoss) {
+    proof = {Proof::kWin, static_cast<int16_t>(of_child.plies + 1)};
+  } else if (of_child.result == Proof::kWin && slot_count() + excluded_count_ == prior_.size()) {
+    // Lost when every candidate not excluded has a child proven won for the opponent.
+    proof = {Proof::kLoss, 0};
+    for (const auto& other : children_) {
+      const Proof p = other ? other->proof() : Proof{};
+      if (p.result != Proof::kWin) return;
+      proof.plies = std::max<int16_t>(proof.plies, static_cast<int16_t>(p.plies + 1));
+    }
+  } else {
+    return;
+  }
+  proof_ = proof;
+  value_ = proven_value(proof, side_);
 }
 
 void Node::update_value(const NodeValue& leaf_value) {
@@ -301,6 +347,21 @@ Node* Node::get_child(int32_t slot) {
 std::vector<float> Node::by_action(const std::vector<float>& per_slot) const {
   std::vector<float> result(prior_.size(), 0.0f);
   for (size_t i = 0; i < per_slot.size(); ++i) result[slot_action_[i]] = per_slot[i];
+  return result;
+}
+
+Node* Node::child_of_action(int32_t action) {
+  std::lock_guard lock(mutex_);
+  const int32_t slot = slot_of_action_[action];
+  return slot == -1 ? nullptr : children_[slot].get();
+}
+
+std::vector<Proof> Node::get_proofs_by_action() {
+  std::lock_guard lock(mutex_);
+  std::vector<Proof> result(prior_.size());
+  for (size_t i = 0; i < slot_count(); ++i) {
+    if (children_[i]) result[slot_action_[i]] = children_[i]->proof();
+  }
   return result;
 }
 

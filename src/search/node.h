@@ -13,6 +13,7 @@
 // none.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,14 @@ struct NodeValue {
   float depth = 0.0f;
 };
 
+// A result proven for the side to move at a node: the game is won or lost, its five
+// standing `plies` moves later with best play.
+struct Proof {
+  enum Result : int8_t { kNone = 0, kWin = 1, kLoss = 2 };
+  Result result = kNone;
+  int16_t plies = 0;
+};
+
 // What one selection step did.
 struct SelectResult {
   enum Status : int32_t { kDescend = 0, kCollision = 1, kTerminal = 2, kNewSlot = 3 };
@@ -42,9 +51,10 @@ struct SelectResult {
 
 class Node {
  public:
-  // `constants` are the search's, shared by the whole tree, and must outlive it.
+  // `constants` are the search's, shared by the whole tree, and must outlive it. A terminal
+  // node (a finished game, or a position proven before its evaluation) has no children.
   Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
-       bool terminal, int32_t side);
+       bool terminal, int32_t side, Proof proof = {});
 
   // Root modes; each acts once, before the search starts.
   // Uniform prior, exploration constant times balanced_c_factor, child values scored by
@@ -53,10 +63,17 @@ class Node {
   // Dirichlet noise on the prior, forced playouts, pruned value average.
   void enable_root_exploration();
 
-  // One PUCT selection step (see node.cpp). A collision takes back the visit the current
+  // Root only, before the search: the flagged candidates are never selected. At least one
+  // must stay unflagged.
+  void exclude_actions(std::vector<uint8_t> excluded);
+
+  // One PUCT selection step (see node.cpp). Terminal and proven children are visited by
+  // counting only. A collision takes back the visit the current
   // descent added to every ancestor and leaves this node's counters as they were.
   SelectResult select();
-  // Backs the leaf value up through the edge of `slot`.
+  // Backs the leaf value up through the edge of `slot`. A child proven lost for its side
+  // proves this node won; children proven won for their side at every candidate prove it
+  // lost. A proven node keeps the exact value of its result.
   void backup(int32_t slot, const NodeValue& leaf_value);
   // Stores the evaluated child of `slot`, replacing any node already there.
   void set_child(int32_t slot, std::unique_ptr<Node> child);
@@ -68,11 +85,16 @@ class Node {
   int32_t get_best_child();
   int32_t get_best_action();
   Node* get_child(int32_t slot);
+  // The child of a candidate; null while it has none.
+  Node* child_of_action(int32_t action);
   const std::vector<float>& get_prior() const { return prior_; }
   // One entry per candidate: the slot's value at each slot's candidate, 0 elsewhere.
   std::vector<float> get_q_by_action();
   std::vector<float> get_visits_by_action();
   std::vector<float> get_pruned_weights_by_action(bool normalised);
+  // One entry per candidate: the proof of its child, none where it has no child.
+  std::vector<Proof> get_proofs_by_action();
+  const std::vector<uint8_t>& excluded_actions() const { return excluded_; }
 
   // Heap bytes a node with this many candidates takes, together with its slot in its
   // parent's per-slot arrays (see node.cpp).
@@ -83,12 +105,16 @@ class Node {
   const NodeConfig& constants() const { return *constants_; }
   const NodeValue& own_value() const { return own_value_; }
   bool terminal() const { return terminal_; }
+  Proof proof() const { return proof_.load(); }
+  // Terminal or proven: nothing below it is searched.
+  bool finished() const { return terminal_ || proof().result != Proof::kNone; }
   int32_t side() const { return side_; }
 
  private:
   size_t slot_count() const { return slot_action_.size(); }
   void compute_pruned_weights();
   void update_value(const NodeValue& leaf_value);
+  void settle_proof(const Node& child);
   std::vector<float> by_action(const std::vector<float>& per_slot) const;
   void take_back_descent();
   // The exploration constant and the first-play reductions in force for this node's mode.
@@ -108,6 +134,9 @@ class Node {
   const NodeValue own_value_;
   const bool terminal_;
   const int32_t side_;
+  std::atomic<Proof> proof_;
+  std::vector<uint8_t> excluded_;  // per candidate, at a root that excludes some; else empty
+  size_t excluded_count_ = 0;
   int32_t best_action_ = -1;
   int32_t best_child_ = -1;
   std::vector<int32_t> slot_of_action_;  // per candidate: its slot, or -1 while unexpanded

@@ -17,6 +17,7 @@ struct Leaf {
   std::unique_ptr<Board> board;  // the root position with the descent's moves played
   int32_t slot;                  // slot chosen at the last node
   Node* node;                    // the last node of the descent
+  Proof proof;                   // the new position's result, when proven before its evaluation
 };
 
 // Descends from `root` on a copy of `root_board`. Returns no leaf when the descent
@@ -24,7 +25,10 @@ struct Leaf {
 std::optional<Leaf> descend(Node& root, const Board& root_board);
 
 // Creates the leaf's child from its evaluation (when it needed one) and backs its value up
-// to the root.
+// to the root. A leaf proven won needs no evaluation.
 void back_up(const Leaf& leaf, const eval::EvalResult* evaluation);
+
+// Whether the leaf waits for the network.
+inline bool needs_network(const Leaf& leaf) { return leaf.needs_evaluation && leaf.proof.result == Proof::kNone; }
 
 }  // namespace decision
