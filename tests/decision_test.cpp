@@ -67,12 +67,12 @@ struct Rig {
   // Move temperature 0, no time reduction, fast stop from 400 visits.
   decision::DecisionContext context(float visits_limit) {
     command_start = monotonic_ns();
-    settings = {1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, visits_limit, 0.0f, {}};
+    settings = {1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, visits_limit, 0.0f, settings.threats};
     return {search,   kConstants,
             time,     command_start,
             startup_deduction,
             settings, [this] { report_visits.push_back(search.root()->get_visits()); },
-            [](const std::string&) {}};
+            [this](const std::string& line) { said.push_back(line); }};
   }
   float visits() const { return search.root()->get_visits(); }
 
@@ -83,6 +83,7 @@ struct Rig {
   float startup_deduction = 0.0f;
   decision::DecisionSettings settings{};
   std::vector<float> report_visits;
+  std::vector<std::string> said;
 };
 
 TEST(Decide, AnswersASureMoveAtOnceOnlyWhenShortcutsAreAllowed) {
@@ -140,6 +141,29 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
     const std::vector<float>& prior = rig.search.root()->get_prior();
     const std::vector<float>& heaviest = rig.visits() > 1.0f ? weights : prior;
     EXPECT_EQ(result.move, position.candidates[std::max_element(heaviest.begin(), heaviest.end()) - heaviest.begin()]);
+  }
+}
+
+TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
+  // White's (6, 7) makes two fours, and so does (6, 11) after any Black move but (6, 7).
+  std::vector<std::string> rows = {"", ".X..........X", "", "", "", "", ".............X",
+                                   "..XOOO*", "......O", "......O", "......O", "", ".X..........X"};
+  const Move point = *take_mark(rows, '*');
+  for (int side : {1, 0}) {
+    SCOPED_TRACE(side == 1 ? "White wins" : "Black defends");
+    Rig rig;
+    rig.settings.threats = {true, 30, 100000, 1.0f, 0};
+    const Board position = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, rows, side);
+    const decision::Decision result = decision::decide(rig.context(50), position, false);
+    ASSERT_FALSE(rig.said.empty());
+    if (side == 1) {
+      EXPECT_TRUE(result.move == point || result.move == (Move{6, 11}));
+      EXPECT_TRUE(rig.said[0].starts_with("DEBUG Win 1.00 | Proof 3 | VCF ")) << rig.said[0];
+    } else {
+      EXPECT_EQ(result.move, point);
+      EXPECT_TRUE(rig.said[0].starts_with("DEBUG VCF threat: ") && rig.said[0].ends_with("; 1 of 188 moves stop it"))
+          << rig.said[0];
+    }
   }
 }
 
