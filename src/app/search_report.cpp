@@ -11,11 +11,11 @@ namespace {
 // The best line from `node`, each move as "(row, column)", played on the board and taken
 // back; it ends at a node with one visit or less, or at a finished game.
 std::string principal_variation(Board& board, decision::Node& node) {
-  if (board.game_over || node.get_visits() <= 1.0f) return "";
+  if (board.game_over() || node.get_visits() <= 1.0f) return "";
   const int32_t action = node.get_best_action();
   const int32_t slot = node.get_best_child();
   if (action < 0 || slot < 0) return "";
-  const Move move = board.candidates[action];
+  const Move move = board.candidates()[action];
   board.play(move);
   decision::Node* child = node.get_child(slot);
   const std::string rest = child ? principal_variation(board, *child) : "";
@@ -29,7 +29,7 @@ std::string search_report_line(const ReportContext& context, int64_t elapsed_ns)
   decision::Node& root = *context.search.root();
   const decision::NodeValue value = root.get_value();
   const float visits = root.get_visits();
-  const int side = context.board.side_to_move;
+  const int side = context.board.side_to_move();
 
   std::ostringstream line;
   line << "DEBUG Win " << std::round((value.values[side] * 0.5 + 0.5) * 100.0) / 100.0 << " | Draw "

@@ -79,7 +79,7 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
     const int32_t best = largest_entry(prior);
     if (static_cast<double>(prior[best]) > kInstantAnswerPrior) {
       context.report();
-      return {position.candidates[best], std::nullopt};
+      return {position.candidates()[best], std::nullopt};
     }
   }
 
@@ -94,9 +94,9 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
   }
 
   const int32_t chosen = sample_move(root, settings.move_temperature);
-  const float win_rate = static_cast<float>(root.get_value().values[position.side_to_move] * 0.5 + 0.5);
+  const float win_rate = static_cast<float>(root.get_value().values[position.side_to_move()] * 0.5 + 0.5);
   context.report();
-  return {context.search.root_board().candidates[chosen], win_rate};
+  return {context.search.root_board().candidates()[chosen], win_rate};
 }
 
 }  // namespace decision

@@ -8,7 +8,7 @@ std::optional<Leaf> descend(Node& root, const Board& root_board) {
   while (true) {
     const SelectResult step = node->select();
     if (step.status == SelectResult::kCollision) return std::nullopt;
-    board->play(board->candidates[step.action]);
+    board->play(board->candidates()[step.action]);
     if (step.status != SelectResult::kDescend) return Leaf{step.needs_evaluation, std::move(board), step.slot, node};
     node = node->get_child(step.slot);
   }
@@ -17,7 +17,7 @@ std::optional<Leaf> descend(Node& root, const Board& root_board) {
 void back_up(const Leaf& leaf, const eval::EvalResult* evaluation) {
   if (leaf.needs_evaluation) {
     leaf.node->set_child(leaf.slot, std::make_unique<Node>(leaf.slot, leaf.node, leaf.node->constants(), *evaluation,
-                                                           leaf.board->game_over, leaf.board->side_to_move));
+                                                           leaf.board->game_over(), leaf.board->side_to_move()));
   }
   NodeValue value = leaf.node->get_child(leaf.slot)->own_value();
   int32_t slot = leaf.slot;
