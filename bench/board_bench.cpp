@@ -15,28 +15,28 @@ namespace {
 Board middle_game(Rule rule, int size) {
   Board board(BoardConfig{rule, size, size, 2, 4}, 0, CellArray{}, 0);
   std::mt19937 rng(2024);
-  while (board.stone_count < 30) {
-    const Move move = board.candidates[rng() % board.candidates.size()];
+  while (board.stone_count() < 30) {
+    const Move move = board.candidates()[rng() % board.candidates().size()];
     board.play(move);
-    if (board.game_over) board.undo(move, true);
+    if (board.game_over()) board.undo(move, true);
   }
   return board;
 }
 
 void BM_PlayUndo(benchmark::State& state) {
   Board board = middle_game(static_cast<Rule>(state.range(0)), static_cast<int>(state.range(1)));
-  const std::vector<Move> moves = board.candidates;
+  const std::vector<Move> moves = board.candidates();
   size_t next = 0;
   for (auto _ : state) {
     const Move move = moves[next];
     next = next + 1 == moves.size() ? 0 : next + 1;
     board.play(move);
     board.undo(move, true);
-    benchmark::DoNotOptimize(board.hash);
+    benchmark::DoNotOptimize(board.hash());
   }
   state.SetItemsProcessed(state.iterations());
-  state.SetLabel(std::string(rule_name(board.config.rule)) + " " + std::to_string(board.config.width) + "x" +
-                 std::to_string(board.config.height));
+  state.SetLabel(std::string(rule_name(board.config().rule)) + " " + std::to_string(board.config().width) + "x" +
+                 std::to_string(board.config().height));
 }
 BENCHMARK(BM_PlayUndo)->ArgsProduct({{0, 1, 2, 3}, {15, 20}});
 

@@ -30,10 +30,10 @@ std::vector<Board> middle_games(size_t count) {
   while (positions.size() < count) {
     Board board(BoardConfig{Rule::Freestyle, kSide, kSide, 2, 4}, 0, CellArray{}, 0);
     const uint32_t stones = 10 + rng() % 51;
-    while (board.stone_count < stones) {
-      const Move move = board.candidates[rng() % board.candidates.size()];
+    while (board.stone_count() < stones) {
+      const Move move = board.candidates()[rng() % board.candidates().size()];
       board.play(move);
-      if (board.game_over) board.undo(move, true);
+      if (board.game_over()) board.undo(move, true);
     }
     positions.push_back(board);
   }

@@ -33,10 +33,10 @@ Board middle_game() {
   std::mt19937 rng(7);
   Board board(BoardConfig{Rule::Freestyle, kSide, kSide, 2, 4}, 0, CellArray{}, 0);
   board.play(Move{7, 7});
-  while (board.stone_count < 20) {
-    const Move move = board.candidates[rng() % board.candidates.size()];
+  while (board.stone_count() < 20) {
+    const Move move = board.candidates()[rng() % board.candidates().size()];
     board.play(move);
-    if (board.game_over) board.undo(move, true);
+    if (board.game_over()) board.undo(move, true);
   }
   return board;
 }

@@ -11,15 +11,18 @@
 //       VCF), and of threatened positions (the opponent would have a VCF if it passed) where
 //       it defends (its fours are answered and it is asked again; its first other move must
 //       leave the opponent no VCF)
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "engine_process.h"
 #include "search/clock.h"
 #include "search/threat_solver.h"
 #include "threat_reference.h"
@@ -62,7 +65,7 @@ Board random_position(std::mt19937& random) {
       ++placed;
     }
     Board board(kConfig, count, cells, count % 2);
-    if (!board.game_over) return board;
+    if (!board.game_over()) return board;
   }
 }
 
@@ -71,7 +74,7 @@ bool solver_wins(const Board& board, int depth) {
   return solver.find_vcf(board, {10'000'000, depth, 0}).win();
 }
 
-Board passed(const Board& board) { return Board(kConfig, board.move_count, board.cells, board.side_to_move ^ 1); }
+Board passed(const Board& board) { return Board(kConfig, board.move_count(), board.cells(), board.side_to_move() ^ 1); }
 
 // A position whose side to move has a VCF of exactly `depth` fours, by the solver and
 // confirmed by the rules-only search.
@@ -79,8 +82,8 @@ Board won_position(std::mt19937& random, int depth) {
   while (true) {
     const Board board = random_position(random);
     if (!solver_wins(board, depth) || solver_wins(board, depth - 1)) continue;
-    CellArray cells = board.cells;
-    if (ref::has_vcf(kConfig, cells, board.side_to_move + 1, depth)) return board;
+    CellArray cells = board.cells();
+    if (ref::has_vcf(kConfig, cells, board.side_to_move() + 1, depth)) return board;
   }
 }
 
@@ -91,22 +94,38 @@ Board threatened_position(std::mt19937& random) {
   while (true) {
     const Board board = random_position(random);
     const Board threat = passed(board);
-    if (threat.game_over || solver_wins(board, 30) || !solver_wins(threat, kMaxDepth) || solver_wins(threat, 1)) {
+    if (threat.game_over() || solver_wins(board, 30) || !solver_wins(threat, kMaxDepth) || solver_wins(threat, 1)) {
       continue;
     }
     std::vector<Move> stops;
-    for (const Move move : board.candidates) {
+    for (const Move move : board.candidates()) {
       Board after = board;
       after.play(move);
-      if (!after.game_over && !solver_wins(after, 30)) stops.push_back(move);
+      if (!after.game_over() && !solver_wins(after, 30)) stops.push_back(move);
     }
-    if (stops.empty() || stops.size() * 4 > board.candidates.size()) continue;
-    CellArray cells = board.cells;
-    const int opponent = 2 - board.side_to_move;
+    if (stops.empty() || stops.size() * 4 > board.candidates().size()) continue;
+    CellArray cells = board.cells();
+    const int opponent = 2 - board.side_to_move();
     if (!ref::has_vcf(kConfig, cells, opponent, kMaxDepth)) continue;
-    cells[cell_index(stops[0].x, stops[0].y)] = static_cast<int8_t>(board.side_to_move + 1);
+    cells[cell_index(stops[0].x, stops[0].y)] = static_cast<int8_t>(board.side_to_move() + 1);
     if (!ref::has_vcf(kConfig, cells, opponent, kJudgeDepth)) return board;
   }
+}
+
+// The output lines of the engine given `script` on its standard input, in its folder.
+std::vector<std::string> run_engine(const Options& options, const std::string& script) {
+  const std::filesystem::path input =
+      std::filesystem::temp_directory_path() / ("tactics-" + std::to_string(getpid()) + ".txt");
+  std::ofstream(input) << script;
+  const std::string command = "cd '" + options.cwd + "' && '" + options.engine + "' < '" + input.string() + "'";
+  std::vector<std::string> lines;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, pipe)) lines.emplace_back(buffer);
+    pclose(pipe);
+  }
+  std::filesystem::remove(input);
+  return lines;
 }
 
 // The engine's move for the side to move of `cells`, asked with a BOARD list; none when
@@ -126,11 +145,11 @@ std::optional<Move> engine_move(const Options& options, const CellArray& cells, 
     script += std::to_string(m.x) + "," + std::to_string(m.y) + "," + (c + 1 == colour ? "1" : "2") + "\n";
   }
   script += "DONE\nEND\n";
-  const EngineRun run = run_engine(options.engine, options.cwd, script, true, 60);
-  for (auto line = run.out.rbegin(); line != run.out.rend(); ++line) {
+  const std::vector<std::string> out = run_engine(options, script);
+  for (auto line = out.rbegin(); line != out.rend(); ++line) {
     int x, y;
     char rest;
-    if (std::sscanf(line->c_str(), "%d,%d%c", &x, &y, &rest) == 2) return ref::at(x, y);
+    if (std::sscanf(line->c_str(), "%d,%d%c", &x, &y, &rest) == 3 && rest == '\n') return ref::at(x, y);
   }
   return std::nullopt;
 }
@@ -152,8 +171,8 @@ int answer_four(CellArray& cells, Move move, int colour) {
 }
 
 bool keeps_win(const Options& options, const Board& board) {
-  CellArray cells = board.cells;
-  const int colour = board.side_to_move + 1;
+  CellArray cells = board.cells();
+  const int colour = board.side_to_move() + 1;
   const std::optional<Move> move = engine_move(options, cells, colour);
   if (!legal(cells, move)) return false;
   cells[cell_index(move->x, move->y)] = static_cast<int8_t>(colour);
@@ -162,8 +181,8 @@ bool keeps_win(const Options& options, const Board& board) {
 }
 
 bool defends(const Options& options, const Board& board) {
-  CellArray cells = board.cells;
-  const int colour = board.side_to_move + 1;
+  CellArray cells = board.cells();
+  const int colour = board.side_to_move() + 1;
   for (int fours = 0; fours <= kMaxFoursInARow; ++fours) {
     const std::optional<Move> move = engine_move(options, cells, colour);
     if (!legal(cells, move)) return false;

@@ -79,11 +79,11 @@ TEST(BoardResult, DrawnPositionsUnderEachRule) {
     const std::optional<Move> move = take_mark(rows, '*');
     Board b = board_from_rows(c, rows, t.side);
     if (move) {
-      ASSERT_FALSE(b.game_over);
+      ASSERT_FALSE(b.game_over());
       b.play(*move);
     }
-    EXPECT_EQ(b.game_over ? b.winner : -1, t.result);
-    EXPECT_EQ(ref::outcome(c, b.cells, b.side_to_move), t.result);
+    EXPECT_EQ(b.game_over() ? b.winner() : -1, t.result);
+    EXPECT_EQ(ref::outcome(c, b.cells(), b.side_to_move()), t.result);
   }
 }
 
@@ -109,8 +109,8 @@ TEST(Candidates, ShapeIsASquarePlusRaysClippedToTheBoard) {
       if (drawn[i] == WHITE) expected.push_back(at(i % 20, i / 20));
       if (drawn[i] == BLACK) b.play(at(i % 20, i / 20));
     }
-    EXPECT_EQ(b.candidates, expected) << t.rows[0];
-    EXPECT_EQ(ref::candidates(t.config, b.cells, 1), expected) << t.rows[0];
+    EXPECT_EQ(b.candidates(), expected) << t.rows[0];
+    EXPECT_EQ(ref::candidates(t.config, b.cells(), 1), expected) << t.rows[0];
   }
 }
 
@@ -121,7 +121,7 @@ TEST(BoardHash, SeparatesRulesSizesSidesAndBlockedCells) {
     for (auto [width, height] : {std::pair{15, 15}, std::pair{20, 20}, std::pair{20, 15}})
       for (int side = 0; side < 2; ++side)
         for (const CellArray& cells : {CellArray{}, cells_from_rows({"#"})}) {
-          hashes.insert(Board(config(rule, width, height), 0, cells, side).hash);
+          hashes.insert(Board(config(rule, width, height), 0, cells, side).hash());
           ++boards;
         }
   EXPECT_EQ(hashes.size(), static_cast<size_t>(boards));
@@ -131,42 +131,42 @@ TEST(BoardHash, SeparatesRulesSizesSidesAndBlockedCells) {
 // Everything the position determines; who won only while the game is over.
 void expect_same(const Board& a, const Board& b) {
   const auto scalars = [](const Board& x) {
-    return std::tuple(x.move_count, x.side_to_move, x.hash, x.stone_count, x.empty_count, x.game_over,
-                      x.game_over ? x.winner : -1, x.game_over ? x.result_values : std::array<float, 2>{});
+    return std::tuple(x.move_count(), x.side_to_move(), x.hash(), x.stone_count(), x.empty_count(), x.game_over(),
+                      x.game_over() ? x.winner() : -1, x.game_over() ? x.result_values() : std::array<float, 2>{});
   };
   EXPECT_EQ(scalars(a), scalars(b));
-  EXPECT_EQ(a.cells, b.cells);
-  EXPECT_EQ(a.candidates, b.candidates);
-  EXPECT_EQ(a.near_count, b.near_count);
-  EXPECT_EQ(std::tie(a.row_lines, a.col_lines, a.sum_lines, a.diff_lines),
-            std::tie(b.row_lines, b.col_lines, b.sum_lines, b.diff_lines));
-  EXPECT_EQ(std::tie(a.black_codes, a.white_codes), std::tie(b.black_codes, b.white_codes));
-  EXPECT_EQ(std::tie(a.renju_flags, a.forbidden), std::tie(b.renju_flags, b.forbidden));
+  EXPECT_EQ(a.cells(), b.cells());
+  EXPECT_EQ(a.candidates(), b.candidates());
+  EXPECT_EQ(a.near_count(), b.near_count());
+  EXPECT_EQ(std::tie(a.row_lines(), a.col_lines(), a.sum_lines(), a.diff_lines()),
+            std::tie(b.row_lines(), b.col_lines(), b.sum_lines(), b.diff_lines()));
+  EXPECT_EQ(std::tie(a.black_codes(), a.white_codes()), std::tie(b.black_codes(), b.white_codes()));
+  EXPECT_EQ(std::tie(a.renju_flags(), a.forbidden()), std::tie(b.renju_flags(), b.forbidden()));
 }
 
 void expect_matches_reference(const Board& b) {
-  const BoardConfig& c = b.config;
+  const BoardConfig& c = b.config();
   const Rule rule = c.rule;
-  EXPECT_EQ(b.near_count, ref::near_counts(c, b.cells));
-  const int result = ref::outcome(c, b.cells, b.side_to_move);
-  EXPECT_EQ(b.game_over ? b.winner : -1, result);
-  if (b.game_over) return;
+  EXPECT_EQ(b.near_count(), ref::near_counts(c, b.cells()));
+  const int result = ref::outcome(c, b.cells(), b.side_to_move());
+  EXPECT_EQ(b.game_over() ? b.winner() : -1, result);
+  if (b.game_over()) return;
 
-  const auto forbidden = rule == Rule::Renju ? ref::forbidden_map(c, b.cells) : std::array<uint8_t, kCellCount>{};
-  EXPECT_EQ(b.forbidden, forbidden);
-  EXPECT_EQ(b.candidates, ref::candidates(c, b.cells, b.side_to_move));
+  const auto forbidden = rule == Rule::Renju ? ref::forbidden_map(c, b.cells()) : std::array<uint8_t, kCellCount>{};
+  EXPECT_EQ(b.forbidden(), forbidden);
+  EXPECT_EQ(b.candidates(), ref::candidates(c, b.cells(), b.side_to_move()));
 
   // Keys read cell by cell for each colour; the Black key also through the line words.
   for (int y = 0; y < c.height; ++y)
     for (int x = 0; x < c.width; ++x) {
       const int i = cell_index(x, y);
-      if (b.cells[i] != EMPTY) continue;
+      if (b.cells()[i] != EMPTY) continue;
       for (int d = 0; d < 4; ++d) {
-        const uint32_t black = ref::key_of(ref::line_at(c, b.cells, x, y, d, BLACK));
-        const uint32_t white = ref::key_of(ref::line_at(c, b.cells, x, y, d, WHITE));
+        const uint32_t black = ref::key_of(ref::line_at(c, b.cells(), x, y, d, BLACK));
+        const uint32_t white = ref::key_of(ref::line_at(c, b.cells(), x, y, d, WHITE));
         ASSERT_EQ(line_key(b, x, y, d), black) << move_text(at(x, y)) << " d " << d;
-        ASSERT_EQ(code_lane(b.black_codes[i], d), pattern_code(ref::line_class(rule, BLACK), black));
-        ASSERT_EQ(code_lane(b.white_codes[i], d), pattern_code(ref::line_class(rule, WHITE), white));
+        ASSERT_EQ(code_lane(b.black_codes()[i], d), pattern_code(ref::line_class(rule, BLACK), black));
+        ASSERT_EQ(code_lane(b.white_codes()[i], d), pattern_code(ref::line_class(rule, WHITE), white));
       }
     }
 }
@@ -198,8 +198,8 @@ TEST(BoardStress, RandomPlayAndUndoMatchRebuiltBoardAndReference) {
       Board b(c, 0, cells, 0);
       std::vector<Move> history;
       for (int step = 0; step < kSteps; ++step) {
-        if (b.game_over || (!history.empty() && rng() % 10 < 3)) {
-          for (int n = b.game_over ? 1 + rng() % 8 : 1; n > 0 && !history.empty(); --n) {
+        if (b.game_over() || (!history.empty() && rng() % 10 < 3)) {
+          for (int n = b.game_over() ? 1 + rng() % 8 : 1; n > 0 && !history.empty(); --n) {
             const bool restore_later = rng() % 4 == 0;
             b.undo(history.back(), !restore_later);
             history.pop_back();
@@ -208,11 +208,11 @@ TEST(BoardStress, RandomPlayAndUndoMatchRebuiltBoardAndReference) {
             rebuild_candidates(b);
           }
         } else {
-          history.push_back(b.candidates[rng() % b.candidates.size()]);
+          history.push_back(b.candidates()[rng() % b.candidates().size()]);
           b.play(history.back());
-          if (b.game_over) ++(b.winner == 2 ? draws : wins);
+          if (b.game_over()) ++(b.winner() == 2 ? draws : wins);
         }
-        expect_same(b, Board(c, b.move_count, b.cells, b.side_to_move));
+        expect_same(b, Board(c, b.move_count(), b.cells(), b.side_to_move()));
         expect_matches_reference(b);
         if (HasFailure()) {
           ADD_FAILURE() << "at step " << step << " after " << history.size() << " moves";

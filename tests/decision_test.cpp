@@ -140,7 +140,8 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
     const std::vector<float> weights = rig.search.root()->get_pruned_weights_by_action(true);
     const std::vector<float>& prior = rig.search.root()->get_prior();
     const std::vector<float>& heaviest = rig.visits() > 1.0f ? weights : prior;
-    EXPECT_EQ(result.move, position.candidates[std::max_element(heaviest.begin(), heaviest.end()) - heaviest.begin()]);
+    EXPECT_EQ(result.move,
+              position.candidates()[std::max_element(heaviest.begin(), heaviest.end()) - heaviest.begin()]);
   }
 }
 

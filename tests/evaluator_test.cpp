@@ -41,10 +41,10 @@ std::vector<Board> game_positions(const BoardConfig& c, size_t count, unsigned s
   std::vector<Board> positions{board_from_rows(c, {"", "#", "", "", "....#"}, 0)};
   while (positions.size() < count) {
     Board b = positions.back();
-    b.play(b.candidates[rng() % b.candidates.size()]);
+    b.play(b.candidates()[rng() % b.candidates().size()]);
     positions.push_back(b);
   }
-  EXPECT_FALSE(positions.back().game_over);
+  EXPECT_FALSE(positions.back().game_over());
   return positions;
 }
 
@@ -53,17 +53,17 @@ std::vector<Board> game_positions(const BoardConfig& c, size_t count, unsigned s
 // the draw rate the candidates over the on-board cells.
 void expect_linear(const Board& b, const EvalResult& r) {
   int on_board = 0, balance = 0;
-  for (int y = 0; y < b.config.height; ++y) {
-    for (int x = 0; x < b.config.width; ++x) {
+  for (int y = 0; y < b.config().height; ++y) {
+    for (int x = 0; x < b.config().width; ++x) {
       on_board += b.cell(x, y) != BLOCKED;
-      balance += (b.cell(x, y) == b.side_to_move + 1) - (b.cell(x, y) == 2 - b.side_to_move);
+      balance += (b.cell(x, y) == b.side_to_move() + 1) - (b.cell(x, y) == 2 - b.side_to_move());
     }
   }
-  ASSERT_EQ(r.policy.size(), b.candidates.size());
-  for (float p : r.policy) EXPECT_NEAR(p, 1.0 / b.candidates.size(), 1e-6);
-  EXPECT_NEAR(r.values[b.side_to_move], static_cast<float>(balance) / on_board, 1e-6);
-  EXPECT_EQ(r.values[1 - b.side_to_move], -r.values[b.side_to_move]);
-  EXPECT_NEAR(r.draw_rate, static_cast<float>(b.candidates.size()) / on_board, 1e-6);
+  ASSERT_EQ(r.policy.size(), b.candidates().size());
+  for (float p : r.policy) EXPECT_NEAR(p, 1.0 / b.candidates().size(), 1e-6);
+  EXPECT_NEAR(r.values[b.side_to_move()], static_cast<float>(balance) / on_board, 1e-6);
+  EXPECT_EQ(r.values[1 - b.side_to_move()], -r.values[b.side_to_move()]);
+  EXPECT_NEAR(r.draw_rate, static_cast<float>(b.candidates().size()) / on_board, 1e-6);
 }
 
 // Queued positions wait for flush, which runs them in batches of at most the batch size,
@@ -130,7 +130,7 @@ TEST(Evaluator, CacheAndFinishedGamesAnswerInsideSubmit) {
   for (int y = 0; y < 5; ++y) full[y].replace(0, 5, y % 2 ? "OOXXO" : "XXOOX");
   const Board win = board_from_rows(config(), {"", "", "...XXXXX", "", "...OOOO"}, 1);
   const Board draw = board_from_rows(config(), full, 1);
-  ASSERT_TRUE(win.game_over && win.winner == 0 && draw.game_over && draw.winner == 2);
+  ASSERT_TRUE(win.game_over() && win.winner() == 0 && draw.game_over() && draw.winner() == 2);
   const Board b = game_positions(config(), 10, 3).back();
   auto e = make_evaluator();
   auto uncached = make_evaluator(config(), 8, 0);

@@ -13,9 +13,9 @@ namespace {
 
 // 'X' where the plane is set, as full rows of the board.
 std::vector<std::string> plane_rows(const Board& b, int plane) {
-  const int w = b.config.width, h = b.config.height;
+  const int w = b.config().width, h = b.config().height;
   const eval::FeatureBuffer f = eval::build_features(b).spatial_feature;
-  EXPECT_EQ(f.size(), static_cast<size_t>(eval::channel_count(b.config.rule)) * w * h);
+  EXPECT_EQ(f.size(), static_cast<size_t>(eval::channel_count(b.config().rule)) * w * h);
   std::vector<std::string> rows(h, std::string(w, '.'));
   for (int i = 0; i < w * h; ++i) rows[i / w][i % w] = f[static_cast<size_t>(plane) * w * h + i] == 1 ? 'X' : '.';
   return rows;
@@ -64,8 +64,8 @@ TEST(FeaturePlanes, MatchTheirDrawings) {
     SCOPED_TRACE(c.what);
     const Board b = board_from_rows(c.config, c.position, c.side);
     std::vector<std::string> want = c.want;  // drawn up to the last set cell
-    want.resize(b.config.height);
-    for (std::string& row : want) row.resize(b.config.width, '.');
+    want.resize(b.config().height);
+    for (std::string& row : want) row.resize(b.config().width, '.');
     EXPECT_EQ(plane_rows(b, c.plane), want);
   }
 }
@@ -78,8 +78,8 @@ TEST(DecodeOutput, ReadsTheCandidatesRowMajor) {
   std::vector<float> logits(6 * 9, 0.0f);
   logits[target->y * 9 + target->x] = 10.0f;
   const eval::EvalResult r = eval::decode_output(b, logits.data(), 0.25f, 0.5f);
-  ASSERT_EQ(r.policy.size(), b.candidates.size());
-  for (size_t i = 0; i < r.policy.size(); ++i) EXPECT_EQ(r.policy[i] > 0.5f, b.candidates[i] == *target) << i;
+  ASSERT_EQ(r.policy.size(), b.candidates().size());
+  for (size_t i = 0; i < r.policy.size(); ++i) EXPECT_EQ(r.policy[i] > 0.5f, b.candidates()[i] == *target) << i;
 }
 
 }  // namespace

@@ -40,8 +40,8 @@ struct Rig {
 };
 
 void expect_played(const Board& board, const std::array<Move, 3>& moves) {
-  EXPECT_EQ(board.move_count, 3);
-  EXPECT_EQ(board.side_to_move, 1);
+  EXPECT_EQ(board.move_count(), 3);
+  EXPECT_EQ(board.side_to_move(), 1);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(board.cell(moves[i].x, moves[i].y), i == 1 ? WHITE : BLACK) << "stone " << i;
 }
 
@@ -67,7 +67,7 @@ TEST(GenerateOpening, PlaysThreeStonesWithinTheMarginAndRange) {
     rig.settings.margin_range = margin;
     rig.settings.candidate_range = range;
     EXPECT_THROW(rig.generate(30.0), std::invalid_argument) << "margin " << margin << ", range " << range;
-    EXPECT_EQ(rig.board.stone_count, 0u);
+    EXPECT_EQ(rig.board.stone_count(), 0u);
   }
 }
 

@@ -57,11 +57,11 @@ TEST(Renju, ForbiddenPointsOfDrawnPositions) {
     for (const std::string& row : c.rows) rows.push_back("..." + row);
     const Move point = *take_mark(rows, '?');
     const Board board = board_from_rows(ref::config(Rule::Renju, 15, 15), rows, 0);
-    ASSERT_FALSE(board.game_over);
-    EXPECT_EQ(board.forbidden[cell_index(point.x, point.y)], c.forbidden);
-    EXPECT_EQ(board.forbidden, ref::forbidden_map(board.config, board.cells));
-    CellArray cells = board.cells;
-    EXPECT_EQ(ref::forbidden(board.config, cells, point.x, point.y), c.forbidden) << "reference";
+    ASSERT_FALSE(board.game_over());
+    EXPECT_EQ(board.forbidden()[cell_index(point.x, point.y)], c.forbidden);
+    EXPECT_EQ(board.forbidden(), ref::forbidden_map(board.config(), board.cells()));
+    CellArray cells = board.cells();
+    EXPECT_EQ(ref::forbidden(board.config(), cells, point.x, point.y), c.forbidden) << "reference";
   }
 }
 

@@ -34,7 +34,7 @@ TEST(SearchReportLine, RoundsEveryFieldForTheSideToMove) {
   Rig rig(9, TEST_MODEL_DIR "/linear40.onnx");
   const std::vector<std::string> rows = {"X.X.X.X.X", "", "", "", "", "", "", "", "X.X.X.X.X"};
   Board black = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 0);
-  ASSERT_EQ(black.candidates.size(), 26u);
+  ASSERT_EQ(black.candidates().size(), 26u);
   // Win (10/81) * 0.5 + 0.5 = 0.5617, draw 0.321; a root of one visit has no variation.
   const std::string fields = "DEBUG Win 0.56 | Draw 0.32 | Visits 1 | Depth 0 | Time ";
   EXPECT_EQ(rig.report(black, 1, 2'960'000'000, false), fields + "3");
@@ -58,8 +58,8 @@ TEST(SearchReportLine, VariationIsALineOfPlayableMovesEndingAtTheWin) {
       board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {"", "", "", "", "", "", "", ".......XO", ".......X"}, 1);
   const Board before = board;
   const std::string searched = rig.report(board, 300, 0);
-  EXPECT_EQ(board.hash, before.hash);
-  EXPECT_EQ(board.candidates, before.candidates);
+  EXPECT_EQ(board.hash(), before.hash());
+  EXPECT_EQ(board.candidates(), before.candidates());
   std::smatch fields;
   ASSERT_TRUE(std::regex_search(searched, fields,
                                 std::regex(R"(^DEBUG Win [01](\.\d\d?)? \| Draw [01](\.\d\d?)? \| Visits (\d+) \| )"
@@ -72,14 +72,14 @@ TEST(SearchReportLine, VariationIsALineOfPlayableMovesEndingAtTheWin) {
   Board replay = board;
   for (auto it = std::sregex_iterator(variation.begin(), variation.end(), move); it != std::sregex_iterator(); ++it) {
     const Move next{static_cast<int8_t>(std::stoi((*it)[2])), static_cast<int8_t>(std::stoi((*it)[1]))};
-    if (replay.stone_count == board.stone_count) {
-      EXPECT_EQ(next, board.candidates[rig.search.root()->get_best_action()]);
+    if (replay.stone_count() == board.stone_count()) {
+      EXPECT_EQ(next, board.candidates()[rig.search.root()->get_best_action()]);
     }
-    ASSERT_NE(std::find(replay.candidates.begin(), replay.candidates.end(), next), replay.candidates.end())
+    ASSERT_NE(std::find(replay.candidates().begin(), replay.candidates().end(), next), replay.candidates().end())
         << move_text(next) << " is not playable";
     replay.play(next);
   }
-  EXPECT_GE(replay.stone_count, board.stone_count + 2);
+  EXPECT_GE(replay.stone_count(), board.stone_count() + 2);
 }
 
 }  // namespace

@@ -253,7 +253,7 @@ TEST(StopRule, TreeAtItsByteBudgetStopsTheSearchWithOneLine) {
   Evaluators evaluators = make_evaluators(2, "random");
   MCTS search(nullptr, false, 0, 2, 4, evaluators.pointers);
   std::vector<std::string> lines;
-  const int64_t budget = 100 * Node::footprint(middle().candidates.size());
+  const int64_t budget = 100 * Node::footprint(middle().candidates().size());
   search.set_tree_budget(budget, [&lines](const std::string& line) { lines.push_back(line); });
   search.set_root(kConstants, middle(), 1.0f, false, false);
   EXPECT_TRUE(search.search(visits_limit(100000)));

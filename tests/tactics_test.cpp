@@ -32,8 +32,8 @@ Board position(Rule rule, const std::vector<std::string>& rows) {
 // answered without search.
 Move decide(const Board& board, bool allow_shortcut) {
   const char* models[] = {"freestyle", "standard", "renju", "standard_caro"};
-  eval::Evaluator evaluator(10000, 15, 15, board.config.rule, 0, 0, 16, 1, "cpu", 0, 0, "", "");
-  evaluator.load_model(SHIPPED_MODEL_DIR "/" + std::string(models[static_cast<int>(board.config.rule)]) + ".onnx");
+  eval::Evaluator evaluator(10000, 15, 15, board.config().rule, 0, 0, 16, 1, "cpu", 0, 0, "", "");
+  evaluator.load_model(SHIPPED_MODEL_DIR "/" + std::string(models[static_cast<int>(board.config().rule)]) + ".onnx");
   decision::MCTS search(nullptr, false, 1, 1, 8, {&evaluator});
   const NodeConfig constants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
   TimeSettings time;
@@ -71,7 +71,7 @@ TEST(Tactics, PlaysTheOnlyMove) {
     std::vector<std::string> rows = drawing;
     const Move expected = *take_mark(rows, '*');
     const Board board = position(rule, rows);
-    ASSERT_FALSE(board.game_over);
+    ASSERT_FALSE(board.game_over());
     // Whether answered at once or searched to the visits limit.
     for (bool allow_shortcut : {true, false}) {
       const Move move = decide(board, allow_shortcut);
@@ -92,11 +92,11 @@ TEST(Tactics, RenjuBlackNeverPlaysAForbiddenPoint) {
     std::vector<std::string> rows = drawing;
     const Move forbidden = *take_mark(rows, '*');
     const Board board = position(Rule::Renju, rows);
-    ASSERT_EQ(board.side_to_move, 0);
-    ASSERT_TRUE(board.forbidden[cell_index(forbidden.x, forbidden.y)]);
+    ASSERT_EQ(board.side_to_move(), 0);
+    ASSERT_TRUE(board.forbidden()[cell_index(forbidden.x, forbidden.y)]);
     const Move move = decide(board, true);
     EXPECT_EQ(board.cell(move.x, move.y), EMPTY);
-    EXPECT_FALSE(board.forbidden[cell_index(move.x, move.y)]) << move_text(move);
+    EXPECT_FALSE(board.forbidden()[cell_index(move.x, move.y)]) << move_text(move);
   }
 }
 
@@ -124,8 +124,8 @@ TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
     ASSERT_FALSE(state.evaluators.empty());
     for (const auto& evaluator : state.evaluators) EXPECT_EQ(evaluator->model_name(), stem);
     ASSERT_TRUE(state.board);
-    EXPECT_EQ(state.board->config.rule, rule_by_name(rule));
-    EXPECT_EQ(state.board->config.width, size);
+    EXPECT_EQ(state.board->config().rule, rule_by_name(rule));
+    EXPECT_EQ(state.board->config().width, size);
   }
   config.reset();
 }

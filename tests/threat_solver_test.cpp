@@ -54,14 +54,14 @@ TEST(ThreatSolver, DrawnPositions) {
     SCOPED_TRACE(d.name);
     const BoardConfig config{d.rule, 15, 15, 2, 4};
     const Board board = board_from_rows(config, d.rows, d.side);
-    ASSERT_FALSE(board.game_over);
-    CellArray cells = board.cells;
+    ASSERT_FALSE(board.game_over());
+    CellArray cells = board.cells();
     const int colour = d.side + 1;
     EXPECT_EQ(ref::has_vcf(config, cells, colour, 5), d.win) << "the drawing does not hold its answer";
     const ThreatLine line = solver.find_vcf(board, kLimits);
     EXPECT_EQ(line.win(), d.win);
     if (line.win()) {
-      EXPECT_EQ(ref::vcf_line_fault(config, board.cells, colour, line.moves), "");
+      EXPECT_EQ(ref::vcf_line_fault(config, board.cells(), colour, line.moves), "");
     }
   }
 }
@@ -83,7 +83,7 @@ Board random_position(std::mt19937& random, Rule rule) {
       ++placed;
     }
     const Board board(config, count, cells, count % 2);
-    if (!board.game_over) return board;
+    if (!board.game_over()) return board;
   }
 }
 
@@ -97,12 +97,12 @@ TEST_P(RandomPositions, SolverAgreesWithTheRulesAndItsLinesCheck) {
   for (int i = 0; i < 60; ++i) {
     const Board board = random_position(random, GetParam());
     SCOPED_TRACE(testing::Message() << "position " << i);
-    CellArray cells = board.cells;
+    CellArray cells = board.cells();
     const ThreatLine line = solver.find_vcf(board, {kLimits.nodes, kDepth, 0});
-    EXPECT_EQ(line.win(), ref::has_vcf(board.config, cells, board.side_to_move + 1, kDepth));
+    EXPECT_EQ(line.win(), ref::has_vcf(board.config(), cells, board.side_to_move() + 1, kDepth));
     if (!line.win()) continue;
     ++wins;
-    EXPECT_EQ(ref::vcf_line_fault(board.config, board.cells, board.side_to_move + 1, line.moves), "");
+    EXPECT_EQ(ref::vcf_line_fault(board.config(), board.cells(), board.side_to_move() + 1, line.moves), "");
   }
   // Both answers occur.
   EXPECT_GT(wins, 5);

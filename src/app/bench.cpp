@@ -81,7 +81,7 @@ int run_bench(const Settings& settings) {
     search_ns += monotonic_ns() - start;
 
     decision::Node& root = *search.root();
-    const Move best = board.candidates[most_visited(root)];
+    const Move best = board.candidates()[most_visited(root)];
     const float visits = root.get_visits();
     total_visits += visits;
     mix(signature, static_cast<uint64_t>(best.x) | static_cast<uint64_t>(best.y) << 8);

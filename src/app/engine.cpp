@@ -95,13 +95,13 @@ void ensure_engine(GameState& state) {
   }
   if (!state.board) throw ProtocolError("no game started: send start, rectstart or restart first");
   const Rule rule = rule_by_name(state.rule_name);
-  if (state.search && state.board->config.rule == rule) return apply_memory_limit(state, false);
+  if (state.search && state.board->config().rule == rule) return apply_memory_limit(state, false);
   // The rule changed during the game: the engine is rebuilt for the new rule, and the
   // game goes on with the same stones, judged under it.
   build_engine(state);
-  if (state.board->config.rule != rule) {
+  if (state.board->config().rule != rule) {
     const Board& old = *state.board;
-    state.board = std::make_unique<Board>(game_board_config(state), old.move_count, old.cells, old.side_to_move);
+    state.board = std::make_unique<Board>(game_board_config(state), old.move_count(), old.cells(), old.side_to_move());
   }
   apply_memory_limit(state, true);
 }

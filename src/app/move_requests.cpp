@@ -84,17 +84,17 @@ void install(GameState& state, ListedPosition& listed) {
 }  // namespace
 
 void check_playable(const Board& board, int32_t x, int32_t y) {
-  if (board.game_over) throw ProtocolError("the game is already over");
+  if (board.game_over()) throw ProtocolError("the game is already over");
   if (!board.on_board(x, y)) {
-    throw ProtocolError("move " + move_reply(x, y) + " is off the " + std::to_string(board.config.width) + "x" +
-                        std::to_string(board.config.height) + " board");
+    throw ProtocolError("move " + move_reply(x, y) + " is off the " + std::to_string(board.config().width) + "x" +
+                        std::to_string(board.config().height) + " board");
   }
   if (board.cell(x, y) != EMPTY) throw ProtocolError("move " + move_reply(x, y) + " is on an occupied cell");
 }
 
 void handle_begin(GameState& state) {
   ensure_engine(state);
-  if (state.board->game_over || state.board->stone_count != 0) {
+  if (state.board->game_over() || state.board->stone_count() != 0) {
     throw ProtocolError("the engine opens only an empty board");
   }
   play_and_reply(state, to_move((state.width - 1) / 2, (state.height - 1) / 2));
@@ -111,7 +111,7 @@ void handle_turn(GameState& state, ProtocolInput& input) {
   state.board->play(move);
   state.moves.push_back(move);
   // The opponent's move may end the game; then there is nothing left to answer.
-  if (state.board->game_over) throw ProtocolError("the game is over after " + move_reply(x, y));
+  if (state.board->game_over()) throw ProtocolError("the game is over after " + move_reply(x, y));
   try {
     play_and_reply(state, decide(state, *state.board, true).move);
   } catch (...) {
@@ -128,7 +128,7 @@ void handle_board(GameState& state, ProtocolInput& input) {
   ensure_engine(state);
   ListedPosition listed = place_listed_stones(game_board_config(state), words);
   // A finished position gets no reply.
-  if (listed.board->game_over) return install(state, listed);
+  if (listed.board->game_over()) return install(state, listed);
   const Move move = decide(state, *listed.board, true).move;
   install(state, listed);
   play_and_reply(state, move);
@@ -140,7 +140,7 @@ void handle_swap2board(GameState& state, ProtocolInput& input) {
   const std::vector<MoveWord> words = read_move_list(input);
   ensure_engine(state);
   ListedPosition listed = place_listed_stones(game_board_config(state), words);
-  if (listed.board->game_over) throw ProtocolError("the game is already over");
+  if (listed.board->game_over()) throw ProtocolError("the game is already over");
   if (words.empty()) {
     const std::array<Move, 3> opening = propose_opening(state, *listed.board);
     listed.moves.assign(opening.begin(), opening.end());

@@ -85,15 +85,14 @@ void handle_takeback(GameState& state, ProtocolInput& input) {
   }
   // A game just started has no stone yet: its board is built by the first move request.
   const bool is_last = !state.engine_dirty && !state.moves.empty() && state.moves.back().x == x &&
-                       state.moves.back().y == y &&
-                       state.board->cell(x, y) == (state.board->side_to_move ^ 1) + 1;
+                       state.moves.back().y == y && state.board->cell(x, y) == (state.board->side_to_move() ^ 1) + 1;
   if (!is_last) throw ProtocolError("only the last stone can be taken back, not " + move_reply(x, y));
   // Built again from its stones rather than undone, so that the position is judged anew:
   // taking back a stone that is not part of a five leaves the game won.
   const Board& board = *state.board;
-  CellArray cells = board.cells;
+  CellArray cells = board.cells();
   cells[cell_index(x, y)] = EMPTY;
-  state.board = std::make_unique<Board>(board.config, board.move_count - 1, cells, board.side_to_move ^ 1);
+  state.board = std::make_unique<Board>(board.config(), board.move_count() - 1, cells, board.side_to_move() ^ 1);
   state.moves.pop_back();
   say("OK");
 }
@@ -103,11 +102,11 @@ void handle_takeback(GameState& state, ProtocolInput& input) {
 void handle_show_forbidden(const GameState& state) {
   std::string line = "FORBID ";
   // A game just started (its board not built yet) has no stone and no forbidden point.
-  if (state.board && !state.engine_dirty && state.board->config.rule == Rule::Renju) {
+  if (state.board && !state.engine_dirty && state.board->config().rule == Rule::Renju) {
     const Board& board = *state.board;
-    for (int y = 0; y < board.config.height; ++y) {
-      for (int x = 0; x < board.config.width; ++x) {
-        if (!board.forbidden[cell_index(x, y)]) continue;
+    for (int y = 0; y < board.config().height; ++y) {
+      for (int x = 0; x < board.config().width; ++x) {
+        if (!board.forbidden()[cell_index(x, y)]) continue;
         line += static_cast<char>('0' + x / 10);
         line += static_cast<char>('0' + x % 10);
         line += static_cast<char>('0' + y / 10);

@@ -26,7 +26,7 @@ std::string principal_variation(Board& board, decision::Node& node) {
   const int32_t proving = proving_action(node);
   const int32_t action = proving != -1 ? proving : node.get_best_action();
   if (action < 0) return "";
-  const Move move = board.candidates[action];
+  const Move move = board.candidates()[action];
   board.play(move);
   decision::Node* child = node.child_of_action(action);
   const std::string rest = child ? principal_variation(board, *child) : "";
@@ -40,7 +40,7 @@ std::string search_report_line(const ReportContext& context, int64_t elapsed_ns)
   decision::Node& root = *context.search.root();
   const decision::NodeValue value = root.get_value();
   const float visits = root.get_visits();
-  const int side = context.board.side_to_move;
+  const int side = context.board.side_to_move();
 
   std::ostringstream line;
   line << "DEBUG Win " << std::round((value.values[side] * 0.5 + 0.5) * 100.0) / 100.0 << " | Draw "

@@ -39,37 +39,76 @@ class Board {
   // false, forbidden points and candidates stay cleared until the caller restores them.
   void undo(Move move, bool recompute);
 
-  bool on_board(int x, int y) const { return x >= 0 && x < config.width && y >= 0 && y < config.height; }
-  int8_t cell(int x, int y) const { return cells[cell_index(x, y)]; }
+  bool on_board(int x, int y) const { return x >= 0 && x < config_.width && y >= 0 && y < config_.height; }
+  int8_t cell(int x, int y) const { return cells_[cell_index(x, y)]; }
 
-  BoardConfig config;
-  int32_t move_count;
-  CellArray cells;
-  int32_t side_to_move;  // 0 Black, 1 White
-  uint64_t hash;
-  std::vector<Move> candidates;  // row-major; the action set of the side to move
-  bool game_over;
-  int32_t winner;                      // 0 Black, 1 White, 2 draw; valid while game_over
-  std::array<float, 2> result_values;  // by player: +1 winner, -1 loser, 0 both for a draw
-  uint32_t stone_count;
-  uint32_t empty_count;
-  std::array<uint8_t, kCellCount> near_count;
+  const BoardConfig& config() const { return config_; }
+  int32_t move_count() const { return move_count_; }
+  const CellArray& cells() const { return cells_; }
+  int32_t side_to_move() const { return side_to_move_; }  // 0 Black, 1 White
+  uint64_t hash() const { return hash_; }
+  // Row-major; the action set of the side to move.
+  const std::vector<Move>& candidates() const { return candidates_; }
+  bool game_over() const { return game_over_; }
+  int32_t winner() const { return winner_; }  // 0 Black, 1 White, 2 draw; valid while game_over()
+  // By player: +1 winner, -1 loser, 0 both for a draw.
+  const std::array<float, 2>& result_values() const { return result_values_; }
+  uint32_t stone_count() const { return stone_count_; }
+  uint32_t empty_count() const { return empty_count_; }
+  const std::array<uint8_t, kCellCount>& near_count() const { return near_count_; }
 
   // Line words: 2 bits per position, position p at bits 2p + 10; off-board positions read 3.
-  std::array<uint64_t, kMaxSide> row_lines;           // index y
-  std::array<uint64_t, kMaxSide> col_lines;           // index x
-  std::array<uint64_t, 2 * kMaxSide - 1> sum_lines;   // index x + y
-  std::array<uint64_t, 2 * kMaxSide - 1> diff_lines;  // index y - x + 19
+  const std::array<uint64_t, kMaxSide>& row_lines() const { return row_lines_; }            // index y
+  const std::array<uint64_t, kMaxSide>& col_lines() const { return col_lines_; }            // index x
+  const std::array<uint64_t, 2 * kMaxSide - 1>& sum_lines() const { return sum_lines_; }    // index x + y
+  const std::array<uint64_t, 2 * kMaxSide - 1>& diff_lines() const { return diff_lines_; }  // index y - x + 19
 
   // Per-cell pattern codes, four 16-bit lanes (one per line direction); 0 on occupied cells.
-  std::array<uint64_t, kCellCount> black_codes;
-  std::array<uint64_t, kCellCount> white_codes;
-  std::array<std::array<uint8_t, 5>, kCellCount> renju_flags;
-  std::array<uint8_t, kCellCount> forbidden;  // 1 where Black may not play under Renju
-  int32_t verify_limit;                       // -1 unless a forbidden-point verification runs
+  const std::array<uint64_t, kCellCount>& black_codes() const { return black_codes_; }
+  const std::array<uint64_t, kCellCount>& white_codes() const { return white_codes_; }
+  const std::array<std::array<uint8_t, 5>, kCellCount>& renju_flags() const { return renju_flags_; }
+  // 1 where Black may not play under Renju.
+  const std::array<uint8_t, kCellCount>& forbidden() const { return forbidden_; }
+  // -1 unless a forbidden-point verification runs.
+  int32_t verify_limit() const { return verify_limit_; }
 
  private:
+  // The board modules keep the data derived from the stones up to date.
+  friend void toggle_line_words(Board& board, int x, int y, uint64_t bits);
+  friend void refresh_cell_lane(Board& board, int y, int x, int d);
+  friend void refresh_around(Board& board, int y, int x);
+  friend void add_neighbourhood(Board& board, int y, int x);
+  friend void remove_neighbourhood(Board& board, int y, int x);
+  friend void rebuild_candidates(Board& board);
+  friend void update_forbidden(Board& board);
+  friend bool forbidden_for_black(Board& board, int x, int y);
+
   void declare_win(int32_t player);
   void declare_draw();
   void end_if_no_candidates();
+  // forbidden.cpp: whether Black may not play on (x, y), and the verification of a double three.
+  bool is_forbidden(int x, int y);
+  bool makes_real_double_three(int x, int y);
+
+  BoardConfig config_;
+  int32_t move_count_;
+  CellArray cells_;
+  int32_t side_to_move_;
+  uint64_t hash_;
+  std::vector<Move> candidates_;
+  bool game_over_;
+  int32_t winner_;
+  std::array<float, 2> result_values_;
+  uint32_t stone_count_;
+  uint32_t empty_count_;
+  std::array<uint8_t, kCellCount> near_count_;
+  std::array<uint64_t, kMaxSide> row_lines_;
+  std::array<uint64_t, kMaxSide> col_lines_;
+  std::array<uint64_t, 2 * kMaxSide - 1> sum_lines_;
+  std::array<uint64_t, 2 * kMaxSide - 1> diff_lines_;
+  std::array<uint64_t, kCellCount> black_codes_;
+  std::array<uint64_t, kCellCount> white_codes_;
+  std::array<std::array<uint8_t, 5>, kCellCount> renju_flags_;
+  std::array<uint8_t, kCellCount> forbidden_;
+  int32_t verify_limit_;
 };

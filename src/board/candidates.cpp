@@ -6,12 +6,14 @@
 
 namespace {
 
-void add_to_shape(Board& board, int y, int x, int delta) {
-  const int area = board.config.area_candidate_range;
-  const int line = board.config.line_candidate_range;
-  for (int cy = std::max(0, y - area); cy <= std::min(board.config.height - 1, y + area); ++cy) {
-    for (int cx = std::max(0, x - area); cx <= std::min(board.config.width - 1, x + area); ++cx) {
-      board.near_count[cell_index(cx, cy)] += delta;
+// Adds delta to the near counts of the shape around (x, y).
+void add_to_shape(const Board& board, std::array<uint8_t, kCellCount>& near_count, int y, int x, int delta) {
+  const BoardConfig& config = board.config();
+  const int area = config.area_candidate_range;
+  const int line = config.line_candidate_range;
+  for (int cy = std::max(0, y - area); cy <= std::min(config.height - 1, y + area); ++cy) {
+    for (int cx = std::max(0, x - area); cx <= std::min(config.width - 1, x + area); ++cx) {
+      near_count[cell_index(cx, cy)] += delta;
     }
   }
   for (int d = 0; d < 8; ++d) {
@@ -19,27 +21,27 @@ void add_to_shape(Board& board, int y, int x, int delta) {
       const int cx = x + k * DX[d];
       const int cy = y + k * DY[d];
       if (!board.on_board(cx, cy)) break;
-      board.near_count[cell_index(cx, cy)] += delta;
+      near_count[cell_index(cx, cy)] += delta;
     }
   }
 }
 
 }  // namespace
 
-void add_neighbourhood(Board& board, int y, int x) { add_to_shape(board, y, x, +1); }
+void add_neighbourhood(Board& board, int y, int x) { add_to_shape(board, board.near_count_, y, x, +1); }
 
-void remove_neighbourhood(Board& board, int y, int x) { add_to_shape(board, y, x, -1); }
+void remove_neighbourhood(Board& board, int y, int x) { add_to_shape(board, board.near_count_, y, x, -1); }
 
 void rebuild_candidates(Board& board) {
-  board.candidates.clear();
-  const bool skip_forbidden = board.config.rule == Rule::Renju && board.side_to_move == 0;
-  for (int y = 0; y < board.config.height; ++y) {
-    for (int x = 0; x < board.config.width; ++x) {
+  board.candidates_.clear();
+  const bool skip_forbidden = board.config_.rule == Rule::Renju && board.side_to_move_ == 0;
+  for (int y = 0; y < board.config_.height; ++y) {
+    for (int x = 0; x < board.config_.width; ++x) {
       const int index = cell_index(x, y);
-      if (board.cells[index] != EMPTY) continue;
-      if (board.near_count[index] == 0 && board.stone_count != 0) continue;
-      if (skip_forbidden && board.forbidden[index]) continue;
-      board.candidates.push_back(Move{static_cast<int8_t>(x), static_cast<int8_t>(y)});
+      if (board.cells_[index] != EMPTY) continue;
+      if (board.near_count_[index] == 0 && board.stone_count_ != 0) continue;
+      if (skip_forbidden && board.forbidden_[index]) continue;
+      board.candidates_.push_back(Move{static_cast<int8_t>(x), static_cast<int8_t>(y)});
     }
   }
 }

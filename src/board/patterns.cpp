@@ -6,20 +6,6 @@
 
 namespace {
 
-template <typename AnyBoard>
-auto& word_of(AnyBoard& board, int x, int y, int d) {
-  switch (d) {
-    case 0:
-      return board.row_lines[y];
-    case 1:
-      return board.diff_lines[y - x + kMaxSide - 1];
-    case 2:
-      return board.col_lines[x];
-    default:
-      return board.sum_lines[x + y];
-  }
-}
-
 std::array<uint8_t, 5> renju_flags_of(uint64_t black_codes) {
   int fours = 0;
   int open_threes = 0;
@@ -41,16 +27,27 @@ std::array<uint8_t, 5> renju_flags_of(uint64_t black_codes) {
 
 }  // namespace
 
-uint64_t& line_word(Board& board, int x, int y, int d) { return word_of(board, x, y, d); }
-
-uint64_t line_word(const Board& board, int x, int y, int d) { return word_of(board, x, y, d); }
+uint64_t line_word(const Board& board, int x, int y, int d) {
+  switch (d) {
+    case 0:
+      return board.row_lines()[y];
+    case 1:
+      return board.diff_lines()[y - x + kMaxSide - 1];
+    case 2:
+      return board.col_lines()[x];
+    default:
+      return board.sum_lines()[x + y];
+  }
+}
 
 int line_position(int x, int y, int d) { return d == 0 ? x : y; }
 
 void toggle_line_words(Board& board, int x, int y, uint64_t bits) {
-  for (int d = 0; d < 4; ++d) {
-    line_word(board, x, y, d) ^= bits << (2 * line_position(x, y, d) + 10);
-  }
+  // The words of line_word, at line_position: x in the row, y in the other three.
+  board.row_lines_[y] ^= bits << (2 * x + 10);
+  board.diff_lines_[y - x + kMaxSide - 1] ^= bits << (2 * y + 10);
+  board.col_lines_[x] ^= bits << (2 * y + 10);
+  board.sum_lines_[x + y] ^= bits << (2 * y + 10);
 }
 
 uint32_t line_key(const Board& board, int x, int y, int d) {
@@ -65,23 +62,23 @@ void refresh_cell_lane(Board& board, int y, int x, int d) {
   const uint32_t key = line_key(board, x, y, d);
   const int shift = 16 * d;
   const uint64_t keep = ~(uint64_t{0xFFFF} << shift);
-  const Rule rule = board.config.rule;
+  const Rule rule = board.config().rule;
 
-  const uint64_t black = (board.black_codes[index] & keep) | uint64_t{pattern_code(rule_class(rule, 0), key)} << shift;
-  if (black != board.black_codes[index]) {
-    if (rule == Rule::Renju) board.renju_flags[index] = renju_flags_of(black);
-    board.black_codes[index] = black;
+  const uint64_t black = (board.black_codes_[index] & keep) | uint64_t{pattern_code(rule_class(rule, 0), key)} << shift;
+  if (black != board.black_codes_[index]) {
+    if (rule == Rule::Renju) board.renju_flags_[index] = renju_flags_of(black);
+    board.black_codes_[index] = black;
   }
-  board.white_codes[index] =
-      (board.white_codes[index] & keep) | uint64_t{pattern_code(rule_class(rule, 1), white_key(key))} << shift;
+  board.white_codes_[index] =
+      (board.white_codes_[index] & keep) | uint64_t{pattern_code(rule_class(rule, 1), white_key(key))} << shift;
 }
 
 void refresh_around(Board& board, int y, int x) {
   const int index = cell_index(x, y);
-  if (board.cells[index] != EMPTY) {
-    board.black_codes[index] = 0;
-    board.white_codes[index] = 0;
-    board.renju_flags[index] = {};
+  if (board.cells()[index] != EMPTY) {
+    board.black_codes_[index] = 0;
+    board.white_codes_[index] = 0;
+    board.renju_flags_[index] = {};
   } else {
     for (int d = 0; d < 4; ++d) refresh_cell_lane(board, y, x, d);
   }

@@ -14,7 +14,6 @@ class Board;
 
 // The line word of direction d (0 row, 1 y - x constant, 2 column, 3 x + y constant)
 // through (x, y), and the position of the cell inside it.
-uint64_t& line_word(Board& board, int x, int y, int d);
 uint64_t line_word(const Board& board, int x, int y, int d);
 int line_position(int x, int y, int d);
 

@@ -102,11 +102,11 @@ std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const B
   for (const Board* board : positions) {
     auto promise = std::make_shared<std::promise<EvalResult>>();
     futures.push_back(promise->get_future());
-    if (board->game_over) {
-      promise->set_value(EvalResult{{}, board->result_values, board->winner == 2 ? 1.0f : 0.0f});
+    if (board->game_over()) {
+      promise->set_value(EvalResult{{}, board->result_values(), board->winner() == 2 ? 1.0f : 0.0f});
     } else if (random) {
       promise->set_value(random_result(*board));
-    } else if (auto cached = cache_.lookup(board->hash)) {
+    } else if (auto cached = cache_.lookup(board->hash())) {
       promise->set_value(std::move(*cached));
     } else {
       requests.push_back(Request{std::move(promise), board, build_features(*board)});
@@ -175,16 +175,16 @@ void Evaluator::run_batch(std::vector<Request>& batch) {
 
   for (size_t i = 0; i < batch.size(); ++i) {
     EvalResult result = decode_output(*batch[i].board, policy.data() + i * plane_size, win_rate[i], draw_rate[i]);
-    cache_.insert(batch[i].board->hash, result);
+    cache_.insert(batch[i].board->hash(), result);
     batch[i].promise->set_value(std::move(result));
   }
 }
 
 void Evaluator::check_fits(const Board& board) const {
-  if (board.config.rule == rule_ && board.config.width == width_ && board.config.height == height_) return;
-  throw std::invalid_argument("a " + std::string(rule_name(board.config.rule)) + " " +
-                              std::to_string(board.config.width) + "x" + std::to_string(board.config.height) +
-                               " position does not fit the evaluator built for " + std::string(rule_name(rule_)) + " " +
+  if (board.config().rule == rule_ && board.config().width == width_ && board.config().height == height_) return;
+  throw std::invalid_argument("a " + std::string(rule_name(board.config().rule)) + " " +
+                              std::to_string(board.config().width) + "x" + std::to_string(board.config().height) +
+                              " position does not fit the evaluator built for " + std::string(rule_name(rule_)) + " " +
                               std::to_string(width_) + "x" + std::to_string(height_));
 }
 
@@ -192,8 +192,8 @@ float Evaluator::next_noise() { return noise_[noise_cursor_.fetch_add(1, std::me
 
 EvalResult Evaluator::random_result(const Board& board) {
   EvalResult result;
-  result.policy.reserve(board.candidates.size());
-  for (size_t i = 0; i < board.candidates.size(); ++i) result.policy.push_back(next_noise());
+  result.policy.reserve(board.candidates().size());
+  for (size_t i = 0; i < board.candidates().size(); ++i) result.policy.push_back(next_noise());
   softmax(result.policy);
   const float value = next_noise();
   result.values = {value, -value};

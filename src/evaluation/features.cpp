@@ -32,7 +32,7 @@ constexpr int kPairs[10][2] = {{5, 5}, {5, 6}, {5, 7}, {5, 8}, {6, 6}, {6, 7}, {
 class PlaneWriter {
  public:
   PlaneWriter(const Board& board, FeatureBuffer& buffer)
-      : board_(board), buffer_(buffer), height_(board.config.height), width_(board.config.width) {}
+      : board_(board), buffer_(buffer), height_(board.config().height), width_(board.config().width) {}
 
   void set(int plane, int x, int y, int8_t value = 1) {
     // A span never reaches past the edge: the pattern tables cut it where the line ends.
@@ -45,7 +45,7 @@ class PlaneWriter {
   void mark_span(int plane, int player, int x, int y, int d, int bit) {
     uint32_t key = line_key(board_, x, y, d);
     if (player == 1) key = white_key(key);
-    const uint8_t span = pattern_span(rule_class(board_.config.rule, player), key, bit);
+    const uint8_t span = pattern_span(rule_class(board_.config().rule, player), key, bit);
     for (int t = span >> 4; t >= -(span & 0xF); --t) set(plane, x + t * DX[d], y + t * DY[d]);
   }
 
@@ -57,7 +57,7 @@ class PlaneWriter {
 
   // The 18 pattern planes of `player` at the empty cell (x, y), from plane `first`.
   void write_patterns(int first, int player, int x, int y) {
-    const uint64_t codes = (player == 0 ? board_.black_codes : board_.white_codes)[cell_index(x, y)];
+    const uint64_t codes = (player == 0 ? board_.black_codes() : board_.white_codes())[cell_index(x, y)];
     if (codes == 0) return;                 // most cells far from the stones
     std::array<unsigned, 16> directions{};  // per code bit, the directions that have it
     for (int d = 0; d < 4; ++d) {
@@ -68,7 +68,7 @@ class PlaneWriter {
     if (directions[2]) set(first + kFivePlane, x, y);
     mark_spans(first + kStraightFourPlane, player, x, y, directions[4], 4);
     // Under Renju two fours in one line are forbidden for Black, not a threat.
-    if (!(board_.config.rule == Rule::Renju && player == 0)) {
+    if (!(board_.config().rule == Rule::Renju && player == 0)) {
       mark_spans(first + kStraightFourPlane, player, x, y, directions[3], 3);
     }
     mark_spans(first + kFourPlane, player, x, y, directions[5], 5);
@@ -112,14 +112,14 @@ class PlaneWriter {
 int channel_count(Rule rule) { return rule == Rule::Renju ? 42 : 40; }
 
 FeatureMap build_features(const Board& board) {
-  const int height = board.config.height;
-  const int width = board.config.width;
-  const int side = board.side_to_move;
-  const bool renju = board.config.rule == Rule::Renju;
+  const int height = board.config().height;
+  const int width = board.config().width;
+  const int side = board.side_to_move();
+  const bool renju = board.config().rule == Rule::Renju;
   const int basic_planes = renju ? 6 : 4;
 
   FeatureMap features{
-      FeatureBufferPool::instance().acquire(static_cast<size_t>(channel_count(board.config.rule)) * height * width)};
+      FeatureBufferPool::instance().acquire(static_cast<size_t>(channel_count(board.config().rule)) * height * width)};
   PlaneWriter planes(board, features.spatial_feature);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -128,11 +128,11 @@ FeatureMap build_features(const Board& board) {
       if (state == BLACK || state == WHITE) planes.set(state == side + 1 ? 1 : 2, x, y);
       if (renju) {
         planes.set(4, x, y, side == 0);
-        planes.set(5, x, y, static_cast<int8_t>(board.forbidden[cell_index(x, y)]));
+        planes.set(5, x, y, static_cast<int8_t>(board.forbidden()[cell_index(x, y)]));
       }
     }
   }
-  for (Move move : board.candidates) planes.set(3, move.x, move.y);
+  for (Move move : board.candidates()) planes.set(3, move.x, move.y);
 
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -180,12 +180,12 @@ void softmax(std::vector<float>& logits) {
 
 EvalResult decode_output(const Board& board, const float* policy_row, float win_rate, float draw_rate) {
   EvalResult result;
-  result.policy.reserve(board.candidates.size());
-  assert(!board.game_over);
-  for (Move move : board.candidates) result.policy.push_back(policy_row[move.y * board.config.width + move.x]);
+  result.policy.reserve(board.candidates().size());
+  assert(!board.game_over());
+  for (Move move : board.candidates()) result.policy.push_back(policy_row[move.y * board.config().width + move.x]);
   softmax(result.policy);
-  result.values[board.side_to_move] = win_rate;
-  result.values[board.side_to_move ^ 1] = -win_rate;
+  result.values[board.side_to_move()] = win_rate;
+  result.values[board.side_to_move() ^ 1] = -win_rate;
   result.draw_rate = draw_rate;
   return result;
 }

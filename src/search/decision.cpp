@@ -42,16 +42,16 @@ std::string line_text(const std::vector<Move>& moves) {
 // that is every one of them. A candidate left unsolved within the limits stays.
 void exclude_refuted(const DecisionContext& context, const Board& position, const ThreatLimits& limits) {
   ThreatSolver& solver = context.search.root_solver();
-  const Board passed(position.config, position.move_count, position.cells, position.side_to_move ^ 1);
-  if (passed.game_over) return;
+  const Board passed(position.config(), position.move_count(), position.cells(), position.side_to_move() ^ 1);
+  if (passed.game_over()) return;
   const ThreatLine threat = solver.find_vcf(passed, limits);
   if (!threat.win()) return;
-  const std::vector<Move>& candidates = context.search.root_board().candidates;
+  const std::vector<Move>& candidates = context.search.root_board().candidates();
   std::vector<uint8_t> excluded(candidates.size(), 0);
   for (size_t a = 0; a < candidates.size(); ++a) {
     Board after = position;
     after.play(candidates[a], false);
-    excluded[a] = !after.game_over && solver.find_vcf(after, limits).win();
+    excluded[a] = !after.game_over() && solver.find_vcf(after, limits).win();
   }
   const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
   context.say("DEBUG VCF threat: " + line_text(threat.moves) + "; " + std::to_string(kept) + " of " +
@@ -159,7 +159,7 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
     const int32_t best = largest_entry(prior);
     if (static_cast<double>(prior[best]) > kInstantAnswerPrior && settle_with_proofs(root, best) == best) {
       context.report();
-      return {position.candidates[best], std::nullopt};
+      return {position.candidates()[best], std::nullopt};
     }
   }
 
@@ -173,9 +173,9 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
   }
 
   const int32_t chosen = settle_with_proofs(root, sample_move(root, settings.move_temperature));
-  const float win_rate = static_cast<float>(root.get_value().values[position.side_to_move] * 0.5 + 0.5);
+  const float win_rate = static_cast<float>(root.get_value().values[position.side_to_move()] * 0.5 + 0.5);
   context.report();
-  return {context.search.root_board().candidates[chosen], win_rate};
+  return {context.search.root_board().candidates()[chosen], win_rate};
 }
 
 }  // namespace decision

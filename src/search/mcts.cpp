@@ -70,8 +70,8 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   apply_temperature(evaluation.policy, root_temperature);
   root_.reset();  // before its constants change
   constants_ = constants;
-  const Proof proof = board.game_over && board.winner != 2 ? Proof{Proof::kLoss, 0} : Proof{};
-  root_ = std::make_unique<Node>(-1, nullptr, constants_, evaluation, board.game_over, board.side_to_move, proof);
+  const Proof proof = board.game_over() && board.winner() != 2 ? Proof{Proof::kLoss, 0} : Proof{};
+  root_ = std::make_unique<Node>(-1, nullptr, constants_, evaluation, board.game_over(), board.side_to_move(), proof);
   tree_bytes_ = Node::footprint(evaluation.policy.size());
   tree_limit_reported_ = false;
   if (balanced) root_->enable_balanced_mode();
@@ -190,7 +190,7 @@ void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double dead
     // A collision ends this thread's collection for the round.
     if (!leaf) return;
     // A new position whose side to move wins by fours is proven without the network.
-    if (!tree_solvers_.empty() && leaf->needs_evaluation && !leaf->board->game_over) {
+    if (!tree_solvers_.empty() && leaf->needs_evaluation && !leaf->board->game_over()) {
       const ThreatLine line = tree_solvers_[static_cast<size_t>(index)]->find_vcf(*leaf->board, tree_threats_);
       if (line.win()) leaf->proof = {Proof::kWin, static_cast<int16_t>(line.plies())};
     }

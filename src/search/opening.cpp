@@ -17,8 +17,8 @@ namespace {
 // Points at least `margin` from every edge, within `range` of `centre` when given.
 std::vector<Move> points_within(const Board& board, int margin, std::optional<Move> centre, int range) {
   std::vector<Move> points;
-  const int height = board.config.height;
-  const int width = board.config.width;
+  const int height = board.config().height;
+  const int width = board.config().width;
   for (int y = margin; y + margin < height; ++y) {
     for (int x = margin; x + margin < width; ++x) {
       if (centre && (std::abs(x - centre->x) > range || std::abs(y - centre->y) > range ||
@@ -108,7 +108,7 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
       if (weights[a] > weights[third]) third = a;
     }
     const Attempt attempt{
-        {first, second, board.candidates[third]}, visits[third], values[third], root.get_value().draw_rate};
+        {first, second, board.candidates()[third]}, visits[third], values[third], root.get_value().draw_rate};
     context.say("DEBUG visits: " + text(std::round(attempt.visits)));
     context.say("DEBUG action value: " + text(rounded(attempt.action_value, 100.0)));
     context.say("DEBUG draw rate: " + text(rounded(attempt.draw_rate, 100.0)));

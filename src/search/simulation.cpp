@@ -8,7 +8,7 @@ std::optional<Leaf> descend(Node& root, const Board& root_board) {
   while (true) {
     const SelectResult step = node->select();
     if (step.status == SelectResult::kCollision) return std::nullopt;
-    board->play(board->candidates[step.action]);
+    board->play(board->candidates()[step.action]);
     if (step.status != SelectResult::kDescend) return Leaf{step.needs_evaluation, std::move(board), step.slot, node, {}};
     node = node->get_child(step.slot);
   }
@@ -19,16 +19,16 @@ void back_up(const Leaf& leaf, const eval::EvalResult* evaluation) {
     const Board& board = *leaf.board;
     Proof proof = leaf.proof;
     // A finished game is lost for the side to move, unless drawn.
-    if (board.game_over && board.winner != 2) proof = {Proof::kLoss, 0};
-    const bool terminal = board.game_over || proof.result != Proof::kNone;
+    if (board.game_over() && board.winner() != 2) proof = {Proof::kLoss, 0};
+    const bool terminal = board.game_over() || proof.result != Proof::kNone;
     eval::EvalResult proven;
     if (leaf.proof.result != Proof::kNone) {
-      proven.values[board.side_to_move] = 1.0f;
-      proven.values[board.side_to_move ^ 1] = -1.0f;
+      proven.values[board.side_to_move()] = 1.0f;
+      proven.values[board.side_to_move() ^ 1] = -1.0f;
     }
     leaf.node->set_child(leaf.slot, std::make_unique<Node>(leaf.slot, leaf.node, leaf.node->constants(),
                                                            evaluation ? *evaluation : proven, terminal,
-                                                           board.side_to_move, proof));
+                                                           board.side_to_move(), proof));
   }
   NodeValue value = leaf.node->get_child(leaf.slot)->get_value();
   int32_t slot = leaf.slot;

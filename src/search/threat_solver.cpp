@@ -28,11 +28,11 @@ struct FourMove {
 };
 
 const std::array<uint64_t, kCellCount>& codes_of(const Board& board, int player) {
-  return player == 0 ? board.black_codes : board.white_codes;
+  return player == 0 ? board.black_codes() : board.white_codes();
 }
 
 bool may_play(Board& board, int player, Move move) {
-  return !(player == 0 && board.config.rule == Rule::Renju && forbidden_for_black(board, move.x, move.y));
+  return !(player == 0 && board.config().rule == Rule::Renju && forbidden_for_black(board, move.x, move.y));
 }
 
 // A four move ranks by the lanes in which it also builds threats, and a straight four (or
@@ -69,9 +69,9 @@ bool any_five_left(const Board& board, int attacker, const std::vector<Move>& po
 // points. A five point can only be taken, except under Caro, where a stone just beyond a
 // five's end can also close it at both ends.
 std::vector<Move> stopping_replies(Board& board, const std::vector<Move>& points) {
-  const int defender = board.side_to_move;
+  const int defender = board.side_to_move();
   std::vector<Move> replies;
-  if (board.config.rule != Rule::StandardCaro) {
+  if (board.config().rule != Rule::StandardCaro) {
     if (points.size() == 1 && may_play(board, defender, points[0])) replies.push_back(points[0]);
     return replies;
   }
@@ -86,7 +86,7 @@ std::vector<Move> stopping_replies(Board& board, const std::vector<Move>& points
           continue;
         }
         board.play(reply, false);
-        const bool stops = !board.game_over && !any_five_left(board, defender ^ 1, points);
+        const bool stops = !board.game_over() && !any_five_left(board, defender ^ 1, points);
         board.undo(reply, false);
         if (stops) replies.push_back(reply);
       }
@@ -105,7 +105,7 @@ ThreatSolver::~ThreatSolver() = default;
 int64_t ThreatSolver::table_bytes(int32_t table_bits) { return int64_t{sizeof(Entry)} << table_bits; }
 
 ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& limits) {
-  assert(!position.game_over);
+  assert(!position.game_over());
   if (board_) {
     *board_ = position;
   } else {
@@ -137,7 +137,7 @@ bool ThreatSolver::over_budget() {
 bool ThreatSolver::attack(int32_t depth) {
   if (aborted_ || over_budget()) return false;
   Board& board = *board_;
-  const int attacker = board.side_to_move;
+  const int attacker = board.side_to_move();
   const int defender = attacker ^ 1;
   const auto& own = codes_of(board, attacker);
   const auto& theirs = codes_of(board, defender);
@@ -147,8 +147,8 @@ bool ThreatSolver::attack(int32_t depth) {
   std::vector<FourMove> fours;
   int32_t defender_fives = 0;
   Move block{};
-  for (int y = 0; y < board.config.height; ++y) {
-    for (int x = 0; x < board.config.width; ++x) {
+  for (int y = 0; y < board.config().height; ++y) {
+    for (int x = 0; x < board.config().width; ++x) {
       const int index = cell_index(x, y);
       const Move move{static_cast<int8_t>(x), static_cast<int8_t>(y)};
       if (own[index] & kFiveLanes) {
@@ -171,8 +171,8 @@ bool ThreatSolver::attack(int32_t depth) {
   }
   if (depth == 0 || fours.empty()) return false;
 
-  Entry& entry = entry_of(board.hash);
-  if (entry.hash == board.hash) {
+  Entry& entry = entry_of(board.hash());
+  if (entry.hash == board.hash()) {
     if (entry.kind == Entry::kNoWin && entry.depth >= depth) return false;
     if (entry.kind == Entry::kWin) {
       for (FourMove& four : fours) {
@@ -185,7 +185,7 @@ bool ThreatSolver::attack(int32_t depth) {
   for (const FourMove& four : fours) {
     if (!may_play(board, attacker, four.move)) continue;
     board.play(four.move, false);
-    if (board.game_over) {  // the last empty cell: a draw
+    if (board.game_over()) {  // the last empty cell: a draw
       board.undo(four.move, false);
       continue;
     }
@@ -195,7 +195,7 @@ bool ThreatSolver::attack(int32_t depth) {
     bool win = !points.empty() && replies.empty();
     if (replies.size() == 1) {
       board.play(replies[0], false);
-      if (!board.game_over && attack(depth - 1)) {
+      if (!board.game_over() && attack(depth - 1)) {
         line_.push_back(replies[0]);
         win = true;
       }
@@ -204,13 +204,13 @@ bool ThreatSolver::attack(int32_t depth) {
     board.undo(four.move, false);
     if (win) {
       line_.push_back(four.move);
-      Entry& slot = entry_of(board.hash);
-      slot = {board.hash, four.move, 0, Entry::kWin};
+      Entry& slot = entry_of(board.hash());
+      slot = {board.hash(), four.move, 0, Entry::kWin};
       return true;
     }
     if (aborted_) return false;
   }
-  if (!aborted_) entry_of(board.hash) = {board.hash, Move{}, static_cast<int8_t>(depth), Entry::kNoWin};
+  if (!aborted_) entry_of(board.hash()) = {board.hash(), Move{}, static_cast<int8_t>(depth), Entry::kNoWin};
   return false;
 }
 
