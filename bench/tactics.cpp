@@ -163,8 +163,9 @@ bool legal(CellArray& cells, std::optional<Move> move) {
 // made no four, else 2 with the only reply played on `cells`.
 int answer_four(CellArray& cells, Move move, int colour) {
   if (ref::wins_at(kConfig, cells, move.x, move.y)) return 1;
-  if (ref::win_points(kConfig, cells, colour).empty()) return 0;
-  const std::vector<Move> replies = ref::stopping_replies(kConfig, cells, colour);
+  const std::vector<Move> fives = ref::win_points(kConfig, cells, colour);
+  if (fives.empty()) return 0;
+  const std::vector<Move> replies = ref::stopping_replies(kConfig, cells, colour, fives);
   if (replies.empty()) return 1;
   cells[cell_index(replies[0].x, replies[0].y)] = static_cast<int8_t>(ref::other(colour));
   return 2;

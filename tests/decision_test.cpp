@@ -153,7 +153,7 @@ TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
   for (int side : {1, 0}) {
     SCOPED_TRACE(side == 1 ? "White wins" : "Black defends");
     Rig rig;
-    rig.settings.threats = {true, 30, 100000, 1.0f, 0};
+    rig.settings.threats = {true, 30, 0, 100000, 1.0f, 0};
     const Board position = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, rows, side);
     const decision::Decision result = decision::decide(rig.context(50), position, false);
     ASSERT_FALSE(rig.said.empty());

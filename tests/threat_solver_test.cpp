@@ -66,12 +66,12 @@ TEST(ThreatSolver, DrawnPositions) {
   }
 }
 
-// Random middle games on 12 x 12: stones dropped at random into the centre, positions with a
-// five already on the board skipped.
-Board random_position(std::mt19937& random, Rule rule) {
-  const BoardConfig config{rule, 12, 12, 2, 4};
-  std::uniform_int_distribution<int> coordinate(2, 9);
-  std::uniform_int_distribution<int> stones(14, 34);
+// Random middle games: stones dropped at random into the board less a margin, positions
+// with a five already on the board skipped.
+Board random_position(std::mt19937& random, Rule rule, int side = 12, int margin = 2) {
+  const BoardConfig config{rule, side, side, 2, 4};
+  std::uniform_int_distribution<int> coordinate(margin, side - 1 - margin);
+  std::uniform_int_distribution<int> stones(side + 2, side * 3 - 2);
   while (true) {
     CellArray cells{};
     const int count = stones(random);
@@ -114,5 +114,31 @@ INSTANTIATE_TEST_SUITE_P(Rules, RandomPositions,
                          [](const ::testing::TestParamInfo<Rule>& info) {
                            return std::string(rule_name(info.param));
                          });
+
+// Wins by one threat that is no four, found by the solver in random positions: every
+// allowed reply of the defender must leave a VCF.
+void check_threat_wins(Rule rule) {
+  constexpr int kDepth = 4;
+  std::mt19937 random(11 + static_cast<int>(rule));
+  ThreatSolver solver(16);
+  int found = 0;
+  for (int i = 0; i < 300 && found < 6; ++i) {
+    const Board board = random_position(random, rule);
+    if (solver.find_vcf(board, {kLimits.nodes, kDepth, 0}).win()) continue;
+    const ThreatLine line = solver.find_vct(board, {kLimits.nodes, kDepth, 0}, 1);
+    if (!line.win()) continue;
+    ++found;
+    EXPECT_EQ(ref::threat_fault(board.config(), board.cells(), board.side_to_move() + 1, line.moves[0], kDepth), "")
+        << "position " << i << ", threat " << move_text(line.moves[0]);
+  }
+  EXPECT_EQ(found, 6);
+}
+
+TEST(ThreatSolver, ThreatWinsHoldAgainstEveryReply) {
+  for (const Rule rule : {Rule::Freestyle, Rule::Standard, Rule::StandardCaro}) {
+    SCOPED_TRACE(rule_name(rule));
+    check_threat_wins(rule);
+  }
+}
 
 }  // namespace

@@ -124,6 +124,7 @@ void read_threats(Reader& read, Settings& settings) {
   decision::ThreatSettings& threats = settings.decision.threats;
   threats.enabled = read.boolean("threats.enabled");
   threats.max_fours = static_cast<int32_t>(read.integer("threats.max_fours", 1, 100));
+  threats.vct_threes = static_cast<int32_t>(read.integer("threats.vct_threes", 0, 10));
   threats.root_nodes = read.integer("threats.root_nodes", 1, kMaxNodes);
   threats.root_time_share = read.number("threats.root_time_share");
   if (!(threats.root_time_share >= 0.0f && threats.root_time_share <= 1.0f)) {

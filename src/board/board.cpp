@@ -134,6 +134,14 @@ void Board::undo(Move move, bool recompute) {
   rebuild_candidates(*this);
 }
 
+void Board::pass_turn() {
+  assert(!game_over_);
+  side_to_move_ ^= 1;
+  hash_ ^= 1;
+  if (config_.rule == Rule::Renju) forbidden_.fill(0);
+  candidates_.clear();
+}
+
 void Board::declare_win(int32_t player) {
   game_over_ = true;
   winner_ = player;

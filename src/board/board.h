@@ -38,6 +38,10 @@ class Board {
   // Removes the stone on the move's cell and gives the turn to its owner. With recompute
   // false, forbidden points and candidates stay cleared until the caller restores them.
   void undo(Move move, bool recompute);
+  // Gives the turn to the other side without a stone, for searches that ask what the side
+  // to move threatens; forbidden points and candidates stay cleared, as after a tentative
+  // play. Passing again restores the side to move and the hash.
+  void pass_turn();
 
   bool on_board(int x, int y) const { return x >= 0 && x < config_.width && y >= 0 && y < config_.height; }
   int8_t cell(int x, int y) const { return cells_[cell_index(x, y)]; }

@@ -143,10 +143,18 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
       threats.root_nodes, threats.max_fours,
       start + static_cast<int64_t>(static_cast<double>(budget) * threats.root_time_share * 1e9)};
   if (threats.enabled) {
-    const ThreatLine line = context.search.root_solver().find_vcf(position, root_limits);
+    ThreatSolver& solver = context.search.root_solver();
+    const ThreatLine line = solver.find_vcf(position, root_limits);
     if (line.win()) {
       context.say("DEBUG Win 1.00 | Proof " + std::to_string(line.plies()) + " | VCF " + line_text(line.moves));
       return {line.moves[0], 1.0f};
+    }
+    const ThreatLine threat = threats.vct_threes > 0 ? solver.find_vct(position, root_limits, threats.vct_threes)
+                                                     : ThreatLine{};
+    if (threat.win()) {
+      context.say("DEBUG Win 1.00 | VCT " + move_text(threat.moves[0]) + " threatening " +
+                  line_text({threat.moves.begin() + 1, threat.moves.end()}));
+      return {threat.moves[0], 1.0f};
     }
   }
 

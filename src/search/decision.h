@@ -15,13 +15,15 @@
 namespace decision {
 
 // The threat solver's part in a decision. At the root, before the network: a VCF for the
-// side to move is played at once; when the opponent would have one if the side to move
-// passed, the candidates after which the opponent's VCF is found are excluded from the
-// search. Both checks together take at most root_time_share of the move's time. In the
-// tree, every new position is searched with tree_nodes (0: not at all).
+// side to move is played at once, else a VCT of at most vct_threes threats (0: none); when
+// the opponent would have a VCF if the side to move passed, the candidates after which the
+// opponent's VCF is found are excluded from the search. The checks together take at most
+// root_time_share of the move's time. In the tree, every new position is searched with
+// tree_nodes (0: not at all).
 struct ThreatSettings {
   bool enabled;
   int32_t max_fours;   // fours in a line, at most
+  int32_t vct_threes;  // threats that are no four in a VCT, at most
   int64_t root_nodes;  // per root check
   float root_time_share;
   int64_t tree_nodes;

@@ -1,6 +1,8 @@
 #include "search/threat_solver.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <bit>
 #include <cassert>
 
@@ -18,6 +20,9 @@ constexpr uint64_t in_all_lanes(uint16_t bits) { return uint64_t{bits} * 0x00010
 constexpr uint64_t kFiveLanes = in_all_lanes(kFive);
 constexpr uint64_t kFourLanes = in_all_lanes(kFour | kStraightFour | kDoubleFour);
 constexpr uint64_t kThreatLanes = in_all_lanes(kFour | kStraightFour | kDoubleFour | kOpenThree | kThree);
+
+// Marks the table entries of VCT results apart from those of VCF results.
+constexpr uint64_t kThreatKey = 0x9E3779B97F4A7C15ULL;
 
 // The clock is read once per this many nodes.
 constexpr int64_t kClockInterval = 256;
@@ -95,6 +100,33 @@ std::vector<Move> stopping_replies(Board& board, const std::vector<Move>& points
   return replies;
 }
 
+// The defender's replies (to move on `board`) that could stop the attacker's VCF `threat`:
+// the empty cells within five steps along the lines of its moves (where a stone can change
+// a four, its five points, the ends of its fives or a block's counter-four), and the
+// defender's own fours anywhere.
+std::vector<Move> replies_to(Board& board, const std::vector<Move>& threat) {
+  const int defender = board.side_to_move();
+  std::array<uint8_t, kCellCount> taken{};
+  std::vector<Move> replies;
+  const auto add = [&](int x, int y) {
+    if (!board.on_board(x, y) || board.cell(x, y) != EMPTY || taken[cell_index(x, y)]) return;
+    taken[cell_index(x, y)] = 1;
+    replies.push_back({static_cast<int8_t>(x), static_cast<int8_t>(y)});
+  };
+  for (const Move move : threat) {
+    for (int d = 0; d < 4; ++d) {
+      for (int k = -5; k <= 5; ++k) add(move.x + k * DX[d], move.y + k * DY[d]);
+    }
+  }
+  const auto& fours = codes_of(board, defender);
+  for (int y = 0; y < board.config().height; ++y) {
+    for (int x = 0; x < board.config().width; ++x) {
+      if (fours[cell_index(x, y)] & kFourLanes) add(x, y);
+    }
+  }
+  return replies;
+}
+
 }  // namespace
 
 ThreatSolver::ThreatSolver(int32_t table_bits)
@@ -104,7 +136,7 @@ ThreatSolver::~ThreatSolver() = default;
 
 int64_t ThreatSolver::table_bytes(int32_t table_bits) { return int64_t{sizeof(Entry)} << table_bits; }
 
-ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& limits) {
+void ThreatSolver::start(const Board& position, const ThreatLimits& limits) {
   assert(!position.game_over());
   if (board_) {
     *board_ = position;
@@ -116,8 +148,21 @@ ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& lim
   aborted_ = false;
   line_.clear();
   ends_in_five_ = false;
+}
+
+ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& limits) {
+  start(position, limits);
   ThreatLine result;
   if (attack(limits.depth)) result.moves.assign(line_.rbegin(), line_.rend());
+  result.ends_in_five = ends_in_five_;
+  result.nodes = nodes_;
+  return result;
+}
+
+ThreatLine ThreatSolver::find_vct(const Board& position, const ThreatLimits& limits, int32_t threes) {
+  start(position, limits);
+  ThreatLine result;
+  if (position.config().rule != Rule::Renju && threaten(threes)) result.moves.assign(line_.rbegin(), line_.rend());
   result.ends_in_five = ends_in_five_;
   result.nodes = nodes_;
   return result;
@@ -211,6 +256,67 @@ bool ThreatSolver::attack(int32_t depth) {
     if (aborted_) return false;
   }
   if (!aborted_) entry_of(board.hash()) = {board.hash(), Move{}, static_cast<int8_t>(depth), Entry::kNoWin};
+  return false;
+}
+
+
+// The attacker, to move on board_, looks for a VCT of at most `threes` moves that are not
+// fours. On success line_ holds the line, last move first, above what it held before.
+bool ThreatSolver::threaten(int32_t threes) {
+  const size_t mark = line_.size();
+  if (attack(limits_.depth)) return true;
+  line_.resize(mark);
+  if (aborted_ || threes == 0) return false;
+  Board& board = *board_;
+  const int attacker = board.side_to_move();
+  const auto& own = codes_of(board, attacker);
+  const auto& theirs = codes_of(board, attacker ^ 1);
+  std::vector<Move> threats;
+  for (int y = 0; y < board.config().height; ++y) {
+    for (int x = 0; x < board.config().width; ++x) {
+      const int index = cell_index(x, y);
+      // A five of the defender's to block: no VCF above means no tempo is left.
+      if (theirs[index] & kFiveLanes) return false;
+      if (own[index] & kThreatLanes) threats.push_back({static_cast<int8_t>(x), static_cast<int8_t>(y)});
+    }
+  }
+  const uint64_t key = board.hash() ^ kThreatKey;
+  if (const Entry& entry = entry_of(key); entry.hash == key && entry.kind == Entry::kNoWin && entry.depth >= threes) {
+    return false;
+  }
+
+  for (const Move move : threats) {
+    board.play(move, false);
+    if (board.game_over()) {
+      board.undo(move, false);
+      continue;
+    }
+    // What the move threatens: the VCF it would leave if the defender passed.
+    board.pass_turn();
+    bool won = attack(limits_.depth);
+    const std::vector<Move> threat(line_.begin() + static_cast<std::ptrdiff_t>(mark), line_.end());
+    line_.resize(mark);
+    board.pass_turn();
+    if (won) {
+      for (const Move reply : replies_to(board, threat)) {
+        board.play(reply, false);
+        won = !board.game_over() && threaten(threes - 1);
+        line_.resize(mark);
+        board.undo(reply, false);
+        if (!won) break;
+      }
+    }
+    board.undo(move, false);
+    if (won) {
+      line_.insert(line_.end(), threat.begin(), threat.end());
+      line_.push_back(move);
+      ends_in_five_ = false;
+      entry_of(key) = {key, move, 0, Entry::kWin};
+      return true;
+    }
+    if (aborted_) return false;
+  }
+  if (!aborted_) entry_of(key) = {key, Move{}, static_cast<int8_t>(threes), Entry::kNoWin};
   return false;
 }
 

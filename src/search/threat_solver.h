@@ -1,6 +1,7 @@
 // Victory by continuous fours (VCF): a win for one side by a run of fours, each answered
 // by the defender's only block, that ends in a five or in a four the defender cannot
-// stop (two five points, or under Renju a five point where Black may not play).
+// stop (two five points, or under Renju a five point where Black may not play); and the
+// bounded victory by continuous threats (VCT) built on it.
 //
 // The search is depth-first over the attacker's four moves, read off the board's pattern
 // codes, on a private copy of the position. When the defender already threatens a five,
@@ -44,6 +45,13 @@ class ThreatSolver {
   // A VCF for the side to move of `position`, which must not be finished.
   ThreatLine find_vcf(const Board& position, const ThreatLimits& limits);
 
+  // A victory by continuous threats (VCT) for the side to move of `position`, not under
+  // Renju: a VCF, or a move that is no four but would leave a VCF if the defender passed,
+  // after which every reply that could matter (a cell within five steps along a line of a
+  // move of that VCF, or a four of the defender's) still leaves a VCT, at most `threes`
+  // such moves deep. The line is the first move and the VCF it threatens.
+  ThreatLine find_vct(const Board& position, const ThreatLimits& limits, int32_t threes);
+
   static int64_t table_bytes(int32_t table_bits);
 
  private:
@@ -56,7 +64,9 @@ class ThreatSolver {
     Kind kind = kEmpty;
   };
 
+  void start(const Board& position, const ThreatLimits& limits);
   bool attack(int32_t depth);
+  bool threaten(int32_t threes);
   bool over_budget();
   Entry& entry_of(uint64_t hash) { return table_[hash & mask_]; }
 
