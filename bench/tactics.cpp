@@ -25,6 +25,7 @@
 
 #include "search/clock.h"
 #include "search/threat_solver.h"
+#include "test_positions.h"
 #include "threat_reference.h"
 
 namespace {
@@ -49,25 +50,8 @@ struct Options {
   std::string cwd = ".";
 };
 
-// Stones dropped at random into the centre, Black first; the colour with fewer stones (Black
-// on a tie) is to move. Positions with a five are drawn again.
-Board random_position(std::mt19937& random) {
-  std::uniform_int_distribution<int> coordinate(3, 11);
-  std::uniform_int_distribution<int> stones(16, 40);
-  while (true) {
-    CellArray cells{};
-    const int count = stones(random);
-    for (int placed = 0; placed < count;) {
-      const int x = coordinate(random);
-      const int y = coordinate(random);
-      if (cells[cell_index(x, y)] != EMPTY) continue;
-      cells[cell_index(x, y)] = static_cast<int8_t>(placed % 2 == 0 ? BLACK : WHITE);
-      ++placed;
-    }
-    Board board(kConfig, count, cells, count % 2);
-    if (!board.game_over()) return board;
-  }
-}
+// Random middle games: stones dropped into the centre 9 x 9.
+Board middle_game(std::mt19937& random) { return random_position(random, kConfig, 3, 16, 40); }
 
 bool solver_wins(const Board& board, int depth) {
   ThreatSolver solver(16);
@@ -80,7 +64,7 @@ Board passed(const Board& board) { return Board(kConfig, board.move_count(), boa
 // confirmed by the rules-only search.
 Board won_position(std::mt19937& random, int depth) {
   while (true) {
-    const Board board = random_position(random);
+    const Board board = middle_game(random);
     if (!solver_wins(board, depth) || solver_wins(board, depth - 1)) continue;
     CellArray cells = board.cells();
     if (ref::has_vcf(kConfig, cells, board.side_to_move() + 1, depth)) return board;
@@ -92,7 +76,7 @@ Board won_position(std::mt19937& random, int depth) {
 // rules-only search), but not most moves.
 Board threatened_position(std::mt19937& random) {
   while (true) {
-    const Board board = random_position(random);
+    const Board board = middle_game(random);
     const Board threat = passed(board);
     if (threat.game_over() || solver_wins(board, 30) || !solver_wins(threat, kMaxDepth) || solver_wins(threat, 1)) {
       continue;

@@ -12,9 +12,15 @@
 //                                               to move, one move played per stone
 //   take_mark(rows, mark)                       the first cell drawn as `mark` (a move under
 //                                               test, say), made '.' in rows; none if none
+//   random_position(random, config, margin,     a random middle game: min..max stones dropped
+//                   min, max)                   alternately from Black into the board less
+//                                               the margin, the side with fewer stones (Black
+//                                               on a tie) to move; drawn again while it holds
+//                                               a five
 #pragma once
 
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -54,4 +60,24 @@ inline std::optional<Move> take_mark(std::vector<std::string>& rows, char mark) 
     }
   }
   return std::nullopt;
+}
+
+inline Board random_position(std::mt19937& random, const BoardConfig& config, int margin, int min_stones,
+                             int max_stones) {
+  std::uniform_int_distribution<int> x_of(margin, config.width - 1 - margin);
+  std::uniform_int_distribution<int> y_of(margin, config.height - 1 - margin);
+  std::uniform_int_distribution<int> stones(min_stones, max_stones);
+  while (true) {
+    CellArray cells{};
+    const int count = stones(random);
+    for (int placed = 0; placed < count;) {
+      const int x = x_of(random);
+      const int y = y_of(random);
+      if (cells[cell_index(x, y)] != EMPTY) continue;
+      cells[cell_index(x, y)] = static_cast<int8_t>(placed % 2 == 0 ? BLACK : WHITE);
+      ++placed;
+    }
+    Board board(config, count, cells, count % 2);
+    if (!board.game_over()) return board;
+  }
 }

@@ -66,25 +66,9 @@ TEST(ThreatSolver, DrawnPositions) {
   }
 }
 
-// Random middle games: stones dropped at random into the board less a margin, positions
-// with a five already on the board skipped.
-Board random_position(std::mt19937& random, Rule rule, int side = 12, int margin = 2) {
-  const BoardConfig config{rule, side, side, 2, 4};
-  std::uniform_int_distribution<int> coordinate(margin, side - 1 - margin);
-  std::uniform_int_distribution<int> stones(side + 2, side * 3 - 2);
-  while (true) {
-    CellArray cells{};
-    const int count = stones(random);
-    for (int placed = 0; placed < count;) {
-      const int x = coordinate(random);
-      const int y = coordinate(random);
-      if (cells[cell_index(x, y)] != EMPTY) continue;
-      cells[cell_index(x, y)] = static_cast<int8_t>(placed % 2 == 0 ? BLACK : WHITE);
-      ++placed;
-    }
-    const Board board(config, count, cells, count % 2);
-    if (!board.game_over()) return board;
-  }
+// Random middle games on 12 x 12.
+Board middle_game(std::mt19937& random, Rule rule) {
+  return random_position(random, {rule, 12, 12, 2, 4}, 2, 14, 34);
 }
 
 class RandomPositions : public ::testing::TestWithParam<Rule> {};
@@ -95,7 +79,7 @@ TEST_P(RandomPositions, SolverAgreesWithTheRulesAndItsLinesCheck) {
   ThreatSolver solver(16);
   int wins = 0;
   for (int i = 0; i < 60; ++i) {
-    const Board board = random_position(random, GetParam());
+    const Board board = middle_game(random, GetParam());
     SCOPED_TRACE(testing::Message() << "position " << i);
     CellArray cells = board.cells();
     const ThreatLine line = solver.find_vcf(board, {kLimits.nodes, kDepth, 0});
@@ -123,7 +107,7 @@ void check_threat_wins(Rule rule) {
   ThreatSolver solver(16);
   int found = 0;
   for (int i = 0; i < 300 && found < 6; ++i) {
-    const Board board = random_position(random, rule);
+    const Board board = middle_game(random, rule);
     if (solver.find_vcf(board, {kLimits.nodes, kDepth, 0}).win()) continue;
     const ThreatLine line = solver.find_vct(board, {kLimits.nodes, kDepth, 0}, 1);
     if (!line.win()) continue;
