@@ -39,13 +39,14 @@ std::string line_text(const std::vector<Move>& moves) {
 
 // When the opponent would have a VCF if the side to move passed, the root's candidates
 // after which the solver finds the opponent's VCF are excluded from the search, unless
-// that is every one of them. A candidate left unsolved within the limits stays.
-void exclude_refuted(const DecisionContext& context, const Board& position, const ThreatLimits& limits) {
+// that is every one of them. A candidate left unsolved within the limits stays. Returns
+// whether the opponent had that VCF.
+bool exclude_refuted(const DecisionContext& context, const Board& position, const ThreatLimits& limits) {
   ThreatSolver& solver = context.search.root_solver();
   const Board passed(position.config(), position.move_count(), position.cells(), position.side_to_move() ^ 1);
-  if (passed.game_over()) return;
+  if (passed.game_over()) return false;
   const ThreatLine threat = solver.find_vcf(passed, limits);
-  if (!threat.win()) return;
+  if (!threat.win()) return false;
   const std::vector<Move>& candidates = context.search.root_board().candidates();
   std::vector<uint8_t> excluded(candidates.size(), 0);
   for (size_t a = 0; a < candidates.size(); ++a) {
@@ -57,6 +58,7 @@ void exclude_refuted(const DecisionContext& context, const Board& position, cons
   context.say("DEBUG VCF threat: " + line_text(threat.moves) + "; " + std::to_string(kept) + " of " +
               std::to_string(candidates.size()) + " moves stop it");
   if (kept > 0 && kept < candidates.size()) context.search.root()->exclude_actions(std::move(excluded));
+  return true;
 }
 
 // A proven win replaces the drawn move, the quickest if several. A drawn move proven lost
@@ -143,24 +145,24 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
       threats.root_nodes, threats.max_fours,
       start + static_cast<int64_t>(static_cast<double>(budget) * threats.root_time_share * 1e9)};
   if (threats.enabled) {
-    ThreatSolver& solver = context.search.root_solver();
-    const ThreatLine line = solver.find_vcf(position, root_limits);
+    const ThreatLine line = context.search.root_solver().find_vcf(position, root_limits);
     if (line.win()) {
       context.say("DEBUG Win 1.00 | Proof " + std::to_string(line.plies()) + " | VCF " + line_text(line.moves));
       return {line.moves[0], 1.0f};
     }
-    const ThreatLine threat = threats.vct_threes > 0 ? solver.find_vct(position, root_limits, threats.vct_threes)
-                                                     : ThreatLine{};
+  }
+
+  context.search.set_root(context.constants, position, settings.root_temperature, false, false);
+  Node& root = *context.search.root();
+  // Unthreatened, a VCT of the side to move is played at once.
+  if (threats.enabled && !exclude_refuted(context, position, root_limits) && threats.vct_threes > 0) {
+    const ThreatLine threat = context.search.root_solver().find_vct(position, root_limits, threats.vct_threes);
     if (threat.win()) {
       context.say("DEBUG Win 1.00 | VCT " + move_text(threat.moves[0]) + " threatening " +
                   line_text({threat.moves.begin() + 1, threat.moves.end()}));
       return {threat.moves[0], 1.0f};
     }
   }
-
-  context.search.set_root(context.constants, position, settings.root_temperature, false, false);
-  Node& root = *context.search.root();
-  if (threats.enabled) exclude_refuted(context, position, root_limits);
 
   if (allow_shortcut) {
     const std::vector<float>& prior = root.get_prior();

@@ -14,11 +14,11 @@
 
 namespace decision {
 
-// The threat solver's part in a decision. At the root, before the network: a VCF for the
-// side to move is played at once, else a VCT of at most vct_threes threats (0: none); when
-// the opponent would have a VCF if the side to move passed, the candidates after which the
-// opponent's VCF is found are excluded from the search. The checks together take at most
-// root_time_share of the move's time. In the tree, every new position is searched with
+// The threat solver's part in a decision. At the root: a VCF for the side to move is
+// played at once, before the network; when the opponent would have a VCF if the side to
+// move passed, the candidates after which the opponent's VCF is found are excluded from
+// the search; else a VCT of at most vct_threes threats (0: none) is played at once. The
+// checks together take at most root_time_share of the move's time. In the tree, every new position is searched with
 // tree_nodes (0: not at all).
 struct ThreatSettings {
   bool enabled;
