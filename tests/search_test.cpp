@@ -210,18 +210,21 @@ INSTANTIATE_TEST_SUITE_P(
                       SearchCase{"tiny42_renju_2threads_threats", "tiny42", Rule::Renju, 2, 2, 8, false, false, true}),
     [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.label); });
 
-TEST(StopRule, SearchStopsAtTheFirstLimitReached) {
+TEST(StopRule, SearchStopsAtTheFirstLimitReachedAndASecondOneAddsNothing) {
   // Random mode. One thread looks at the rule after every leaf, so a fast-stop condition
   // that holds from the start stops the search exactly at its threshold of 40 visits;
   // conditions that never hold (or fast_search off) leave it to the visits limit. A pool
   // may finish its round. A root proven won (one child is a finished game) stops the
-  // search before long; a finished game is not searched.
+  // search before long; a finished game is not searched. A tree budget of about 100 nodes,
+  // looked at between rounds of 2 x 4 leaves, stops the search with one line.
   const Board five = drawn({"", "", "", "...XXXXX", "", "...OOOO"}, 1);
+  const int64_t hundred_nodes = 100 * Node::footprint(middle().candidates().size());
   struct Case {
     int threads;
     Board board;
     SearchLimits limits;
     float low, high;
+    int64_t tree_budget = MCTS::kNoTreeLimit;
   };
   const Case cases[] = {
       {1, middle(), fast_limits(100, 40, 0.0f, 2.0f, 2.0f), 40, 40},  // the best child holds no visits or more
@@ -235,34 +238,25 @@ TEST(StopRule, SearchStopsAtTheFirstLimitReached) {
       {2, four(), visits_limit(20000), 2, 19999},
       {1, five, visits_limit(100), 1, 1},
       {2, five, visits_limit(100), 1, 1},
+      {2, middle(), visits_limit(100000), 75, 120, hundred_nodes},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
     Evaluators evaluators = make_evaluators(c.threads, "random");
     MCTS search(nullptr, false, 0, c.threads, 4, evaluators.pointers);
+    std::vector<std::string> lines;
+    search.set_tree_budget(c.tree_budget, [&lines](const std::string& line) { lines.push_back(line); });
     search.set_root(kConstants, c.board, 1.0f, false, false);
     EXPECT_EQ(search.search(c.limits), c.high > 1);
-    EXPECT_GE(search.root()->get_visits(), c.low);
-    EXPECT_LE(search.root()->get_visits(), c.high);
+    const float visits = search.root()->get_visits();
+    EXPECT_GE(visits, c.low);
+    EXPECT_LE(visits, c.high);
     check_node(*search.root(), false, false);
+    EXPECT_FALSE(search.search(c.limits));
+    EXPECT_EQ(search.root()->get_visits(), visits);
+    EXPECT_EQ(lines.size(), search.tree_bytes() >= c.tree_budget ? 1u : 0u);
+    for (const std::string& line : lines) EXPECT_TRUE(line.starts_with("DEBUG tree memory limit reached: ")) << line;
   }
-}
-
-TEST(StopRule, TreeAtItsByteBudgetStopsTheSearchWithOneLine) {
-  // About 100 nodes' worth, looked at between rounds of 2 x 4 leaves.
-  Evaluators evaluators = make_evaluators(2, "random");
-  MCTS search(nullptr, false, 0, 2, 4, evaluators.pointers);
-  std::vector<std::string> lines;
-  const int64_t budget = 100 * Node::footprint(middle().candidates().size());
-  search.set_tree_budget(budget, [&lines](const std::string& line) { lines.push_back(line); });
-  search.set_root(kConstants, middle(), 1.0f, false, false);
-  EXPECT_TRUE(search.search(visits_limit(100000)));
-  EXPECT_GE(search.tree_bytes(), budget);
-  EXPECT_GE(search.root()->get_visits(), 75.0f);
-  EXPECT_LE(search.root()->get_visits(), 120.0f);
-  EXPECT_FALSE(search.search(visits_limit(100000)));  // no room to grow
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_TRUE(lines[0].starts_with("DEBUG tree memory limit reached: ")) << lines[0];
 }
 
 TEST(StopRule, TimeLimitAndRunFlagEndASearchWithNoVisitsLimitInSight) {
