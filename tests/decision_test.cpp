@@ -56,13 +56,6 @@ Board walled(const std::vector<std::pair<int, std::string>>& open_rows, int side
 // Black to move; the only cell left is (6, 7), and filling it draws the game.
 Board last_cell() { return walled({{7, "######.XO"}}, 0); }
 
-TimeSettings time_settings(int32_t timeout_turn, int32_t time_left) {
-  TimeSettings time;
-  time.timeout_turn = timeout_turn;
-  time.time_left = time_left;
-  return time;
-}
-
 struct Rig {
   // Move temperature 0, no time reduction, fast stop from 400 visits.
   decision::DecisionContext context(float visits_limit) {
@@ -78,7 +71,7 @@ struct Rig {
 
   eval::Evaluator evaluator{1000, 15, 15, Rule::Freestyle, 0, 0, 16, 1, "cpu", 0, 0, "", ""};
   decision::MCTS search{nullptr, false, 1, 1, 8, {&evaluator}};
-  TimeSettings time = time_settings(30000, 1000000);
+  TimeSettings time{.timeout_turn = 30000, .max_memory = std::nullopt, .time_left = 1000000};
   int64_t command_start = 0;
   float startup_deduction = 0.0f;
   decision::DecisionSettings settings{};
@@ -127,7 +120,7 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "turn " << c.timeout_turn << " ms, match " << c.time_left << " ms");
     Rig rig;
-    rig.time = time_settings(c.timeout_turn, c.time_left);
+    rig.time = {.timeout_turn = c.timeout_turn, .max_memory = std::nullopt, .time_left = c.time_left};
     rig.startup_deduction = c.startup_deduction;
     const Board position =
         c.visits_limit < 1e9f ? board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {}, 0) : last_cell();

@@ -36,9 +36,7 @@ Move decide(const Board& board, bool allow_shortcut) {
   evaluator.load_model(SHIPPED_MODEL_DIR "/" + std::string(models[static_cast<int>(board.config().rule)]) + ".onnx");
   decision::MCTS search(nullptr, false, 1, 1, 8, {&evaluator});
   const NodeConfig constants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
-  TimeSettings time;
-  time.timeout_turn = 60000;
-  time.time_left = 10000000;
+  const TimeSettings time{.timeout_turn = 60000, .max_memory = std::nullopt, .time_left = 10000000};
   const int64_t command_start = monotonic_ns();
   float startup_deduction = 0.0f;
   const decision::DecisionSettings settings{1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, 200.0f, 0.0f, {}};
