@@ -271,12 +271,17 @@ TEST_F(ProtocolTest, EndAndExitStopTheEngineWithoutReply) {
 }
 
 // A model is loaded when a game needs one; a failure to load it is reported on each move
-// request, whether the file cannot be read or the configuration names none.
+// request, whether the file cannot be read, the configuration names none, or the working
+// folder, looked in before the engine's, holds a file that is no model.
 TEST_F(ProtocolTest, AModelThatCannotBeLoadedIsReportedAndTriedAgain) {
+  const std::string shipped = "Freestyle = \"models/freestyle.onnx\"";
   const std::pair<std::string, std::string> cases[] = {{"Freestyle = \"no_such_model.onnx\"", "*no_such_model.onnx*"},
-                                                       {"", "*eval.model.Freestyle*"}};
+                                                       {"", "*eval.model.Freestyle*"},
+                                                       {shipped, "*models/freestyle.onnx*"}};
+  fs::create_directory(dir_ / "models");
+  write_file(dir_ / "models" / "freestyle.onnx", "no model\n");
   for (const auto& [line, mention] : cases) {
-    write_file(dir_ / "config.toml", shipped_config_with("Freestyle = \"models/freestyle.onnx\"", line));
+    write_file(dir_ / "config.toml", shipped_config_with(shipped, line));
     expect_lines(replies("start 15\nbegin\nabout\nbegin\nturn 7,7\n"),
                  {kSize15, "OK", "ERROR begin: " + mention, kAbout, "ERROR begin: " + mention, "ERROR turn: " + mention});
   }
