@@ -1,5 +1,6 @@
 // The evaluation service on the generated test networks: failing runs, batching, the
-// cache and finished games, pausing, and refused settings, positions and models.
+// cache and finished games, pausing, and refused settings, positions and models; and the
+// result cache on its own.
 #include "evaluation/evaluator.h"
 
 #include <gtest/gtest.h>
@@ -8,11 +9,13 @@
 #include <random>
 #include <tuple>
 
+#include "evaluation/eval_cache.h"
 #include "test_positions.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using eval::EvalCache;
 using eval::EvalResult;
 using eval::Evaluator;
 using eval::ModelError;
@@ -185,6 +188,49 @@ TEST(Evaluator, RefusesBadSettingsPositionsOfAnotherRuleOrSizeAndModelsThatDoNot
     EXPECT_EQ(e->model_name(), "linear40");
     expect_linear(b, evaluate(*e, b));
   }
+}
+
+// The result cache: first in, first out, whatever is read or overwritten, within its
+// entry capacity and its byte budget.
+EvalResult result(float value) { return EvalResult{{value, 1.0f - value}, {value, -value}, value / 2}; }
+
+// The keys from 1 to 9 that the cache holds, as digits.
+std::string held(EvalCache& cache) {
+  std::string keys;
+  for (uint64_t key = 1; key <= 9; ++key) {
+    if (cache.lookup(key)) keys += static_cast<char>('0' + key);
+  }
+  return keys;
+}
+
+TEST(EvalCache, EvictsTheOldestInsertionWithinItsCapacityAndByteBudget) {
+  EvalCache cache(2);
+  cache.insert(1, result(0.1f));
+  cache.insert(2, result(0.2f));
+  cache.insert(1, result(0.5f));  // neither overwriting nor reading makes 1 younger
+  EXPECT_EQ(cache.lookup(1)->policy, result(0.5f).policy);
+  cache.insert(3, result(0.3f));
+  EXPECT_EQ(held(cache), "23");
+  cache.insert(1, result(0.4f));  // an evicted key comes back as the youngest
+  EXPECT_EQ(held(cache), "13");
+  EXPECT_EQ(cache.lookup(1)->values[0], 0.4f);
+  // No trace of the old order may evict the new entries early.
+  cache.clear();
+  cache.insert(3, result(0.3f));
+  cache.insert(4, result(0.4f));
+  EXPECT_EQ(held(cache), "34");
+  cache.insert(5, result(0.5f));
+  EXPECT_EQ(held(cache), "45");
+
+  const int64_t entry = EvalCache::entry_bytes(result(0.0f));
+  EvalCache budgeted(100);
+  budgeted.set_byte_budget(3 * entry);
+  for (uint64_t key = 1; key <= 5; ++key) budgeted.insert(key, result(0.1f));
+  EXPECT_EQ(budgeted.bytes(), 3 * entry);
+  EXPECT_EQ(held(budgeted), "345");
+  budgeted.set_byte_budget(entry);  // a smaller budget evicts at once
+  EXPECT_EQ(budgeted.bytes(), entry);
+  EXPECT_EQ(held(budgeted), "5");
 }
 
 }  // namespace
