@@ -61,10 +61,8 @@ struct Rig {
   decision::DecisionContext context(float visits_limit) {
     command_start = monotonic_ns();
     settings = {1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, visits_limit, 0.0f, settings.threats};
-    return {search,   kConstants,
-            time,     command_start,
-            startup_deduction,
-            settings, [this] { report_visits.push_back(search.root()->get_visits()); },
+    return {search, kConstants, time, command_start, startup_deduction, settings,
+            [this] { report_visits.push_back(search.root()->get_visits()); },
             [this](const std::string& line) { said.push_back(line); }};
   }
   float visits() const { return search.root()->get_visits(); }

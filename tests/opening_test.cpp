@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "search/clock.h"
@@ -46,28 +46,27 @@ void expect_played(const Board& board, const std::array<Move, 3>& moves) {
 }
 
 TEST(GenerateOpening, PlaysThreeStonesWithinTheMarginAndRange) {
-  for (const auto& [margin, range] : {std::pair{4, 2}, std::pair{6, 1}}) {
+  // The last three settings leave no point for the first or the second stone.
+  for (const auto& [margin, range, room] : {std::tuple{4, 2, true}, std::tuple{6, 1, true}, std::tuple{7, 1, false},
+                                            std::tuple{8, 2, false}, std::tuple{5, 0, false}}) {
+    SCOPED_TRACE(testing::Message() << "margin " << margin << ", range " << range);
     Rig rig;
     rig.settings.margin_range = margin;
     rig.settings.candidate_range = range;
+    if (!room) {
+      EXPECT_THROW(rig.generate(30.0), std::invalid_argument);
+      EXPECT_EQ(rig.board.stone_count(), 0u);
+      continue;
+    }
     const std::array<Move, 3> moves = rig.generate(30.0);
-    SCOPED_TRACE(move_text(moves[0]) + " " + move_text(moves[1]) + " " + move_text(moves[2]));
     expect_played(rig.board, moves);
     for (int i = 0; i < 2; ++i) {
-      EXPECT_GE(std::min(moves[i].x, moves[i].y), margin);
-      EXPECT_LE(std::max(moves[i].x, moves[i].y), 14 - margin);
+      EXPECT_GE(std::min(moves[i].x, moves[i].y), margin) << move_text(moves[i]);
+      EXPECT_LE(std::max(moves[i].x, moves[i].y), 14 - margin) << move_text(moves[i]);
     }
     EXPECT_LE(std::abs(moves[1].x - moves[0].x), range);
     EXPECT_LE(std::abs(moves[1].y - moves[0].y), range);
     EXPECT_TRUE(rig.said("DEBUG opening is unqualified").empty());
-  }
-  // Settings that leave no point for the first or the second stone.
-  for (const auto& [margin, range] : {std::pair{7, 1}, std::pair{8, 2}, std::pair{5, 0}}) {
-    Rig rig;
-    rig.settings.margin_range = margin;
-    rig.settings.candidate_range = range;
-    EXPECT_THROW(rig.generate(30.0), std::invalid_argument) << "margin " << margin << ", range " << range;
-    EXPECT_EQ(rig.board.stone_count(), 0u);
   }
 }
 

@@ -19,11 +19,9 @@ namespace {
 
 // A 15 x 15 position; the side to move follows from the stone counts.
 Board position(Rule rule, const std::vector<std::string>& rows) {
-  int black = 0, white = 0;
-  for (const std::string& row : rows) {
-    black += static_cast<int>(std::count(row.begin(), row.end(), 'X'));
-    white += static_cast<int>(std::count(row.begin(), row.end(), 'O'));
-  }
+  const CellArray cells = cells_from_rows(rows);
+  const auto black = std::count(cells.begin(), cells.end(), BLACK);
+  const auto white = std::count(cells.begin(), cells.end(), WHITE);
   EXPECT_TRUE(black == white || black == white + 1);
   return board_from_rows({rule, 15, 15, 2, 4}, rows, black == white ? 0 : 1);
 }
