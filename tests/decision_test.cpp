@@ -1,17 +1,25 @@
 // The move decision: the move draw from the root, and decide() on positions small enough to
-// search in a blink (random-mode evaluator, one search thread) under various time limits.
+// search in a blink (random-mode evaluator, one search thread) under various time limits;
+// the search report line; and the swap2 opening generation.
 #include "search/decision.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <memory>
+#include <regex>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "app/search_report.h"
 #include "search/clock.h"
+#include "search/opening.h"
 #include "test_positions.h"
 
 namespace {
@@ -19,6 +27,16 @@ namespace {
 using decision::Node;
 
 const NodeConfig kConstants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
+
+// An evaluator of the given model (random mode if none) and a one-thread search on it.
+struct Searcher {
+  explicit Searcher(int size = 15, const std::string& model = "")
+      : evaluator(1000, size, size, Rule::Freestyle, 0, 0, 16, 1, "cpu", 0, 0, "", "") {
+    if (!model.empty()) evaluator.load_model(model);
+  }
+  eval::Evaluator evaluator;
+  decision::MCTS search{nullptr, false, 1, 1, 8, {&evaluator}};
+};
 
 // A root of player 0 after `n` simulations; the child of action a ends the game with the
 // value q[a] for the root's player.
@@ -56,7 +74,7 @@ Board walled(const std::vector<std::pair<int, std::string>>& open_rows, int side
 // Black to move; the only cell left is (6, 7), and filling it draws the game.
 Board last_cell() { return walled({{7, "######.XO"}}, 0); }
 
-struct Rig {
+struct Rig : Searcher {
   // Move temperature 0, no time reduction, fast stop from 400 visits.
   decision::DecisionContext context(float visits_limit) {
     command_start = monotonic_ns();
@@ -67,8 +85,6 @@ struct Rig {
   }
   float visits() const { return search.root()->get_visits(); }
 
-  eval::Evaluator evaluator{1000, 15, 15, Rule::Freestyle, 0, 0, 16, 1, "cpu", 0, 0, "", ""};
-  decision::MCTS search{nullptr, false, 1, 1, 8, {&evaluator}};
   TimeSettings time{.timeout_turn = 30000, .max_memory = std::nullopt, .time_left = 1000000};
   int64_t command_start = 0;
   float startup_deduction = 0.0f;
@@ -157,6 +173,149 @@ TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
           << rig.said[0];
     }
   }
+}
+
+// ---- The search report line: rounding of each field, the side it speaks for, and the
+// principal variation (row first, cut at a finished game, the board left as it was).
+
+struct ReportRig : Searcher {
+  using Searcher::Searcher;
+  std::string report(Board& board, float visits, int64_t elapsed_ns, bool variation = true) {
+    search.set_root(kConstants, board, 1.0f, false, false);
+    search.search({visits, 60.0f, false, 0.0f, 0.0f, 0.0f, 0.0f});
+    return search_report_line({search, board, command_start, variation}, elapsed_ns);
+  }
+
+  int64_t command_start = 0;
+};
+
+TEST(SearchReportLine, RoundsEveryFieldForTheSideToMove) {
+  // 9 x 9, ten black stones, candidates within one cell: 26. The test network values the
+  // position (own stones - opponent stones) / 81 for the side to move, draw rate 26 / 81.
+  ReportRig rig(9, TEST_MODEL_DIR "/linear40.onnx");
+  const std::vector<std::string> rows = {"X.X.X.X.X", "", "", "", "", "", "", "", "X.X.X.X.X"};
+  Board black = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 0);
+  ASSERT_EQ(black.candidates().size(), 26u);
+  // Win (10/81) * 0.5 + 0.5 = 0.5617, draw 0.321; a root of one visit has no variation.
+  const std::string fields = "DEBUG Win 0.56 | Draw 0.32 | Visits 1 | Depth 0 | Time ";
+  EXPECT_EQ(rig.report(black, 1, 2'960'000'000, false), fields + "3");
+  EXPECT_EQ(rig.report(black, 1, 2'960'000'000), fields + "3");
+  EXPECT_EQ(rig.report(black, 1, 40'000'000), fields + "0");
+  EXPECT_EQ(rig.report(black, 1, 1'340'000'000), fields + "1.3");
+  Board white = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 1);
+  EXPECT_EQ(rig.report(white, 1, 0), "DEBUG Win 0.44 | Draw 0.32 | Visits 1 | Depth 0 | Time 0");
+}
+
+TEST(SearchReportLine, VariationIsALineOfPlayableMovesEndingAtTheWin) {
+  ReportRig rig(15, SHIPPED_MODEL_DIR "/freestyle.onnx");
+  // Black's four can only be completed at '*'.
+  std::vector<std::string> four = {"", "", "", ".....O.O.O", "", "..OXXXX*"};
+  const Move win = *take_mark(four, '*');
+  Board won = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, four, 0);
+  const std::string line = rig.report(won, 200, 0);
+  EXPECT_TRUE(line.ends_with(" | Move (" + std::to_string(win.y) + ", " + std::to_string(win.x) + ")")) << line;
+
+  Board board =
+      board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {"", "", "", "", "", "", "", ".......XO", ".......X"}, 1);
+  const Board before = board;
+  const std::string searched = rig.report(board, 300, 0);
+  EXPECT_EQ(board.hash(), before.hash());
+  EXPECT_EQ(board.candidates(), before.candidates());
+  std::smatch fields;
+  ASSERT_TRUE(std::regex_search(searched, fields,
+                                std::regex(R"(^DEBUG Win [01](\.\d\d?)? \| Draw [01](\.\d\d?)? \| Visits (\d+) \| )"
+                                           R"(Depth [1-9][.\d]* \| Time 0 \| Move ((\(\d+, \d+\) ?)+)$)")))
+      << searched;
+  EXPECT_EQ(std::stoi(fields[3]), static_cast<int>(rig.search.root()->get_visits()));
+  // "(row, column)" pairs, the first the root's best move, each playable in turn.
+  const std::string variation = fields[4];
+  const std::regex move(R"(\((\d+), (\d+)\))");
+  Board replay = board;
+  for (auto it = std::sregex_iterator(variation.begin(), variation.end(), move); it != std::sregex_iterator(); ++it) {
+    const Move next{static_cast<int8_t>(std::stoi((*it)[2])), static_cast<int8_t>(std::stoi((*it)[1]))};
+    if (replay.stone_count() == board.stone_count()) {
+      EXPECT_EQ(next, board.candidates()[rig.search.root()->get_best_action()]);
+    }
+    ASSERT_NE(std::find(replay.candidates().begin(), replay.candidates().end(), next), replay.candidates().end())
+        << move_text(next) << " is not playable";
+    replay.play(next);
+  }
+  EXPECT_GE(replay.stone_count(), board.stone_count() + 2);
+}
+
+// ---- Swap2 opening generation with a random-mode evaluator: where the three stones may go,
+// settings that leave no room, and the attempt played when none qualifies in time.
+
+struct OpeningRig : Searcher {
+  std::array<Move, 3> generate(double seconds_allowed) {
+    return decision::generate_opening({search, constants, board, monotonic_ns(), seconds_allowed, settings, [] {},
+                                       [this](const std::string& line) { lines.push_back(line); }});
+  }
+  // The lines that start with `prefix`, without it.
+  std::vector<std::string> said(const std::string& prefix) const {
+    std::vector<std::string> found;
+    for (const std::string& line : lines) {
+      if (line.starts_with(prefix)) found.push_back(line.substr(prefix.size()));
+    }
+    return found;
+  }
+
+  const NodeConfig constants = make_node_config(1.6f, 1.0f, 0.0f, 0.0f);
+  Board board{{Rule::Freestyle, 15, 15, 2, 4}, 0, CellArray{}, 0};
+  // Qualifies at once: random mode values every move within 0.005 of an even game.
+  decision::OpeningSettings settings{4, 2, 100.0f, 0.0f, -0.1f, 0.5f};
+  std::vector<std::string> lines;
+};
+
+void expect_played(const Board& board, const std::array<Move, 3>& moves) {
+  EXPECT_EQ(board.move_count(), 3);
+  EXPECT_EQ(board.side_to_move(), 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(board.cell(moves[i].x, moves[i].y), i == 1 ? WHITE : BLACK) << "stone " << i;
+}
+
+TEST(GenerateOpening, PlaysThreeStonesWithinTheMarginAndRange) {
+  // The last three settings leave no point for the first or the second stone.
+  for (const auto& [margin, range, room] : {std::tuple{4, 2, true}, std::tuple{6, 1, true}, std::tuple{7, 1, false},
+                                            std::tuple{8, 2, false}, std::tuple{5, 0, false}}) {
+    SCOPED_TRACE(testing::Message() << "margin " << margin << ", range " << range);
+    OpeningRig rig;
+    rig.settings.margin_range = margin;
+    rig.settings.candidate_range = range;
+    if (!room) {
+      EXPECT_THROW(rig.generate(30.0), std::invalid_argument);
+      EXPECT_EQ(rig.board.stone_count(), 0u);
+      continue;
+    }
+    const std::array<Move, 3> moves = rig.generate(30.0);
+    expect_played(rig.board, moves);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_GE(std::min(moves[i].x, moves[i].y), margin) << move_text(moves[i]);
+      EXPECT_LE(std::max(moves[i].x, moves[i].y), 14 - margin) << move_text(moves[i]);
+    }
+    EXPECT_LE(std::abs(moves[1].x - moves[0].x), range);
+    EXPECT_LE(std::abs(moves[1].y - moves[0].y), range);
+    EXPECT_TRUE(rig.said("DEBUG opening is unqualified").empty());
+  }
+}
+
+TEST(GenerateOpening, PlaysTheAttemptNearestToQualifyingWhenTimeRunsOut) {
+  OpeningRig rig;
+  rig.settings.visits_threshold = 1e9f;  // never reached
+  const std::array<Move, 3> moves = rig.generate(0.5);
+  expect_played(rig.board, moves);
+  EXPECT_EQ(rig.said("DEBUG opening is unqualified and no time is left").size(), 1u);
+  // Each attempt says its first, second stone and visits; the one played has the most
+  // visits (the only threshold missed), and the first such attempt wins ties.
+  const std::vector<std::string> firsts = rig.said("DEBUG first move: ");
+  const std::vector<std::string> seconds = rig.said("DEBUG second move: ");
+  std::vector<double> visits;
+  for (const std::string& text : rig.said("DEBUG visits: ")) visits.push_back(std::stod(text));
+  ASSERT_EQ(firsts.size(), visits.size());
+  ASSERT_EQ(seconds.size(), visits.size());
+  EXPECT_EQ(rig.said("DEBUG opening is unqualified, regenerating").size(), visits.size() - 1);
+  const size_t best = std::max_element(visits.begin(), visits.end()) - visits.begin();
+  EXPECT_EQ(firsts[best], move_text(moves[0]));
+  EXPECT_EQ(seconds[best], move_text(moves[1]));
 }
 
 }  // namespace
