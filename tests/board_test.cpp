@@ -9,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "board/candidates.h"
@@ -45,15 +47,11 @@ constexpr int kSteps = 250;
 constexpr uint16_t kCodeBits = 0x7FE;  // bits 1..10
 
 TEST(PatternTable, HandDrawnLines) {
-  // Black's line; the centre, index 5, is the empty cell coded.
-  struct Case {
-    const char* line;
-    uint16_t codes[3];  // by rule class
-  };
+  // Black's line, the centre (index 5) the empty cell coded, and its codes by rule class.
   const uint16_t five_and_overline = kFive | kOverline;
   const uint16_t straight = kStraightFour | kFour;
   const uint16_t twin = kDoubleFour | kFour;
-  const Case cases[] = {
+  const std::pair<const char*, std::array<uint16_t, 3>> cases[] = {
       {"...XX.XX...", {kFive, kFive, kFive}},
       {"..XXX.XX...", {five_and_overline, kOverline, kOverline}},
       {"OXXXX.O....", {kFive, kFive, 0}},  // closed at both ends: no Caro win
@@ -73,14 +71,14 @@ TEST(PatternTable, HandDrawnLines) {
       {"....O.O....", {0, 0, 0}},
       {"###OX.O....", {0, 0, 0}},
   };
-  for (const Case& c : cases) {
-    const CellArray cells = cells_from_rows({c.line});
+  for (const auto& [drawn, codes] : cases) {
+    const CellArray cells = cells_from_rows({drawn});
     Line line;
     std::copy(cells.begin(), cells.begin() + 11, line.begin());
     for (int rule_class = 0; rule_class < kRuleClasses; ++rule_class) {
-      EXPECT_EQ(ref::code(line, rule_class), c.codes[rule_class]) << "reference, " << c.line << " class " << rule_class;
-      EXPECT_EQ(pattern_code(rule_class, ref::key_of(line)) & kCodeBits, c.codes[rule_class])
-          << c.line << " class " << rule_class;
+      EXPECT_EQ(ref::code(line, rule_class), codes[rule_class]) << "reference, " << drawn << " class " << rule_class;
+      EXPECT_EQ(pattern_code(rule_class, ref::key_of(line)) & kCodeBits, codes[rule_class])
+          << drawn << " class " << rule_class;
     }
   }
 }
@@ -216,11 +214,7 @@ TEST(BoardResult, DrawnPositionsUnderEachRule) {
 
 // Candidate shapes: the stone 'X' makes the cells 'O' candidates, and no others.
 TEST(Candidates, ShapeIsASquarePlusRaysClippedToTheBoard) {
-  struct Case {
-    BoardConfig config;
-    std::vector<std::string> rows;
-  };
-  const Case cases[] = {
+  const std::pair<BoardConfig, std::vector<std::string>> cases[] = {
       {config(Rule::Freestyle, 15, 15, 1, 3),
        {"O..O..O", ".O.O.O.", "..OOO..", "OOOXOOO", "..OOO..", ".O.O.O.", "O..O..O"}},
       {config(Rule::Freestyle, 15, 15, 2, 4), {"XOOOO", "OOO", "OOO", "O..O", "O...O"}},
@@ -228,43 +222,34 @@ TEST(Candidates, ShapeIsASquarePlusRaysClippedToTheBoard) {
       {config(Rule::Freestyle, 20, 5, 1, 3),
        {"", "................O..O", ".................O.O", "..................OO", "................OOOX"}},
   };
-  for (const Case& t : cases) {
-    const CellArray drawn = cells_from_rows(t.rows);
+  for (const auto& [c, rows] : cases) {
+    const CellArray drawn = cells_from_rows(rows);
     std::vector<Move> expected;
-    Board b(t.config, 0, CellArray{}, 0);
+    Board b(c, 0, CellArray{}, 0);
     for (int i = 0; i < kCellCount; ++i) {
       if (drawn[i] == WHITE) expected.push_back(at(i % 20, i / 20));
       if (drawn[i] == BLACK) b.play(at(i % 20, i / 20));
     }
-    EXPECT_EQ(b.candidates(), expected) << t.rows[0];
-    EXPECT_EQ(ref::candidates(t.config, b.cells(), 1), expected) << t.rows[0];
+    EXPECT_EQ(b.candidates(), expected) << rows[0];
+    EXPECT_EQ(ref::candidates(c, b.cells(), 1), expected) << rows[0];
   }
 }
 
 TEST(BoardHash, SeparatesRulesSizesSidesAndBlockedCells) {
   std::set<uint64_t> hashes;
-  int boards = 0;
   for (Rule rule : kRules)
     for (auto [width, height] : {std::pair{15, 15}, std::pair{20, 20}, std::pair{20, 15}})
       for (int side = 0; side < 2; ++side)
-        for (const CellArray& cells : {CellArray{}, cells_from_rows({"#"})}) {
+        for (const CellArray& cells : {CellArray{}, cells_from_rows({"#"})})
           hashes.insert(Board(config(rule, width, height), 0, cells, side).hash());
-          ++boards;
-        }
-  EXPECT_EQ(hashes.size(), static_cast<size_t>(boards));
+  EXPECT_EQ(hashes.size(), 4u * 3 * 2 * 2);
   EXPECT_EQ(move_text(at(7, 3)), "(3, 7)");  // row first
 }
 
-// Renju forbidden points of drawn positions, from the board and from the reference:
-// overlines, double fours and double threes, the exceptions for fives and four-threes,
-// and threes that cannot really become a straight four.
-struct RenjuCase {
-  const char* name;
-  std::vector<std::string> rows;  // '?' the cell judged, Black to move
-  bool forbidden;
-};
-
-const RenjuCase kRenjuCases[] = {
+// Renju forbidden points of drawn positions ('?' the cell judged, Black to move), from the
+// board and from the reference: overlines, double fours and double threes, the exceptions
+// for fives and four-threes, and threes that cannot really become a straight four.
+const std::tuple<const char*, std::vector<std::string>, bool> kRenjuCases[] = {
     {"overline", {"", "", "", "", ".XXX?XX.."}, true},
     {"double four in one line", {"", "", "", "", ".X.X?X.X."}, true},
     {"double four in one line, pairs at the ends", {"", "", "", "", "XX.?X.XX."}, true},
@@ -295,18 +280,18 @@ const RenjuCase kRenjuCases[] = {
 };
 
 TEST(Renju, ForbiddenPointsOfDrawnPositions) {
-  for (const RenjuCase& c : kRenjuCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, drawing, forbidden] : kRenjuCases) {
+    SCOPED_TRACE(name);
     // The drawing goes to (3, 3) of a 15 x 15 board.
     std::vector<std::string> rows(3, "");
-    for (const std::string& row : c.rows) rows.push_back("..." + row);
+    for (const std::string& row : drawing) rows.push_back("..." + row);
     const Move point = *take_mark(rows, '?');
     const Board board = board_from_rows(config(Rule::Renju, 15, 15), rows, 0);
     ASSERT_FALSE(board.game_over());
-    EXPECT_EQ(board.forbidden()[cell_index(point.x, point.y)], c.forbidden);
+    EXPECT_EQ(board.forbidden()[cell_index(point.x, point.y)], forbidden);
     EXPECT_EQ(board.forbidden(), ref::forbidden_map(board.config(), board.cells()));
     CellArray cells = board.cells();
-    EXPECT_EQ(ref::forbidden(board.config(), cells, point.x, point.y), c.forbidden) << "reference";
+    EXPECT_EQ(ref::forbidden(board.config(), cells, point.x, point.y), forbidden) << "reference";
   }
 }
 
