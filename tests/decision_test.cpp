@@ -184,47 +184,43 @@ TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
 // ---- The search report line: rounding of each field, the side it speaks for, and the
 // principal variation (row first, cut at a finished game, the board left as it was).
 
-struct ReportRig : Searcher {
-  using Searcher::Searcher;
-  std::string report(Board& board, float visits, int64_t elapsed_ns, bool variation = true) {
-    search.set_root(kConstants, board, 1.0f, false, false);
-    search.search({visits, 60.0f, false, 0.0f, 0.0f, 0.0f, 0.0f});
-    return search_report_line({search, board, command_start, variation}, elapsed_ns);
-  }
-
-  int64_t command_start = 0;
-};
+// The report line after a search of `visits` from `board`, `elapsed_ns` after the command.
+std::string report(Searcher& rig, Board& board, float visits, int64_t elapsed_ns, bool variation = true) {
+  rig.search.set_root(kConstants, board, 1.0f, false, false);
+  rig.search.search({visits, 60.0f, false, 0.0f, 0.0f, 0.0f, 0.0f});
+  return search_report_line({rig.search, board, 0, variation}, elapsed_ns);
+}
 
 TEST(SearchReportLine, RoundsEveryFieldForTheSideToMove) {
   // 9 x 9, ten black stones, candidates within one cell: 26. The test network values the
   // position (own stones - opponent stones) / 81 for the side to move, draw rate 26 / 81.
-  ReportRig rig(9, TEST_MODEL_DIR "/linear40.onnx");
+  Searcher rig(9, TEST_MODEL_DIR "/linear40.onnx");
   const std::vector<std::string> rows = {"X.X.X.X.X", "", "", "", "", "", "", "", "X.X.X.X.X"};
   Board black = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 0);
   ASSERT_EQ(black.candidates().size(), 26u);
   // Win (10/81) * 0.5 + 0.5 = 0.5617, draw 0.321; a root of one visit has no variation.
   const std::string fields = "DEBUG Win 0.56 | Draw 0.32 | Visits 1 | Depth 0 | Time ";
-  EXPECT_EQ(rig.report(black, 1, 2'960'000'000, false), fields + "3");
-  EXPECT_EQ(rig.report(black, 1, 2'960'000'000), fields + "3");
-  EXPECT_EQ(rig.report(black, 1, 40'000'000), fields + "0");
-  EXPECT_EQ(rig.report(black, 1, 1'340'000'000), fields + "1.3");
+  EXPECT_EQ(report(rig, black, 1, 2'960'000'000, false), fields + "3");
+  EXPECT_EQ(report(rig, black, 1, 2'960'000'000), fields + "3");
+  EXPECT_EQ(report(rig, black, 1, 40'000'000), fields + "0");
+  EXPECT_EQ(report(rig, black, 1, 1'340'000'000), fields + "1.3");
   Board white = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 1);
-  EXPECT_EQ(rig.report(white, 1, 0), "DEBUG Win 0.44 | Draw 0.32 | Visits 1 | Depth 0 | Time 0");
+  EXPECT_EQ(report(rig, white, 1, 0), "DEBUG Win 0.44 | Draw 0.32 | Visits 1 | Depth 0 | Time 0");
 }
 
 TEST(SearchReportLine, VariationIsALineOfPlayableMovesEndingAtTheWin) {
-  ReportRig rig(15, SHIPPED_MODEL_DIR "/freestyle.onnx");
+  Searcher rig(15, SHIPPED_MODEL_DIR "/freestyle.onnx");
   // Black's four can only be completed at '*'.
   std::vector<std::string> four = {"", "", "", ".....O.O.O", "", "..OXXXX*"};
   const Move win = *take_mark(four, '*');
   Board won = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, four, 0);
-  const std::string line = rig.report(won, 200, 0);
+  const std::string line = report(rig, won, 200, 0);
   EXPECT_TRUE(line.ends_with(" | Move (" + std::to_string(win.y) + ", " + std::to_string(win.x) + ")")) << line;
 
   Board board =
       board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {"", "", "", "", "", "", "", ".......XO", ".......X"}, 1);
   const Board before = board;
-  const std::string searched = rig.report(board, 300, 0);
+  const std::string searched = report(rig, board, 300, 0);
   EXPECT_EQ(board.hash(), before.hash());
   EXPECT_EQ(board.candidates(), before.candidates());
   std::smatch fields;
@@ -260,9 +256,8 @@ struct OpeningRig : Searcher {
   // The lines that start with `prefix`, without it.
   std::vector<std::string> said(const std::string& prefix) const {
     std::vector<std::string> found;
-    for (const std::string& line : lines) {
+    for (const std::string& line : lines)
       if (line.starts_with(prefix)) found.push_back(line.substr(prefix.size()));
-    }
     return found;
   }
 

@@ -270,9 +270,8 @@ EvalResult result(float value) { return EvalResult{{value, 1.0f - value}, {value
 // The keys from 1 to 9 that the cache holds, as digits.
 std::string held(EvalCache& cache) {
   std::string keys;
-  for (uint64_t key = 1; key <= 9; ++key) {
+  for (uint64_t key = 1; key <= 9; ++key)
     if (cache.lookup(key)) keys += static_cast<char>('0' + key);
-  }
   return keys;
 }
 
