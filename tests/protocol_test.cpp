@@ -112,13 +112,10 @@ class ProtocolTest : public ::testing::Test {
       ADD_FAILURE() << "no configuration line:\n" << transcript(run.out);
       return run.out;
     }
-    std::vector<std::string> lines;
-    for (auto line = run.out.begin() + 1; line != run.out.end(); ++line) {
-      if (line->rfind("DEBUG load model: ", 0) != 0 && line->rfind("DEBUG Win ", 0) != 0 &&
-          line->rfind("DEBUG VCF ", 0) != 0) {
-        lines.push_back(*line);
-      }
-    }
+    std::vector<std::string> lines(run.out.begin() + 1, run.out.end());
+    std::erase_if(lines, [](const std::string& line) {
+      return line.starts_with("DEBUG load model: ") || line.starts_with("DEBUG Win ") || line.starts_with("DEBUG VCF ");
+    });
     return lines;
   }
 
