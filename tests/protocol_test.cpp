@@ -108,13 +108,11 @@ class ProtocolTest : public ::testing::Test {
     const EngineRun run = run_engine(ENGINE_PATH, dir_, script, close_input);
     EXPECT_EQ(run.status, 0) << "(137: it hung) on:\n" << script << transcript(run.out);
     EXPECT_TRUE(run.err.empty()) << transcript(run.err);
-    if (run.out.empty() || run.out.front() != kLoadedHere) {
-      ADD_FAILURE() << "no configuration line:\n" << transcript(run.out);
-      return run.out;
-    }
-    std::vector<std::string> lines(run.out.begin() + 1, run.out.end());
+    EXPECT_TRUE(!run.out.empty() && run.out.front() == kLoadedHere) << "no configuration line";
+    std::vector<std::string> lines = run.out;
     std::erase_if(lines, [](const std::string& line) {
-      return line.starts_with("DEBUG load model: ") || line.starts_with("DEBUG Win ") || line.starts_with("DEBUG VCF ");
+      return line == kLoadedHere || line.starts_with("DEBUG load model: ") || line.starts_with("DEBUG Win ") ||
+             line.starts_with("DEBUG VCF ");
     });
     return lines;
   }
@@ -319,8 +317,8 @@ TEST_F(ProtocolTest, ConfigurationFaultsStopTheEngine) {
   const fs::path alone = dir_ / "alone";
   fs::create_directories(alone / "work");
   fs::copy_file(ENGINE_PATH, alone / "pbrain-tovan");
-  const EngineRun run = run_engine(alone / "pbrain-tovan", alone / "work", "about\n");
-  expect_refused(run, "DEBUG load config: " + (alone / "config.toml").string(), "ERROR cannot load configuration: *");
+  expect_refused(run_engine(alone / "pbrain-tovan", alone / "work", "about\n"),
+                 "DEBUG load config: " + (alone / "config.toml").string(), "ERROR cannot load configuration: *");
 }
 
 }  // namespace
