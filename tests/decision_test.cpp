@@ -1,17 +1,30 @@
 // The move decision: the move draw from the root, and decide() on positions small enough to
-// search in a blink (random-mode evaluator, one search thread) under various time limits.
+// search in a blink (random-mode evaluator, one search thread) under various time limits;
+// the search report line; the swap2 opening generation; and tactics with the shipped
+// networks.
 #include "search/decision.h"
 
+#include <cpptoml.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <regex>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "app/config.h"
+#include "app/engine.h"
+#include "app/search_report.h"
 #include "search/clock.h"
+#include "search/opening.h"
 #include "test_positions.h"
 
 namespace {
@@ -19,6 +32,16 @@ namespace {
 using decision::Node;
 
 const NodeConfig kConstants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
+
+// An evaluator of the given model (random mode if none) and a one-thread search on it.
+struct Searcher {
+  explicit Searcher(int size = 15, const std::string& model = "", Rule rule = Rule::Freestyle)
+      : evaluator(1000, size, size, rule, 0, 0, 16, 1, "cpu", 0, 0, "", "") {
+    if (!model.empty()) evaluator.load_model(model);
+  }
+  eval::Evaluator evaluator;
+  decision::MCTS search{nullptr, false, 1, 1, 8, {&evaluator}};
+};
 
 // A root of player 0 after `n` simulations; the child of action a ends the game with the
 // value q[a] for the root's player.
@@ -56,29 +79,19 @@ Board walled(const std::vector<std::pair<int, std::string>>& open_rows, int side
 // Black to move; the only cell left is (6, 7), and filling it draws the game.
 Board last_cell() { return walled({{7, "######.XO"}}, 0); }
 
-TimeSettings time_settings(int32_t timeout_turn, int32_t time_left) {
-  TimeSettings time;
-  time.timeout_turn = timeout_turn;
-  time.time_left = time_left;
-  return time;
-}
-
-struct Rig {
+struct Rig : Searcher {
+  using Searcher::Searcher;
   // Move temperature 0, no time reduction, fast stop from 400 visits.
   decision::DecisionContext context(float visits_limit) {
     command_start = monotonic_ns();
     settings = {1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, visits_limit, 0.0f, settings.threats};
-    return {search,   kConstants,
-            time,     command_start,
-            startup_deduction,
-            settings, [this] { report_visits.push_back(search.root()->get_visits()); },
+    return {search, kConstants, time, command_start, startup_deduction, settings,
+            [this] { report_visits.push_back(search.root()->get_visits()); },
             [this](const std::string& line) { said.push_back(line); }};
   }
   float visits() const { return search.root()->get_visits(); }
 
-  eval::Evaluator evaluator{1000, 15, 15, Rule::Freestyle, 0, 0, 16, 1, "cpu", 0, 0, "", ""};
-  decision::MCTS search{nullptr, false, 1, 1, 8, {&evaluator}};
-  TimeSettings time = time_settings(30000, 1000000);
+  TimeSettings time{.timeout_turn = 30000, .max_memory = std::nullopt, .time_left = 1000000};
   int64_t command_start = 0;
   float startup_deduction = 0.0f;
   decision::DecisionSettings settings{};
@@ -127,7 +140,7 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "turn " << c.timeout_turn << " ms, match " << c.time_left << " ms");
     Rig rig;
-    rig.time = time_settings(c.timeout_turn, c.time_left);
+    rig.time = {.timeout_turn = c.timeout_turn, .max_memory = std::nullopt, .time_left = c.time_left};
     rig.startup_deduction = c.startup_deduction;
     const Board position =
         c.visits_limit < 1e9f ? board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {}, 0) : last_cell();
@@ -166,6 +179,246 @@ TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
           << rig.said[0];
     }
   }
+}
+
+// ---- The search report line: rounding of each field, the side it speaks for, and the
+// principal variation (row first, cut at a finished game, the board left as it was).
+
+// The report line after a search of `visits` from `board`, `elapsed_ns` after the command.
+std::string report(Searcher& rig, Board& board, float visits, int64_t elapsed_ns) {
+  rig.search.set_root(kConstants, board, 1.0f, false, false);
+  rig.search.search({visits, 60.0f, false, 0.0f, 0.0f, 0.0f, 0.0f});
+  return search_report_line({rig.search, board, 0, true}, elapsed_ns);
+}
+
+TEST(SearchReportLine, RoundsEveryFieldForTheSideToMove) {
+  // 9 x 9, ten black stones, candidates within one cell: 26. The test network values the
+  // position (own stones - opponent stones) / 81 for the side to move, draw rate 26 / 81.
+  Searcher rig(9, TEST_MODEL_DIR "/linear40.onnx");
+  const std::vector<std::string> rows = {"X.X.X.X.X", "", "", "", "", "", "", "", "X.X.X.X.X"};
+  Board black = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 0);
+  ASSERT_EQ(black.candidates().size(), 26u);
+  // Win (10/81) * 0.5 + 0.5 = 0.5617, draw 0.321; a root of one visit has no variation.
+  const std::string fields = "DEBUG Win 0.56 | Draw 0.32 | Visits 1 | Depth 0 | Time ";
+  EXPECT_EQ(report(rig, black, 1, 2'960'000'000), fields + "3");
+  EXPECT_EQ(report(rig, black, 1, 40'000'000), fields + "0");
+  EXPECT_EQ(report(rig, black, 1, 1'340'000'000), fields + "1.3");
+  Board white = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 1);
+  EXPECT_EQ(report(rig, white, 1, 0), "DEBUG Win 0.44 | Draw 0.32 | Visits 1 | Depth 0 | Time 0");
+}
+
+TEST(SearchReportLine, VariationIsALineOfPlayableMovesEndingAtTheWin) {
+  Searcher rig(15, SHIPPED_MODEL_DIR "/freestyle.onnx");
+  // Black's four can only be completed at '*'.
+  std::vector<std::string> four = {"", "", "", ".....O.O.O", "", "..OXXXX*"};
+  const Move win = *take_mark(four, '*');
+  Board won = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, four, 0);
+  const std::string line = report(rig, won, 200, 0);
+  EXPECT_TRUE(line.ends_with(" | Move (" + std::to_string(win.y) + ", " + std::to_string(win.x) + ")")) << line;
+
+  Board board =
+      board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {"", "", "", "", "", "", "", ".......XO", ".......X"}, 1);
+  const Board before = board;
+  const std::string searched = report(rig, board, 300, 0);
+  EXPECT_EQ(board.hash(), before.hash());
+  EXPECT_EQ(board.candidates(), before.candidates());
+  std::smatch fields;
+  ASSERT_TRUE(std::regex_search(searched, fields,
+                                std::regex(R"(^DEBUG Win [01](\.\d\d?)? \| Draw [01](\.\d\d?)? \| Visits (\d+) \| )"
+                                           R"(Depth [1-9][.\d]* \| Time 0 \| Move ((\(\d+, \d+\) ?)+)$)")))
+      << searched;
+  EXPECT_EQ(std::stoi(fields[3]), static_cast<int>(rig.search.root()->get_visits()));
+  // "(row, column)" pairs, the first the root's best move, each playable in turn.
+  const std::string variation = fields[4];
+  const std::regex move(R"(\((\d+), (\d+)\))");
+  Board replay = board;
+  for (auto it = std::sregex_iterator(variation.begin(), variation.end(), move); it != std::sregex_iterator(); ++it) {
+    const Move next{static_cast<int8_t>(std::stoi((*it)[2])), static_cast<int8_t>(std::stoi((*it)[1]))};
+    if (replay.stone_count() == board.stone_count()) {
+      EXPECT_EQ(next, board.candidates()[rig.search.root()->get_best_action()]);
+    }
+    ASSERT_NE(std::find(replay.candidates().begin(), replay.candidates().end(), next), replay.candidates().end())
+        << move_text(next) << " is not playable";
+    replay.play(next);
+  }
+  EXPECT_GE(replay.stone_count(), board.stone_count() + 2);
+}
+
+// ---- Swap2 opening generation with a random-mode evaluator: where the three stones may go,
+// settings that leave no room, and the attempt played when none qualifies in time.
+
+struct OpeningRig : Searcher {
+  std::array<Move, 3> generate(double seconds_allowed) {
+    return decision::generate_opening({search, constants, board, monotonic_ns(), seconds_allowed, settings, [] {},
+                                       [this](const std::string& line) { lines.push_back(line); }});
+  }
+  // The lines that start with `prefix`, without it.
+  std::vector<std::string> said(const std::string& prefix) const {
+    std::vector<std::string> found;
+    for (const std::string& line : lines)
+      if (line.starts_with(prefix)) found.push_back(line.substr(prefix.size()));
+    return found;
+  }
+
+  const NodeConfig constants = make_node_config(1.6f, 1.0f, 0.0f, 0.0f);
+  Board board{{Rule::Freestyle, 15, 15, 2, 4}, 0, CellArray{}, 0};
+  // Qualifies at once: random mode values every move within 0.005 of an even game.
+  decision::OpeningSettings settings{4, 2, 100.0f, 0.0f, -0.1f, 0.5f};
+  std::vector<std::string> lines;
+};
+
+void expect_played(const Board& board, const std::array<Move, 3>& moves) {
+  EXPECT_EQ(board.move_count(), 3);
+  EXPECT_EQ(board.side_to_move(), 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(board.cell(moves[i].x, moves[i].y), i == 1 ? WHITE : BLACK) << "stone " << i;
+}
+
+TEST(GenerateOpening, PlaysThreeStonesWithinTheMarginAndRange) {
+  // The last three settings leave no point for the first or the second stone.
+  for (const auto& [margin, range, room] : {std::tuple{4, 2, true}, std::tuple{6, 1, true}, std::tuple{7, 1, false},
+                                            std::tuple{8, 2, false}, std::tuple{5, 0, false}}) {
+    SCOPED_TRACE(testing::Message() << "margin " << margin << ", range " << range);
+    OpeningRig rig;
+    rig.settings.margin_range = margin;
+    rig.settings.candidate_range = range;
+    if (!room) {
+      EXPECT_THROW(rig.generate(30.0), std::invalid_argument);
+      EXPECT_EQ(rig.board.stone_count(), 0u);
+      continue;
+    }
+    const std::array<Move, 3> moves = rig.generate(30.0);
+    expect_played(rig.board, moves);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_GE(std::min(moves[i].x, moves[i].y), margin) << move_text(moves[i]);
+      EXPECT_LE(std::max(moves[i].x, moves[i].y), 14 - margin) << move_text(moves[i]);
+    }
+    EXPECT_LE(std::abs(moves[1].x - moves[0].x), range);
+    EXPECT_LE(std::abs(moves[1].y - moves[0].y), range);
+    EXPECT_TRUE(rig.said("DEBUG opening is unqualified").empty());
+  }
+}
+
+TEST(GenerateOpening, PlaysTheAttemptNearestToQualifyingWhenTimeRunsOut) {
+  OpeningRig rig;
+  rig.settings.visits_threshold = 1e9f;  // never reached
+  const std::array<Move, 3> moves = rig.generate(0.5);
+  expect_played(rig.board, moves);
+  EXPECT_EQ(rig.said("DEBUG opening is unqualified and no time is left").size(), 1u);
+  // Each attempt says its first, second stone and visits; the one played has the most
+  // visits (the only threshold missed), and the first such attempt wins ties.
+  const std::vector<std::string> firsts = rig.said("DEBUG first move: ");
+  const std::vector<std::string> seconds = rig.said("DEBUG second move: ");
+  std::vector<double> visits;
+  for (const std::string& text : rig.said("DEBUG visits: ")) visits.push_back(std::stod(text));
+  ASSERT_EQ(firsts.size(), visits.size());
+  ASSERT_EQ(seconds.size(), visits.size());
+  EXPECT_EQ(rig.said("DEBUG opening is unqualified, regenerating").size(), visits.size() - 1);
+  const size_t best = std::max_element(visits.begin(), visits.end()) - visits.begin();
+  EXPECT_EQ(firsts[best], move_text(moves[0]));
+  EXPECT_EQ(seconds[best], move_text(moves[1]));
+}
+
+// ---- Forced moves found by a short search with the shipped pattern networks, Renju
+// forbidden points kept out of Black's answers, and the model chosen for a rule and size.
+
+// A 15 x 15 position; the side to move follows from the stone counts.
+Board position(Rule rule, const std::vector<std::string>& rows) {
+  const CellArray cells = cells_from_rows(rows);
+  const auto black = std::count(cells.begin(), cells.end(), BLACK);
+  const auto white = std::count(cells.begin(), cells.end(), WHITE);
+  EXPECT_TRUE(black == white || black == white + 1);
+  return board_from_rows({rule, 15, 15, 2, 4}, rows, black == white ? 0 : 1);
+}
+
+// decide() stopped at 200 visits, on the rule's shipped network; with the shortcut, a move
+// the network is sure of is answered without search.
+Move network_move(const Board& board, bool allow_shortcut) {
+  const char* models[] = {"freestyle", "standard", "renju", "standard_caro"};
+  const std::string model = models[static_cast<int>(board.config().rule)];
+  Rig rig(15, SHIPPED_MODEL_DIR "/" + model + ".onnx", board.config().rule);
+  return decision::decide(rig.context(200), board, allow_shortcut).move;
+}
+
+TEST(Tactics, PlaysTheOnlyMove) {
+  // '*' marks the move to play.
+  const std::vector<std::string> five = {"", "", "", ".....OOO", "", "", "...OXXXX*"};
+  const std::vector<std::tuple<const char*, Rule, std::vector<std::string>>> cases = {
+      {"Freestyle: completes the five before answering a three", Rule::Freestyle, five},
+      {"Renju: Black completes the five", Rule::Renju, five},
+      {"Standard: the exact five, not the six through the gap",
+       Rule::Standard,
+       {"", "..........O", "..O.O.O...X", "..........X", "..O.O.O...X", "..........X", "..........*", "", ".OXXX.XXO"}},
+      {"StandardCaro: the five with an open end, not the one shut at both",
+       Rule::StandardCaro,
+       {"", "..OXXXX.O", "", ".O", "..X", "...X", "....X", ".....X", "......*", "O.O.O.O.O"}},
+      {"Freestyle: blocks the four", Rule::Freestyle, {"", "....XOOOO*", "", "......X.X", "...X"}},
+      {"Standard: blocks the diagonal four",
+       Rule::Standard,
+       {"", ".X", "..O", "...O", "....O", ".....O", "......*", "", "........X.X", "..X"}},
+      {"Renju: White blocks Black's four", Rule::Renju, {"", "...OXXXX*", "", ".....O.O", "..X", "......O"}},
+  };
+  for (const auto& [name, rule, drawing] : cases) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> rows = drawing;
+    const Move expected = *take_mark(rows, '*');
+    const Board board = position(rule, rows);
+    ASSERT_FALSE(board.game_over());
+    // Whether answered at once or searched to the visits limit.
+    for (bool allow_shortcut : {true, false}) {
+      const Move move = network_move(board, allow_shortcut);
+      EXPECT_EQ(move, expected) << "played " << move_text(move) << (allow_shortcut ? "" : " after a search");
+    }
+  }
+}
+
+TEST(Tactics, RenjuBlackNeverPlaysAForbiddenPoint) {
+  // '*' marks the forbidden point.
+  const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+      {"double three", {"..........O.O", "", "....X.....O.O", "....X", "..XX*"}},
+      {"double four", {"..........O.O.O", "....X", "....X.....O.O.O", "....X", ".XXX*"}},
+      {"overline", {"..........O.O.O", "", "..........O.O", "", ".XXX*XX"}},
+  };
+  for (const auto& [name, drawing] : cases) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> rows = drawing;
+    const Move forbidden = *take_mark(rows, '*');
+    const Board board = position(Rule::Renju, rows);
+    ASSERT_EQ(board.side_to_move(), 0);
+    ASSERT_TRUE(board.forbidden()[cell_index(forbidden.x, forbidden.y)]);
+    const Move move = network_move(board, true);
+    EXPECT_EQ(board.cell(move.x, move.y), EMPTY);
+    EXPECT_FALSE(board.forbidden()[cell_index(move.x, move.y)]) << move_text(move);
+  }
+}
+
+TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
+  for (const auto& [rule, width, height, name] :
+       {std::tuple{"Freestyle", 15, 15, "Freestyle"}, std::tuple{"Freestyle", 16, 16, "Freestyle_Large"},
+        std::tuple{"Freestyle", 20, 20, "Freestyle_Large"}, std::tuple{"Freestyle", 15, 20, "Freestyle"},
+        std::tuple{"Freestyle", 20, 15, "Freestyle"}, std::tuple{"Renju", 20, 20, "Renju"},
+        std::tuple{"Standard", 20, 20, "Standard"}, std::tuple{"StandardCaro", 15, 15, "StandardCaro"}}) {
+    EXPECT_EQ(model_name(rule, width, height), name) << rule << " " << width << " x " << height;
+  }
+  config = cpptoml::parse_file(SHIPPED_CONFIG);
+  executable_directory = std::filesystem::path(SHIPPED_MODEL_DIR).parent_path();
+  const Settings settings = read_settings(*config);
+  GameState state(settings);
+  for (const auto& [rule, size, stem] : {std::tuple{"Freestyle", 20, "freestyle_large"},
+                                         std::tuple{"Renju", 15, "renju"}, std::tuple{"Freestyle", 15, "freestyle"}}) {
+    SCOPED_TRACE(rule);
+    state.rule_name = rule;
+    state.height = state.width = size;
+    state.engine_dirty = true;
+    testing::internal::CaptureStdout();
+    ensure_engine(state);
+    EXPECT_TRUE(testing::internal::GetCapturedStdout().starts_with("DEBUG load model: "));
+    ASSERT_FALSE(state.evaluators.empty());
+    for (const auto& evaluator : state.evaluators) EXPECT_EQ(evaluator->model_name(), stem);
+    ASSERT_TRUE(state.board);
+    EXPECT_EQ(state.board->config().rule, rule_by_name(rule));
+    EXPECT_EQ(state.board->config().width, size);
+  }
+  config.reset();
 }
 
 }  // namespace

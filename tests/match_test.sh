@@ -116,13 +116,10 @@ echo "ok   usage errors"
 # and on a rectangular board; any illegal reply, error, crash or timeout would be a fault.
 engine=$root/build/pbrain-tovan
 if [[ -x $engine ]]; then
-  clean='Result: .*(made five|the board is full)'
-  for rule in freestyle standard renju caro; do
-    reject='Games lost by a fault' expect "engine against itself, $rule 15x15" "$clean" \
-      --engine1 "$engine" --engine2 "$engine" --size 15 --turn-ms 150 --games 1 --rule "$rule"
+  for game in "--rule freestyle" "--rule standard" "--rule renju" "--rule caro" "--width 20 --height 12"; do
+    reject='Games lost by a fault' expect "engine against itself, $game" 'Result: .*(made five|the board is full)' \
+      --engine1 "$engine" --engine2 "$engine" --turn-ms 150 --games 1 $game
   done
-  reject='Games lost by a fault' expect "engine against itself, 20x12" "$clean" \
-    --engine1 "$engine" --engine2 "$engine" --width 20 --height 12 --turn-ms 150 --games 1
 else
   echo "skip engine game ($engine not built)"
 fi

@@ -1,5 +1,4 @@
 // The engine binary driven over pipes: protocol replies and start-up configuration.
-#include <fcntl.h>
 #include <fnmatch.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,18 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <system_error>
-#include <thread>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-[[noreturn]] void fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 std::vector<std::string> read_lines(const fs::path& path) {
   std::ifstream in(path);
@@ -30,87 +26,37 @@ std::vector<std::string> read_lines(const fs::path& path) {
 struct EngineRun {
   std::vector<std::string> out;  // standard output, one entry per line
   std::vector<std::string> err;  // standard error, one entry per line
-  int exit_status = -1;          // -1 unless the process exited normally
-  bool killed = false;           // true when the safety timeout stopped it
+  int status = 0;                // the exit status, or 128 + the signal that ended it
 };
 
-// A fresh directory under the system temporary folder, removed with its content.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tovan-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// Runs `program` in `working_dir` with `input` on its standard input, closed afterwards
-// when `close_input` is set (otherwise the program has to stop by itself). A program still
-// running after `timeout_s` seconds is killed, so that a hang fails a test instead of
-// blocking it.
-EngineRun run_engine(const fs::path& program, const fs::path& working_dir, const std::string& input,
-                     bool close_input = true, int timeout_s = 20) {
-  // The output goes to files, so that the child never waits for a full pipe; the input goes
-  // through a pipe, which holds the few hundred bytes of a script at once.
-  const TempDir files;
-  const std::string out_path = files.path() / "out";
-  const std::string err_path = files.path() / "err";
+// Runs `program` in `dir` with `input` on its standard input, closed afterwards when
+// `close_input` is set (otherwise the program has to stop by itself); its output goes to
+// files in `dir`. Under timeout(1), a program still running after 20 s is killed (status
+// 137), so that a hang fails a test instead of blocking it.
+EngineRun run_engine(const fs::path& program, const fs::path& dir, const std::string& input, bool close_input = true) {
+  int in[2];
+  if (pipe(in) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
   // A child that stops reading must not kill the test through SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
-  int in_pipe[2];
-  if (pipe(in_pipe) != 0) fail("pipe");
-
   const pid_t pid = fork();
-  if (pid < 0) fail("fork");
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);
-    dup2(in_pipe[0], STDIN_FILENO);
-    close(in_pipe[0]);
-    close(in_pipe[1]);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(125);
-    if (chdir(working_dir.c_str()) != 0) _exit(126);
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    dup2(in[0], STDIN_FILENO);
+    close(in[1]);
+    if (chdir(dir.c_str()) != 0 || !freopen("out", "w", stdout) || !freopen("err", "w", stderr)) _exit(126);
+    execlp("timeout", "timeout", "-s", "KILL", "20", program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  close(in_pipe[0]);
-  // A child that has already exited leaves the rest of the script unread (EPIPE).
-  for (size_t written = 0; written < input.size();) {
-    const ssize_t count = write(in_pipe[1], input.data() + written, input.size() - written);
-    if (count <= 0) break;
-    written += static_cast<size_t>(count);
-  }
-  if (close_input) close(in_pipe[1]);
-
-  EngineRun run;
+  close(in[0]);
+  // A script fits the pipe at once; a program that has already exited leaves it unread.
+  const ssize_t written = write(in[1], input.data(), input.size());
+  EXPECT_TRUE(written == static_cast<ssize_t>(input.size()) || errno == EPIPE);
+  if (close_input) close(in[1]);
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      run.killed = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!close_input) close(in_pipe[1]);
-  if (!run.killed && WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-  run.out = read_lines(out_path);
-  run.err = read_lines(err_path);
-  return run;
+  waitpid(pid, &status, 0);
+  if (!close_input) close(in[1]);
+  return {read_lines(dir / "out"), read_lines(dir / "err"),
+          WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
 }
 
 const std::string kAbout = R"(name="Tovan", version="2024", author="Oren Valsk", country="Marovia")";
@@ -118,9 +64,7 @@ const std::string kLoadedHere = "DEBUG load config: config.toml";
 
 std::string read_file(const fs::path& path) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void write_file(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
@@ -146,35 +90,34 @@ std::string shipped_config_with(const std::string& from, const std::string& to) 
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
+// Each test runs the engine in a fresh folder under the system's temporary one, with the
+// shipped configuration given a small visits limit, so that every search is quick.
 class ProtocolTest : public ::testing::Test {
  protected:
-  // The shipped configuration with a small visits limit, so that every search is quick.
   void SetUp() override {
-    write_file(dir_.path() / "config.toml", shipped_config_with("visits_limit = 1000000", "visits_limit = 64"));
+    std::string pattern = (fs::temp_directory_path() / "tovan-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    dir_ = pattern;
+    write_file(dir_ / "config.toml", shipped_config_with("visits_limit = 1000000", "visits_limit = 64"));
   }
+  void TearDown() override { fs::remove_all(dir_); }
 
   // The replies to `script` after the configuration line, for a run that ends normally;
   // the model-loading line and the search reports are left out.
-  std::vector<std::string> replies(const std::string& script) {
-    const EngineRun run = run_engine(ENGINE_PATH, dir_.path(), script);
-    EXPECT_FALSE(run.killed) << "engine hung on:\n" << script;
-    EXPECT_EQ(run.exit_status, 0) << transcript(run.out);
+  std::vector<std::string> replies(const std::string& script, bool close_input = true) {
+    const EngineRun run = run_engine(ENGINE_PATH, dir_, script, close_input);
+    EXPECT_EQ(run.status, 0) << "(137: it hung) on:\n" << script << transcript(run.out);
     EXPECT_TRUE(run.err.empty()) << transcript(run.err);
-    if (run.out.empty() || run.out.front() != kLoadedHere) {
-      ADD_FAILURE() << "no configuration line:\n" << transcript(run.out);
-      return run.out;
-    }
-    std::vector<std::string> lines;
-    for (auto line = run.out.begin() + 1; line != run.out.end(); ++line) {
-      if (line->rfind("DEBUG load model: ", 0) != 0 && line->rfind("DEBUG Win ", 0) != 0 &&
-          line->rfind("DEBUG VCF ", 0) != 0) {
-        lines.push_back(*line);
-      }
-    }
+    EXPECT_TRUE(!run.out.empty() && run.out.front() == kLoadedHere) << "no configuration line";
+    std::vector<std::string> lines = run.out;
+    std::erase_if(lines, [](const std::string& line) {
+      return line == kLoadedHere || line.starts_with("DEBUG load model: ") || line.starts_with("DEBUG Win ") ||
+             line.starts_with("DEBUG VCF ");
+    });
     return lines;
   }
 
-  TempDir dir_;
+  fs::path dir_;
 };
 
 // Any move reply.
@@ -193,11 +136,13 @@ const std::string kRenjuPosition =
 
 // A script and the replies it must get (glob patterns), after the configuration line and
 // without the model-loading lines and search reports. Every session starts with a turn
-// limit of 300 ms.
+// limit of 300 ms; the input is closed after the script unless the engine has to stop by
+// itself.
 struct Exchange {
   const char* name;
   std::string script;
   std::vector<std::string> replies;
+  bool close_input = true;
 };
 
 const Exchange kExchanges[] = {
@@ -223,6 +168,8 @@ const Exchange kExchanges[] = {
       "DEBUG rule: StandardCaro", "DEBUG rule: StandardCaro", kAbout}},
     {"UnknownWordsGetNoReply", "hello\nyxfoo 3\nyxshow\nabout\n", {kAbout}},
     {"EndOfInputInTheMiddleOfACommandStopsTheEngine", "start 15\nturn 7,", {kSize15, "OK"}},
+    {"EndStopsTheEngineWithoutReply", "start 15\nend\nabout\n", {kSize15, "OK"}, false},
+    {"ExitStopsTheEngineWithoutReply", "start 15\nEXIT\nabout\n", {kSize15, "OK"}, false},
     {"SeparatorsAndLineBreaksAreFree", "start 15 begin\ntakeback 7;7\ntakeback\n7 , 7\nturn 7 , 7\n",
      {kSize15, "OK", "7,7", "OK", "ERROR takeback: *7,7*", kMove}},
     {"TakebackRemovesOnlyTheLastStone",
@@ -244,6 +191,17 @@ const Exchange kExchanges[] = {
      "turn 99999999999,3\nbegin\ninfo max_memory -1\n",
      {"ERROR info: *", kAbout, "ERROR start: *", kAbout, kSize15, "OK", "ERROR turn: *", kAbout, "ERROR rectstart: *",
       kAbout, "ERROR turn: *", "7,7", "ERROR info: *"}},
+    // Integers span the whole int32 range (int64 for max_memory) and may carry a sign; a
+    // move word is "x,y" or "x,y,who" and nothing more.
+    {"IntegerRangesAndMoveWordForms",
+     "info timeout_turn 2147483648\ninfo time_left -2147483649\ninfo timeout_match +x\ninfo time_left -2147483648\n"
+     "info timeout_match 2147483647\ninfo max_memory 9223372036854775807\ninfo max_memory 9223372036854775808\n"
+     "info max_memory -9223372036854775808\nstart +015\nboard\n7,7,1x\ndone\nboard\n7,7,1,9\ndone\nboard\n7,\ndone\n"
+     "board\n7\ndone\nboard\n7,7,\ndone\nswap2board\n7,b\ndone\n",
+     {"ERROR info: *timeout_turn*\"2147483648\"", "ERROR info: *time_left*\"-2147483649\"",
+      "ERROR info: *timeout_match*\"+x\"", "ERROR info: *max_memory*\"9223372036854775808\"",
+      "ERROR info: *-9223372036854775808", kSize15, "OK", "ERROR board: *\"7,7,1x\"", "ERROR board: *\"7,7,1,9\"",
+      "ERROR board: *\"7,\"", "ERROR board: *\"7\"", "ERROR board: *\"7,7,\"", "ERROR swap2board: *\"7,b\""}},
     {"MalformedBoardListIsReadToDoneAndChangesNothing",
      "start 15\nbegin\nboard\n8,8,2\na,b,1\nabout\nstart 10\n9,9,1\ndone\ntakeback 7,7\nabout\n",
      {kSize15, "OK", "7,7", "ERROR board: *", "OK", kAbout}},
@@ -294,60 +252,48 @@ const Exchange kExchanges[] = {
 class ProtocolExchange : public ProtocolTest, public ::testing::WithParamInterface<Exchange> {};
 
 TEST_P(ProtocolExchange, GetsItsReplies) {
-  expect_lines(replies("info timeout_turn 300\n" + GetParam().script), GetParam().replies);
+  expect_lines(replies("info timeout_turn 300\n" + GetParam().script, GetParam().close_input), GetParam().replies);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocol, ProtocolExchange, ::testing::ValuesIn(kExchanges),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ProtocolTest, EndAndExitStopTheEngineWithoutReply) {
-  for (const char* command : {"end", "exit", "END"}) {
-    const EngineRun run = run_engine(ENGINE_PATH, dir_.path(), std::string("start 15\n") + command + "\nabout\n",
-                                     /*close_input=*/false);
-    EXPECT_FALSE(run.killed) << command;
-    EXPECT_EQ(run.exit_status, 0) << command;
-    expect_lines(run.out, {kLoadedHere, kSize15, "OK"});
-  }
-}
-
 // A model is loaded when a game needs one; a failure to load it is reported on each move
-// request, whether the file cannot be read or the configuration names none.
+// request, whether the file cannot be read, the configuration names none, or the working
+// folder, looked in before the engine's, holds a file that is no model.
 TEST_F(ProtocolTest, AModelThatCannotBeLoadedIsReportedAndTriedAgain) {
+  const std::string shipped = "Freestyle = \"models/freestyle.onnx\"";
   const std::pair<std::string, std::string> cases[] = {{"Freestyle = \"no_such_model.onnx\"", "*no_such_model.onnx*"},
-                                                       {"", "*eval.model.Freestyle*"}};
+                                                       {"", "*eval.model.Freestyle*"},
+                                                       {shipped, "*models/freestyle.onnx*"}};
+  fs::create_directory(dir_ / "models");
+  write_file(dir_ / "models" / "freestyle.onnx", "no model\n");
   for (const auto& [line, mention] : cases) {
-    write_file(dir_.path() / "config.toml", shipped_config_with("Freestyle = \"models/freestyle.onnx\"", line));
+    write_file(dir_ / "config.toml", shipped_config_with(shipped, line));
     expect_lines(replies("start 15\nbegin\nabout\nbegin\nturn 7,7\n"),
                  {kSize15, "OK", "ERROR begin: " + mention, kAbout, "ERROR begin: " + mention, "ERROR turn: " + mention});
   }
 }
 
-class StartupTest : public ::testing::Test {
- protected:
-  EngineRun start(const std::string& script = "about\n") { return run_engine(ENGINE_PATH, dir_.path(), script); }
-
-  // A start-up fault: the configuration line, then one error line repeated on stderr.
-  void expect_refused(const EngineRun& run, const std::string& first_line, const std::string& error) {
-    EXPECT_FALSE(run.killed);
-    EXPECT_EQ(run.exit_status, 1);
-    expect_lines(run.out, {first_line, error});
-    expect_lines(run.err, {error});
-    if (run.out.size() == 2 && run.err.size() == 1) {
-      EXPECT_EQ(run.out[1], run.err[0]);
-    }
+// A start-up fault: the configuration line, then one error line repeated on stderr.
+void expect_refused(const EngineRun& run, const std::string& first_line, const std::string& error) {
+  EXPECT_EQ(run.status, 1);
+  expect_lines(run.out, {first_line, error});
+  expect_lines(run.err, {error});
+  if (run.out.size() == 2 && run.err.size() == 1) {
+    EXPECT_EQ(run.out[1], run.err[0]);
   }
+}
 
-  TempDir dir_;
-};
-
-TEST_F(StartupTest, WithoutALocalFileTheOneNextToTheExecutableIsUsed) {
-  const EngineRun run = start();
-  EXPECT_EQ(run.exit_status, 0);
+TEST_F(ProtocolTest, WithoutALocalFileTheOneNextToTheExecutableIsUsed) {
+  fs::remove(dir_ / "config.toml");
+  const EngineRun run = run_engine(ENGINE_PATH, dir_, "about\n");
+  EXPECT_EQ(run.status, 0);
   expect_lines(run.out,
                {"DEBUG load config: " + (fs::path(ENGINE_PATH).parent_path() / "config.toml").string(), kAbout});
 }
 
-TEST_F(StartupTest, ConfigurationFaultsStopTheEngine) {
+TEST_F(ProtocolTest, ConfigurationFaultsStopTheEngine) {
   std::string faulty = shipped_config_with("num_search_threads = 2", "num_search_threads = 0");
   faulty.replace(faulty.find("device = \"cpu\""), 14, "device = \"gpu\"");
   faulty.replace(faulty.find("c_puct = 1.6\n"), 13, "");
@@ -358,21 +304,21 @@ TEST_F(StartupTest, ConfigurationFaultsStopTheEngine) {
       {faulty, "ERROR invalid configuration: search.c_puct *; search.num_search_threads *; eval.device *"},
   };
   for (const auto& [text, error] : cases) {
-    fs::remove_all(dir_.path() / "config.toml");
+    fs::remove_all(dir_ / "config.toml");
     if (text.empty()) {
-      fs::create_directory(dir_.path() / "config.toml");
+      fs::create_directory(dir_ / "config.toml");
     } else {
-      write_file(dir_.path() / "config.toml", text);
+      write_file(dir_ / "config.toml", text);
     }
-    expect_refused(start(), kLoadedHere, error);
+    expect_refused(run_engine(ENGINE_PATH, dir_, "about\n"), kLoadedHere, error);
   }
 
   // No file anywhere: a copy of the engine in a folder without one.
-  const fs::path alone = dir_.path() / "alone";
+  const fs::path alone = dir_ / "alone";
   fs::create_directories(alone / "work");
   fs::copy_file(ENGINE_PATH, alone / "pbrain-tovan");
-  const EngineRun run = run_engine(alone / "pbrain-tovan", alone / "work", "about\n");
-  expect_refused(run, "DEBUG load config: " + (alone / "config.toml").string(), "ERROR cannot load configuration: *");
+  expect_refused(run_engine(alone / "pbrain-tovan", alone / "work", "about\n"),
+                 "DEBUG load config: " + (alone / "config.toml").string(), "ERROR cannot load configuration: *");
 }
 
 }  // namespace

@@ -192,36 +192,40 @@ TEST_P(WholeSearch, ReachesTheVisitsLimitWithAConsistentTree) {
   EXPECT_EQ(search.root()->get_visits(), visits);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Configurations, WholeSearch,
-    ::testing::Values(SearchCase{"random_1thread_batch1", "random", Rule::Freestyle, 1, 1, 1, false, false},
-                      SearchCase{"random_1thread_threats", "random", Rule::Freestyle, 1, 1, 1, false, false, true},
-                      SearchCase{"random_2threads_threats_exploring", "random", Rule::Standard, 2, 1, 8, false, true,
-                                 true},
-                      SearchCase{"random_1thread_batch8_exploring", "random", Rule::Freestyle, 1, 1, 8, false, true},
-                      SearchCase{"random_2threads_batch8_balanced", "random", Rule::Freestyle, 2, 1, 8, true, false},
-                      SearchCase{"random_4threads_2evaluators_both", "random", Rule::Freestyle, 4, 2, 8, true, true},
-                      SearchCase{"tiny40_1thread_batch1", "tiny40", Rule::Freestyle, 1, 1, 1, false, false},
-                      SearchCase{"tiny40_2threads_2evaluators", "tiny40", Rule::Freestyle, 2, 2, 8, false, false},
-                      SearchCase{"tiny40_4threads_batch1_exploring", "tiny40", Rule::Freestyle, 4, 2, 1, false, true},
-                      SearchCase{"tiny40_4threads_balanced", "tiny40", Rule::Freestyle, 4, 1, 8, true, false},
-                      SearchCase{"tiny40_2threads_batch1_both", "tiny40", Rule::Freestyle, 2, 1, 1, true, true},
-                      SearchCase{"tiny42_renju_2threads_exploring", "tiny42", Rule::Renju, 2, 2, 8, false, true},
-                      SearchCase{"tiny42_renju_2threads_threats", "tiny42", Rule::Renju, 2, 2, 8, false, false, true}),
-    [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.label); });
+const SearchCase kSearchCases[] = {
+    {"random_1thread_batch1", "random", Rule::Freestyle, 1, 1, 1, false, false},
+    {"random_1thread_threats", "random", Rule::Freestyle, 1, 1, 1, false, false, true},
+    {"random_2threads_threats_exploring", "random", Rule::Standard, 2, 1, 8, false, true, true},
+    {"random_1thread_batch8_exploring", "random", Rule::Freestyle, 1, 1, 8, false, true},
+    {"random_2threads_batch8_balanced", "random", Rule::Freestyle, 2, 1, 8, true, false},
+    {"random_4threads_2evaluators_both", "random", Rule::Freestyle, 4, 2, 8, true, true},
+    {"tiny40_1thread_batch1", "tiny40", Rule::Freestyle, 1, 1, 1, false, false},
+    {"tiny40_2threads_2evaluators", "tiny40", Rule::Freestyle, 2, 2, 8, false, false},
+    {"tiny40_4threads_batch1_exploring", "tiny40", Rule::Freestyle, 4, 2, 1, false, true},
+    {"tiny40_4threads_balanced", "tiny40", Rule::Freestyle, 4, 1, 8, true, false},
+    {"tiny40_2threads_batch1_both", "tiny40", Rule::Freestyle, 2, 1, 1, true, true},
+    {"tiny42_renju_2threads_exploring", "tiny42", Rule::Renju, 2, 2, 8, false, true},
+    {"tiny42_renju_2threads_threats", "tiny42", Rule::Renju, 2, 2, 8, false, false, true},
+};
 
-TEST(StopRule, SearchStopsAtTheFirstLimitReached) {
+INSTANTIATE_TEST_SUITE_P(Configurations, WholeSearch, ::testing::ValuesIn(kSearchCases),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST(StopRule, SearchStopsAtTheFirstLimitReachedAndASecondOneAddsNothing) {
   // Random mode. One thread looks at the rule after every leaf, so a fast-stop condition
   // that holds from the start stops the search exactly at its threshold of 40 visits;
   // conditions that never hold (or fast_search off) leave it to the visits limit. A pool
   // may finish its round. A root proven won (one child is a finished game) stops the
-  // search before long; a finished game is not searched.
+  // search before long; a finished game is not searched. A tree budget of about 100 nodes,
+  // looked at between rounds of 2 x 4 leaves, stops the search with one line.
   const Board five = drawn({"", "", "", "...XXXXX", "", "...OOOO"}, 1);
+  const int64_t hundred_nodes = 100 * Node::footprint(middle().candidates().size());
   struct Case {
     int threads;
     Board board;
     SearchLimits limits;
     float low, high;
+    int64_t tree_budget = MCTS::kNoTreeLimit;
   };
   const Case cases[] = {
       {1, middle(), fast_limits(100, 40, 0.0f, 2.0f, 2.0f), 40, 40},  // the best child holds no visits or more
@@ -235,34 +239,25 @@ TEST(StopRule, SearchStopsAtTheFirstLimitReached) {
       {2, four(), visits_limit(20000), 2, 19999},
       {1, five, visits_limit(100), 1, 1},
       {2, five, visits_limit(100), 1, 1},
+      {2, middle(), visits_limit(100000), 75, 120, hundred_nodes},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
     Evaluators evaluators = make_evaluators(c.threads, "random");
     MCTS search(nullptr, false, 0, c.threads, 4, evaluators.pointers);
+    std::vector<std::string> lines;
+    search.set_tree_budget(c.tree_budget, [&lines](const std::string& line) { lines.push_back(line); });
     search.set_root(kConstants, c.board, 1.0f, false, false);
     EXPECT_EQ(search.search(c.limits), c.high > 1);
-    EXPECT_GE(search.root()->get_visits(), c.low);
-    EXPECT_LE(search.root()->get_visits(), c.high);
+    const float visits = search.root()->get_visits();
+    EXPECT_GE(visits, c.low);
+    EXPECT_LE(visits, c.high);
     check_node(*search.root(), false, false);
+    EXPECT_FALSE(search.search(c.limits));
+    EXPECT_EQ(search.root()->get_visits(), visits);
+    EXPECT_EQ(lines.size(), search.tree_bytes() >= c.tree_budget ? 1u : 0u);
+    for (const std::string& line : lines) EXPECT_TRUE(line.starts_with("DEBUG tree memory limit reached: ")) << line;
   }
-}
-
-TEST(StopRule, TreeAtItsByteBudgetStopsTheSearchWithOneLine) {
-  // About 100 nodes' worth, looked at between rounds of 2 x 4 leaves.
-  Evaluators evaluators = make_evaluators(2, "random");
-  MCTS search(nullptr, false, 0, 2, 4, evaluators.pointers);
-  std::vector<std::string> lines;
-  const int64_t budget = 100 * Node::footprint(middle().candidates().size());
-  search.set_tree_budget(budget, [&lines](const std::string& line) { lines.push_back(line); });
-  search.set_root(kConstants, middle(), 1.0f, false, false);
-  EXPECT_TRUE(search.search(visits_limit(100000)));
-  EXPECT_GE(search.tree_bytes(), budget);
-  EXPECT_GE(search.root()->get_visits(), 75.0f);
-  EXPECT_LE(search.root()->get_visits(), 120.0f);
-  EXPECT_FALSE(search.search(visits_limit(100000)));  // no room to grow
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_TRUE(lines[0].starts_with("DEBUG tree memory limit reached: ")) << lines[0];
 }
 
 TEST(StopRule, TimeLimitAndRunFlagEndASearchWithNoVisitsLimitInSight) {
@@ -286,29 +281,18 @@ TEST(StopRule, TimeLimitAndRunFlagEndASearchWithNoVisitsLimitInSight) {
 
 // batch_value answers one win rate per batch, so any batch of two or more positions fails
 // in flush: the search stops, every thread leaves, search rethrows, and the object can be
-// used again. Each case runs on its own thread, so that a hang fails here.
+// used again.
 TEST(SearchFailure, NetworkErrorStopsEveryThreadAndIsRethrown) {
   for (const auto& [threads, count, batch] : {std::tuple{1, 1, 8}, std::tuple{2, 1, 4}, std::tuple{2, 2, 8}}) {
     SCOPED_TRACE(testing::Message() << threads << " threads, " << count << " evaluators, batch " << batch);
-    auto outcome = std::async(std::launch::async, [threads, count, batch] {
-      Evaluators evaluators = make_evaluators(count, "batch_value");
-      MCTS search(nullptr, false, 0, threads, batch, evaluators.pointers);
-      search.set_root(kConstants, middle(), 1.0f, false, false);
-      std::string result = "no exception";
-      try {
-        search.search(visits_limit(1000));
-      } catch (const eval::ModelError&) {
-        result = "model error";
-      } catch (const std::exception& error) {
-        result = std::string("other exception: ") + error.what();
-      }
-      for (auto& evaluator : evaluators.owned) evaluator->load_model("random");
-      search.set_root(kConstants, middle(), 1.0f, false, false);
-      if (!search.search(visits_limit(100)) || search.root()->get_visits() < 100.0f) result += ", no search after";
-      return result;
-    });
-    ASSERT_EQ(outcome.wait_for(60s), std::future_status::ready) << "the failed search did not end";
-    EXPECT_EQ(outcome.get(), "model error");
+    Evaluators evaluators = make_evaluators(count, "batch_value");
+    MCTS search(nullptr, false, 0, threads, batch, evaluators.pointers);
+    search.set_root(kConstants, middle(), 1.0f, false, false);
+    EXPECT_THROW(search.search(visits_limit(1000)), eval::ModelError);
+    for (auto& evaluator : evaluators.owned) evaluator->load_model("random");
+    search.set_root(kConstants, middle(), 1.0f, false, false);
+    EXPECT_TRUE(search.search(visits_limit(100)));
+    EXPECT_GE(search.root()->get_visits(), 100.0f);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <numeric>
 #include <random>
 
 namespace decision {
@@ -44,6 +45,7 @@ std::vector<float> dirichlet_noise(float alpha, size_t n) {
     sum += value;
   }
   for (float& value : noise) value = static_cast<float>(value / sum);
+  assert(std::fabs(std::accumulate(noise.begin(), noise.end(), 0.0) - 1.0) < 1e-5);
   return noise;
 }
 
