@@ -13,10 +13,10 @@
 
 class Board;
 
-// Recomputes board.forbidden for Black, whatever the side to move. Called under Renju
-// after the codes are current and before the candidates are rebuilt, with the map
-// cleared. Places and takes back tentative stones on the board; afterwards the stones,
-// hash, side to move, codes and flags are as before. Hands a warning to the slow-update
+// Recomputes board.forbidden for Black, whatever the side to move, the whole map at once.
+// Called under Renju after the codes are current and before the candidates are rebuilt.
+// Places and takes back tentative stones on the board; afterwards the stones, hash, side
+// to move, codes and flags are as before. Hands a warning to the slow-update
 // reporter when the update took more than one second.
 void update_forbidden(Board& board);
 
