@@ -8,23 +8,13 @@
 
 namespace {
 
-// The child action a node proven won owes its proof to, else -1.
-int32_t proving_action(decision::Node& node) {
-  if (node.proof().result != decision::Proof::kWin) return -1;
-  const std::vector<decision::Proof> proofs = node.get_proofs_by_action();
-  for (size_t a = 0; a < proofs.size(); ++a) {
-    if (proofs[a].result == decision::Proof::kLoss) return static_cast<int32_t>(a);
-  }
-  return -1;
-}
-
 // The best line from `node`, each move as "(row, column)", played on the board and taken
 // back: the proof's moves where the node is proven won, else the most visited. It ends at
 // a node with one visit or less, or at a terminal node.
 std::string principal_variation(Board& board, decision::Node& node) {
   if (node.terminal() || node.get_visits() <= 1.0f) return "";
-  const int32_t proving = proving_action(node);
-  const int32_t action = proving != -1 ? proving : node.get_best_action();
+  const int32_t winning = node.get_quickest_win_action();
+  const int32_t action = winning != -1 ? winning : node.get_best_action();
   if (action < 0) return "";
   const Move move = board.candidates()[action];
   board.play(move);

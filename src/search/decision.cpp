@@ -49,10 +49,11 @@ bool exclude_refuted(const DecisionContext& context, const Board& position, cons
   if (!threat.win()) return false;
   const std::vector<Move>& candidates = context.search.root_board().candidates();
   std::vector<uint8_t> excluded(candidates.size(), 0);
+  Board after = position;  // each candidate played and taken back; the solver needs no candidate list
   for (size_t a = 0; a < candidates.size(); ++a) {
-    Board after = position;
     after.play(candidates[a], false);
     excluded[a] = !after.game_over() && solver.find_vcf(after, limits).win();
+    after.undo(candidates[a], false);
   }
   const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
   context.say("DEBUG VCF threat: " + line_text(threat.moves) + "; " + std::to_string(kept) + " of " +
@@ -65,14 +66,8 @@ bool exclude_refuted(const DecisionContext& context, const Board& position, cons
 // or excluded gives way to the most visited (then the highest prior) candidate that is
 // neither, while one remains.
 int32_t settle_with_proofs(Node& root, int32_t drawn) {
+  if (const int32_t quickest = root.get_quickest_win_action(); quickest != -1) return quickest;
   const std::vector<Proof> proofs = root.get_proofs_by_action();
-  int32_t quickest = -1;
-  for (size_t a = 0; a < proofs.size(); ++a) {
-    if (proofs[a].result == Proof::kLoss && (quickest == -1 || proofs[a].plies < proofs[quickest].plies)) {
-      quickest = static_cast<int32_t>(a);
-    }
-  }
-  if (quickest != -1) return quickest;
   const std::vector<uint8_t>& excluded = root.excluded_actions();
   const auto lost = [&](size_t a) { return proofs[a].result == Proof::kWin || (!excluded.empty() && excluded[a]); };
   if (!lost(drawn)) return drawn;

@@ -70,8 +70,8 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   apply_temperature(evaluation.policy, root_temperature);
   root_.reset();  // before its constants change
   constants_ = constants;
-  const Proof proof = board.game_over() && board.winner() != 2 ? Proof{Proof::kLoss, 0} : Proof{};
-  root_ = std::make_unique<Node>(-1, nullptr, constants_, evaluation, board.game_over(), board.side_to_move(), proof);
+  root_ = std::make_unique<Node>(-1, nullptr, constants_, evaluation, board.game_over(), board.side_to_move(),
+                                 proof_of_finished_game(board));
   tree_bytes_ = Node::footprint(evaluation.policy.size());
   tree_limit_reported_ = false;
   if (balanced) root_->enable_balanced_mode();

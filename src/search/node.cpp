@@ -365,6 +365,17 @@ std::vector<Proof> Node::get_proofs_by_action() {
   return result;
 }
 
+int32_t Node::get_quickest_win_action() {
+  const std::vector<Proof> proofs = get_proofs_by_action();
+  int32_t quickest = -1;
+  for (size_t a = 0; a < proofs.size(); ++a) {
+    if (proofs[a].result == Proof::kLoss && (quickest == -1 || proofs[a].plies < proofs[quickest].plies)) {
+      quickest = static_cast<int32_t>(a);
+    }
+  }
+  return quickest;
+}
+
 std::vector<float> Node::get_q_by_action() {
   std::lock_guard lock(mutex_);
   return by_action(child_q_);

@@ -94,6 +94,8 @@ class Node {
   std::vector<float> get_pruned_weights_by_action(bool normalised);
   // One entry per candidate: the proof of its child, none where it has no child.
   std::vector<Proof> get_proofs_by_action();
+  // The candidate whose child is proven lost for its side in the fewest moves; -1 if none.
+  int32_t get_quickest_win_action();
   const std::vector<uint8_t>& excluded_actions() const { return excluded_; }
 
   // Heap bytes a node with this many candidates takes, together with its slot in its

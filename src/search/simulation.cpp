@@ -17,9 +17,7 @@ std::optional<Leaf> descend(Node& root, const Board& root_board) {
 void back_up(const Leaf& leaf, const eval::EvalResult* evaluation) {
   if (leaf.needs_evaluation) {
     const Board& board = *leaf.board;
-    Proof proof = leaf.proof;
-    // A finished game is lost for the side to move, unless drawn.
-    if (board.game_over() && board.winner() != 2) proof = {Proof::kLoss, 0};
+    const Proof proof = board.game_over() ? proof_of_finished_game(board) : leaf.proof;
     const bool terminal = board.game_over() || proof.result != Proof::kNone;
     eval::EvalResult proven;
     if (leaf.proof.result != Proof::kNone) {

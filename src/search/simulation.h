@@ -28,6 +28,12 @@ std::optional<Leaf> descend(Node& root, const Board& root_board);
 // to the root. A leaf proven won needs no evaluation.
 void back_up(const Leaf& leaf, const eval::EvalResult* evaluation);
 
+// What a position is proven to be before any search: a finished game is lost for the side
+// to move, unless drawn; nothing is proven of a game in progress.
+inline Proof proof_of_finished_game(const Board& board) {
+  return board.game_over() && board.winner() != 2 ? Proof{Proof::kLoss, 0} : Proof{};
+}
+
 // Whether the leaf waits for the network.
 inline bool needs_network(const Leaf& leaf) { return leaf.needs_evaluation && leaf.proof.result == Proof::kNone; }
 
