@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstddef>
-#include <bit>
 #include <cassert>
+#include <cstddef>
 
 #include "board/forbidden.h"
 #include "board/pattern_codes.h"
@@ -216,7 +215,7 @@ bool ThreatSolver::attack(int32_t depth) {
   }
   if (depth == 0 || fours.empty()) return false;
 
-  Entry& entry = entry_of(board.hash());
+  const Entry& entry = entry_of(board.hash());
   if (entry.hash == board.hash()) {
     if (entry.kind == Entry::kNoWin && entry.depth >= depth) return false;
     if (entry.kind == Entry::kWin) {
@@ -249,8 +248,7 @@ bool ThreatSolver::attack(int32_t depth) {
     board.undo(four.move, false);
     if (win) {
       line_.push_back(four.move);
-      Entry& slot = entry_of(board.hash());
-      slot = {board.hash(), four.move, 0, Entry::kWin};
+      entry_of(board.hash()) = {board.hash(), four.move, 0, Entry::kWin};
       return true;
     }
     if (aborted_) return false;
@@ -258,7 +256,6 @@ bool ThreatSolver::attack(int32_t depth) {
   if (!aborted_) entry_of(board.hash()) = {board.hash(), Move{}, static_cast<int8_t>(depth), Entry::kNoWin};
   return false;
 }
-
 
 // The attacker, to move on board_, looks for a VCT of at most `threes` moves that are not
 // fours. On success line_ holds the line, last move first, above what it held before.
@@ -311,7 +308,6 @@ bool ThreatSolver::threaten(int32_t threes) {
       line_.insert(line_.end(), threat.begin(), threat.end());
       line_.push_back(move);
       ends_in_five_ = false;
-      entry_of(key) = {key, move, 0, Entry::kWin};
       return true;
     }
     if (aborted_) return false;
