@@ -4,7 +4,7 @@
 // Planes, C = B + 36 with B = 6 under Renju and 4 otherwise: 0 on board, 1 stones of the
 // side to move, 2 the opponent's stones, 3 candidates; under Renju 4 ones when Black is
 // to move and 5 Black's forbidden points. Then 18 pattern planes of the side to move and
-// 18 of the opponent (see build_features).
+// 18 of the opponent (see pattern_planes.h).
 #pragma once
 
 #include <cstdint>
