@@ -1,7 +1,8 @@
 // Network throughput: the raw inference session against the evaluator's submit/flush
 // path on real positions, for the shipped pattern network and two random residual
 // networks on 15 x 15, in one run so the ratio is the cost of features, batching and
-// decoding. Also feature building per position on its own.
+// decoding; the same path with the built-in pattern evaluator of the pattern network's
+// numbers. Also feature building per position on its own.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -20,8 +21,9 @@ namespace {
 constexpr int kSide = 15;
 
 const char* const kModels[] = {TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx",
-                               TOVAN_BENCH_MODEL_DIR "/resnet_10x128.onnx"};
-const char* const kModelLabels[] = {"pattern", "resnet 6x64", "resnet 10x128"};
+                               TOVAN_BENCH_MODEL_DIR "/resnet_10x128.onnx", TOVAN_MODEL_DIR "/freestyle.weights"};
+const char* const kModelLabels[] = {"pattern", "resnet 6x64", "resnet 10x128", "built-in pattern"};
+constexpr int kBuiltIn = 3;
 
 // Distinct middle-game positions (10 to 60 stones) from fixed-seed random games.
 std::vector<Board> middle_games(size_t count) {
@@ -82,6 +84,7 @@ void network_arguments(benchmark::internal::Benchmark* benchmark) {
 }
 BENCHMARK(BM_RawSession)->Apply(network_arguments)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EvaluatorSubmitFlush)->Apply(network_arguments)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EvaluatorSubmitFlush)->Args({kBuiltIn, 1})->Args({kBuiltIn, 16})->Unit(benchmark::kMicrosecond);
 
 // How to spend the machine's two cores, with 16 positions in flight: two evaluators of
 // one intra-op thread each, each fed 8 positions and flushed by its own thread (as two

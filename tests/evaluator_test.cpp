@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <random>
 #include <tuple>
 
@@ -261,6 +265,104 @@ TEST(Evaluator, RefusesBadSettingsPositionsOfAnotherRuleOrSizeAndModelsThatDoNot
     EXPECT_EQ(e->model_name(), "linear40");
     expect_linear(b, evaluate(*e, b));
   }
+}
+
+// The built-in evaluator against the pattern network of the same numbers, over whole
+// games under every rule on square, rectangular, small and large boards, finished
+// positions included. Half the moves are the built-in evaluator's favourite, so that the
+// games hold fours, fives to play and Renju forbidden points, not only quiet moves.
+TEST(PatternEvaluator, AnswersAsThePatternNetworkOfTheSameNumbers) {
+  const std::pair<BoardConfig, const char*> cases[] = {
+      {config(Rule::Freestyle), "freestyle"},          {config(Rule::Freestyle, 20, 20), "freestyle_large"},
+      {config(Rule::Freestyle, 6, 5), "freestyle"},    {config(Rule::Standard, 17, 12), "standard"},
+      {config(Rule::Renju), "renju"},                  {config(Rule::Renju, 11, 19), "renju"},
+      {config(Rule::StandardCaro, 20, 9), "standard_caro"}};
+  const std::string models = SHIPPED_MODEL_DIR "/";
+  std::mt19937 random(12);
+  std::map<float, int> decided;  // win rates of the decided cases: a five to play, two against, a strong threat
+  for (const auto& [c, name] : cases) {
+    SCOPED_TRACE(name + (" " + std::to_string(c.width) + "x" + std::to_string(c.height)));
+    auto network = make_evaluator(c, 16, 0), patterns = make_evaluator(c, 16, 0);
+    network->load_model(models + name + ".onnx");
+    patterns->load_model(models + name + ".weights");
+    int forbidden = 0;
+    for (int game = 0; game < 6; ++game) {
+      std::vector<Board> positions{Board(c, 0, CellArray{}, 0)};
+      std::vector<EvalResult> built_in;
+      while (true) {
+        const Board& b = positions.back();
+        auto future = std::move(patterns->submit({&b}, 0)[0]);
+        ASSERT_TRUE(ready(future));
+        built_in.push_back(future.get());
+        if (b.game_over()) break;
+        const std::vector<float>& policy = built_in.back().policy;
+        const size_t best = std::max_element(policy.begin(), policy.end()) - policy.begin();
+        Board next = b;
+        next.play(b.candidates()[random() % 2 ? best : random() % policy.size()]);
+        positions.push_back(next);
+      }
+      std::vector<const Board*> boards;
+      for (const Board& b : positions) boards.push_back(&b);
+      auto futures = network->submit(boards, 0);
+      network->flush();
+      for (size_t i = 0; i < positions.size(); ++i) {
+        const EvalResult want = futures[i].get();
+        const EvalResult& got = built_in[i];
+        ASSERT_EQ(got.policy.size(), want.policy.size());
+        for (size_t m = 0; m < want.policy.size(); ++m) ASSERT_NEAR(got.policy[m], want.policy[m], 1e-5) << i << " " << m;
+        ASSERT_NEAR(got.values[0], want.values[0], 1e-5) << i;
+        ASSERT_NEAR(got.values[1], want.values[1], 1e-5) << i;
+        ASSERT_NEAR(got.draw_rate, want.draw_rate, 1e-5) << i;
+        const auto& marks = positions[i].forbidden();
+        forbidden += std::count(marks.begin(), marks.end(), 1);
+        ++decided[want.values[positions[i].side_to_move()]];
+      }
+    }
+    if (c.rule == Rule::Renju) {
+      EXPECT_GT(forbidden, 0);
+    }
+  }
+  for (float value : {0.95f, -0.95f, 0.85f}) EXPECT_GT(decided[value], 0) << value;
+}
+
+// A weights file with a fault is refused, the fault named, and the model before it stays.
+TEST(PatternEvaluator, RefusesFaultyWeightsFiles) {
+  std::ifstream shipped(SHIPPED_MODEL_DIR "/freestyle.weights");
+  const std::string good((std::istreambuf_iterator<char>(shipped)), std::istreambuf_iterator<char>());
+  auto edited = [&](const std::string& from, const std::string& to) {
+    std::string text = good;
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+  };
+  const std::pair<std::string, std::string> cases[] = {  // the file's text, what the message names
+      {"# nothing\n", "empty"},
+      {edited("tovan-pattern-weights 1", "tovan-pattern-weights 2"), "line 3: version 2"},
+      {edited("tovan-pattern-weights 1", "onnx 1"), "line 3: expected \"tovan-pattern-weights 1\""},
+      {edited("draw_fill 4.0\n", ""), "missing draw_fill"},
+      {edited("draw_fill 4.0", "draw_fill 4.0\nvalue_tempo 0.1"), "repeated name value_tempo"},
+      {edited("combo_scale 0.4", "combo_scale 0.4 0.5"), "combo_scale takes 1 numbers, not 2"},
+      {edited("value_tempo 0.1", "value_tempo nan"), "not a finite number: nan"},
+      {edited("value_tempo 0.1", "value_tempo 1e99"), "not a finite number: 1e99"},
+      {edited("value_tempo 0.1", "value_tempo 0.1x"), "not a finite number: 0.1x"},
+      {edited("combo_divisor 30.0", "combo_divisor 0"), "combo_divisor is 0"},
+  };
+  const std::string path = testing::TempDir() + "faulty.weights";
+  const Board b = game_positions(config(), 10, 9).back();
+  auto e = make_evaluator();
+  for (const auto& [text, mention] : cases) {
+    SCOPED_TRACE(mention);
+    std::ofstream(path) << text;
+    e->load_model(model("linear40"));
+    try {
+      e->load_model(path);
+      ADD_FAILURE() << "loaded";
+    } catch (const ModelError& error) {
+      EXPECT_NE(std::string(error.what()).find(mention), std::string::npos) << error.what();
+    }
+    expect_linear(b, evaluate(*e, b));
+  }
+  EXPECT_THROW(e->load_model(testing::TempDir() + "no_such.weights"), ModelError);
 }
 
 // The result cache: first in, first out, whatever is read or overwritten, within its

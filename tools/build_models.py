@@ -28,7 +28,8 @@ Subcommands
   pattern --out DIR [--only KEY ...]
       The shipped networks, hand-weighted (no training): freestyle.onnx,
       freestyle_large.onnx, standard.onnx, standard_caro.onnx (C = 40) and
-      renju.onnx (C = 42).
+      renju.onnx (C = 42); next to each, KEY.weights, the same numbers for the
+      engine's built-in pattern evaluator (format below).
 
   random --out FILE [--blocks N] [--channels K] [--planes C] [--seed S]
       A randomly initialised residual network for benchmarks: a 3x3 conv stem,
@@ -50,6 +51,14 @@ Subcommands
         batch_value.onnx           "win_rate" is one value [1] for the whole batch
                                    (their mean): loads and runs one position, but a
                                    batch of several gets too few values
+
+Weights files of the built-in pattern evaluator (KEY.weights)
+-------------------------------------------------------------
+Text: '#' starts a comment, the first entry is "tovan-pattern-weights 1", then one
+line per name with its numbers; vectors have 18 numbers, one per pattern plane in
+the order of PATTERNS. The names and the formulas they enter are those of the
+pattern networks below (policy_own = POLICY_OWN, value_opponent_max = VALUE_OPP_MAX,
+proximity_ring = PROXIMITY_RING[1], PROXIMITY_RING[2], and so on).
 
 Deterministic test model (linear40.onnx, linear42.onnx)
 -------------------------------------------------------
@@ -428,6 +437,40 @@ def build_pattern(key, basic):
     return g.model(f"pattern_{key}", [input_info(planes)], output_infos(), doc)
 
 
+def pattern_weights(key):
+    """The text of KEY.weights: the numbers build_pattern puts into the network."""
+    def planes(table):
+        return [table.get(name, 0.0) for name in PATTERNS]
+
+    entries = [
+        ("policy_own", planes(POLICY_OWN)),
+        ("policy_opponent", planes(POLICY_OPP)),
+        ("combo_scale", [COMBO_SCALE]),
+        ("combo_divisor", [COMBO_DIV]),
+        ("proximity_scale", [PROXIMITY_SCALE]),
+        ("proximity_ring", [PROXIMITY_RING[1], PROXIMITY_RING[2]]),
+        ("edge_per_cell", [EDGE_PER_CELL]),
+        ("value_own_max", planes(VALUE_OWN_MAX)),
+        ("value_opponent_max", planes(VALUE_OPP_MAX)),
+        ("value_own_sum", planes(VALUE_OWN_SUM)),
+        ("value_opponent_sum", planes(VALUE_OPP_SUM)),
+        ("value_tempo", [VALUE_TEMPO]),
+        ("value_quiet", [VALUE_QUIET]),
+        ("value_own_five", [VALUE_OWN_FIVE]),
+        ("value_opponent_double_five", [VALUE_OPP_DOUBLE_FIVE]),
+        ("value_own_strong", [VALUE_OWN_STRONG]),
+        ("value_forced", [VALUE_FORCED]),
+        ("value_forced_shift", [VALUE_FORCED_SHIFT]),
+        ("draw_bias", [DRAW_BIAS]),
+        ("draw_fill", [DRAW_FILL]),
+    ]
+    lines = [f"# Built-in pattern evaluator weights '{key}': the numbers of {key}.onnx.",
+             "# Written by tools/build_models.py; plane order: " + " ".join(PATTERNS) + ".",
+             "tovan-pattern-weights 1"]
+    lines += [name + " " + " ".join(repr(float(v)) for v in values) for name, values in entries]
+    return "\n".join(lines) + "\n"
+
+
 # ---------------------------------------------------------------------------------
 # Random residual networks.
 # ---------------------------------------------------------------------------------
@@ -548,6 +591,10 @@ def main(argv=None):
         for key in args.only or PATTERN_MODELS:
             path = os.path.join(args.out, key + ".onnx")
             save(build_pattern(key, PATTERN_MODELS[key]), path)
+            print(path)
+            path = os.path.join(args.out, key + ".weights")
+            with open(path, "w") as f:
+                f.write(pattern_weights(key))
             print(path)
     elif args.command == "random":
         if args.blocks < 0 or args.channels < 1:

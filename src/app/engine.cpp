@@ -56,7 +56,8 @@ void apply_memory_limit(GameState& state, bool rebuilt) {
 void build_engine(GameState& state) {
   const std::string model_path =
       resolve_data_path(config_string("eval.model." + model_name(state.rule_name, state.height, state.width))).string();
-  say("DEBUG load model: " + model_path);
+  say("DEBUG load model: " + model_path +
+      (eval::Evaluator::names_pattern_weights(model_path) ? " (built-in pattern evaluator)" : ""));
 
   state.search.reset();
   state.evaluators.clear();

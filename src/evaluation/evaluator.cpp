@@ -3,6 +3,7 @@
 #include <cassert>
 #include <chrono>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 namespace eval {
@@ -16,11 +17,14 @@ constexpr float kNoiseScale = 1e-6f;
 
 constexpr auto kPausePoll = std::chrono::milliseconds(100);
 
-// The file name without its folder and without its last five characters (".onnx").
+constexpr std::string_view kWeightsExtension = ".weights";
+
+// The file name without its folder and its extension.
 std::string model_name_of(const std::string& path) {
   const size_t separator = path.find_last_of("/\\");
   const std::string file = separator == std::string::npos ? path : path.substr(separator + 1);
-  return file.size() < 5 ? file : file.substr(0, file.size() - 5);
+  const size_t dot = file.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
 }
 
 }  // namespace
@@ -64,7 +68,15 @@ void Evaluator::load_model(const std::string& path) {
   } resume{paused_};
   if (path == "random") {
     model_path_ = model_name_ = path;
-    random_mode_ = true;
+    mode_ = Mode::kRandom;
+    return;
+  }
+  if (names_pattern_weights(path)) {
+    patterns_ = std::make_shared<const PatternEvaluator>(read_pattern_weights(path));
+    cache_.clear();
+    model_path_ = path;
+    model_name_ = model_name_of(path);
+    mode_ = Mode::kPatterns;
     return;
   }
 
@@ -88,14 +100,17 @@ void Evaluator::load_model(const std::string& path) {
   cache_.clear();
   model_path_ = path;
   model_name_ = model_name_of(path);
-  random_mode_ = false;
+  mode_ = Mode::kNetwork;
 }
+
+bool Evaluator::names_pattern_weights(const std::string& path) { return path.ends_with(kWeightsExtension); }
 
 std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const Board*>& positions,
                                                        uint32_t /*pad_to*/) {
   for (const Board* board : positions) check_fits(*board);
   while (paused_) std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPausePoll);
-  const bool random = random_mode_;
+  const Mode mode = mode_;
+  const std::shared_ptr<const PatternEvaluator> patterns = mode == Mode::kPatterns ? patterns_.load() : nullptr;
 
   std::vector<std::future<EvalResult>> futures;
   std::vector<Request> requests;
@@ -104,10 +119,14 @@ std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const B
     futures.push_back(promise->get_future());
     if (board->game_over()) {
       promise->set_value(EvalResult{{}, board->result_values(), board->winner() == 2 ? 1.0f : 0.0f});
-    } else if (random) {
+    } else if (mode == Mode::kRandom) {
       promise->set_value(random_result(*board));
     } else if (auto cached = cache_.lookup(board->hash())) {
       promise->set_value(std::move(*cached));
+    } else if (mode == Mode::kPatterns) {
+      EvalResult result = patterns->evaluate(*board);
+      cache_.insert(board->hash(), result);
+      promise->set_value(std::move(result));
     } else {
       requests.push_back(Request{std::move(promise), board, build_features(*board)});
     }

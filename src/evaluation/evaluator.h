@@ -3,7 +3,8 @@
 // Search threads submit positions and get one future each; the answers arrive when some
 // thread calls flush, which runs the queued positions through the network in batches of
 // at most the batch size, caches and delivers the results. Finished games, cached
-// positions and random mode are answered inside submit. There is no evaluation thread.
+// positions, the built-in pattern evaluator and random mode are answered inside submit.
+// There is no evaluation thread.
 //
 // Thread safety: submit may be called from many threads at once. flush holds the queue
 // mutex for its whole run, so one thread at a time runs this evaluator's network, and
@@ -27,6 +28,7 @@
 #include "evaluation/eval_result.h"
 #include "evaluation/features.h"
 #include "evaluation/inference_session.h"
+#include "evaluation/pattern_evaluator.h"
 
 namespace eval {
 
@@ -40,11 +42,14 @@ class Evaluator {
             uint32_t device_id, int64_t device_memory_limit, std::string trt_engine_cache_path,
             std::string trt_timing_cache_path);
 
-  // A model file, or "random" (answer with small noise instead of the network) or "pause"
-  // (make every later submit wait until the next load_model has finished). A model that
-  // cannot be loaded or does not fit the board throws ModelError and leaves the evaluator
-  // as it was, except that a pause ends.
+  // A model file, a weights file of the built-in pattern evaluator (a path ending in
+  // ".weights"), or "random" (answer with small noise instead of the network) or "pause"
+  // (make every later submit wait until the next load_model has finished). A model or
+  // weights file that cannot be loaded or does not fit the board throws ModelError and
+  // leaves the evaluator as it was, except that a pause ends.
   void load_model(const std::string& path);
+  // Whether load_model takes `path` for a weights file of the built-in pattern evaluator.
+  static bool names_pattern_weights(const std::string& path);
 
   // One future per position, in order. pad_to has no effect on this evaluator. Throws
   // std::invalid_argument, before queueing anything, for a position whose rule or board
@@ -84,8 +89,14 @@ class Evaluator {
   std::string device_;
   int channels_;
 
+  // How positions that are neither finished nor cached are answered.
+  enum class Mode { kRandom, kNetwork, kPatterns };
+
   std::mutex model_mutex_;
-  std::atomic<bool> random_mode_{true};
+  std::atomic<Mode> mode_{Mode::kRandom};
+  // The built-in evaluator in the patterns mode; a submit holds its own reference, so a
+  // load may replace it at any time.
+  std::atomic<std::shared_ptr<const PatternEvaluator>> patterns_;
   std::atomic<bool> paused_{false};
   std::string model_name_;
   std::string model_path_;
