@@ -45,6 +45,8 @@ uint16_t pattern_code(int rule_class, uint32_t key) {
   return static_cast<uint16_t>(code[0] | code[1] << 8);
 }
 
-uint8_t pattern_span(int rule_class, uint32_t key, int bit) {
-  return tables()[kCodeTableBytes + entry(rule_class, key) * kSpanBytes + bit];
+uint8_t pattern_span(int rule_class, uint32_t key, int bit) { return pattern_spans(rule_class, key)[bit]; }
+
+const uint8_t* pattern_spans(int rule_class, uint32_t key) {
+  return tables() + kCodeTableBytes + entry(rule_class, key) * kSpanBytes;
 }

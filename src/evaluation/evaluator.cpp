@@ -113,25 +113,32 @@ std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const B
   const std::shared_ptr<const PatternEvaluator> patterns = mode == Mode::kPatterns ? patterns_.load() : nullptr;
 
   std::vector<std::future<EvalResult>> futures;
+  futures.reserve(positions.size());
+  auto answer = [&](EvalResult result) {
+    std::promise<EvalResult> promise;
+    futures.push_back(promise.get_future());
+    promise.set_value(std::move(result));
+  };
   std::vector<Request> requests;
   for (const Board* board : positions) {
-    auto promise = std::make_shared<std::promise<EvalResult>>();
-    futures.push_back(promise->get_future());
     if (board->game_over()) {
-      promise->set_value(EvalResult{{}, board->result_values(), board->winner() == 2 ? 1.0f : 0.0f});
+      answer(EvalResult{{}, board->result_values(), board->winner() == 2 ? 1.0f : 0.0f});
     } else if (mode == Mode::kRandom) {
-      promise->set_value(random_result(*board));
+      answer(random_result(*board));
     } else if (auto cached = cache_.lookup(board->hash())) {
-      promise->set_value(std::move(*cached));
+      answer(std::move(*cached));
     } else if (mode == Mode::kPatterns) {
       EvalResult result = patterns->evaluate(*board);
       cache_.insert(board->hash(), result);
-      promise->set_value(std::move(result));
+      answer(std::move(result));
     } else {
+      auto promise = std::make_shared<std::promise<EvalResult>>();
+      futures.push_back(promise->get_future());
       requests.push_back(Request{std::move(promise), board, build_features(*board)});
     }
   }
 
+  if (requests.empty()) return futures;
   std::lock_guard lock(queue_mutex_);
   for (Request& request : requests) queue_.push_back(std::move(request));
   return futures;

@@ -16,29 +16,63 @@ constexpr uint64_t kOpponentPlaneBits = kOwnPlanes << kOpponentPlanes;
 // tanh through one exponential, a few times faster than std::tanh and within 3e-7 of it.
 float quick_tanh(float x) { return 1.0f - 2.0f / (std::exp(2.0f * x) + 1.0f); }
 
+// No set of planes a cell can have (bits 18 to 31 are never set).
+constexpr uint64_t kNoPlanes = ~uint64_t{0};
+
 bool has(uint64_t masks, int bit) { return (masks >> bit) & 1; }
 
-// Rows of a board as bit sets, one bit per column, two rows and columns of padding on
-// every side, so that a square window around any cell can be read without bounds checks.
-class RowBits {
+// Stones and playable cells around a candidate, from rows of bit sets (one bit per
+// column) with two rows and columns of padding on every side, so that the 5 x 5 square
+// around any cell is read without bounds checks.
+class Surroundings {
  public:
-  void set(int x, int y) { rows_[y + 2] |= 1u << (x + 2); }
-  // Cells set in the (2r + 1) x (2r + 1) square centred on (x, y), r = 1 or 2.
-  int count_around(int x, int y, int r) const {
-    const uint32_t window = (1u << (2 * r + 1)) - 1;
-    int count = 0;
-    for (int row = y + 2 - r; row <= y + 2 + r; ++row) count += kBitsSet[(rows_[row] >> (x + 2 - r)) & window];
-    return count;
+  explicit Surroundings(const Board& board) {
+    for (int y = 0; y < board.config().height; ++y) {
+      // Two bits per cell from bit 10: 0 empty, 1 and 2 stones, 3 blocked or off the board.
+      const uint64_t cells = board.row_lines()[y] >> 10;
+      const uint64_t low = cells & kEvenBits;
+      const uint64_t high = (cells >> 1) & kEvenBits;
+      stones_[y + 2] = even_bits(low ^ high) << 2;
+      playable_[y + 2] = even_bits(~(low & high) & kEvenBits & ((uint64_t{1} << (2 * board.config().width)) - 1)) << 2;
+    }
+  }
+
+  struct Counts {
+    int near;      // stones at distance 1
+    int far;       // stones at distance 2
+    int playable;  // playable cells in the 5 x 5 square
+  };
+  Counts around(int x, int y) const {
+    auto stones = [&](int row) { return kCounts[(stones_[y + row] >> x) & 0x1F]; };
+    auto playable = [&](int row) { return kCounts[(playable_[y + row] >> x) & 0x1F] & 0xF; };
+    const int inner = stones(1) + stones(2) + stones(3);  // packed: all five in the low nibble
+    const int near = inner >> 4;
+    const int all = (inner & 0xF) + (stones(0) & 0xF) + (stones(4) & 0xF);
+    return Counts{near, all - near, playable(0) + playable(1) + playable(2) + playable(3) + playable(4)};
   }
 
  private:
-  static constexpr auto kBitsSet = [] {
-    std::array<uint8_t, 32> bits{};
-    for (uint32_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<uint8_t>(std::popcount(i));
-    return bits;
+  // Per five-cell row window: the cells set in it (low nibble) and in its middle three
+  // (high bits); three rows summed keep the two apart.
+  static constexpr uint64_t kEvenBits = 0x5555555555555555ull;
+
+  // Bits 0, 2, 4, ... of x packed into bits 0, 1, 2, ...
+  static uint32_t even_bits(uint64_t x) {
+    x = (x | x >> 1) & 0x3333333333333333ull;
+    x = (x | x >> 2) & 0x0F0F0F0F0F0F0F0Full;
+    x = (x | x >> 4) & 0x00FF00FF00FF00FFull;
+    x = (x | x >> 8) & 0x0000FFFF0000FFFFull;
+    return static_cast<uint32_t>(x | x >> 16);
+  }
+
+  static constexpr auto kCounts = [] {
+    std::array<uint8_t, 32> counts{};
+    for (uint32_t i = 0; i < counts.size(); ++i) counts[i] = static_cast<uint8_t>(std::popcount(i) | std::popcount(i & 0xE) << 4);
+    return counts;
   }();
 
-  std::array<uint32_t, kMaxSide + 4> rows_{};
+  std::array<uint32_t, kMaxSide + 4> stones_{};
+  std::array<uint32_t, kMaxSide + 4> playable_{};
 };
 
 }  // namespace
@@ -56,10 +90,22 @@ PatternEvaluator::PatternEvaluator(const PatternWeights& weights)
   const float edge_bias = static_cast<float>(-25.0 * static_cast<double>(weights.edge_per_cell));
   for (int cells = 0; cells <= 25; ++cells) edge_[cells] = weights.edge_per_cell * static_cast<float>(cells) + edge_bias;
   for (int p = 0; p < kPatternPlanes; ++p) {
-    combo_own_[p] = weights.policy_own[p] / weights.combo_divisor;
-    combo_opponent_[p] = weights.policy_opponent[p] / weights.combo_divisor;
     if (weights.value_own_sum[p] != 0.0f) counted_planes_ |= uint64_t{1} << p;
     if (weights.value_opponent_sum[p] != 0.0f) counted_planes_ |= uint64_t{1} << (kOpponentPlanes + p);
+  }
+  for (int chunk = 0; chunk < kChunks; ++chunk) {
+    const bool own = chunk < kChunks / 2;
+    const PlaneWeights& tiers = own ? weights.policy_own : weights.policy_opponent;
+    const int first = (own ? chunk : chunk - kChunks / 2) * kChunkPlanes;
+    for (uint32_t planes = 0; planes < chunks_[chunk].size(); ++planes) {
+      TierSum& part = chunks_[chunk][planes];
+      part = TierSum{0.0f, 0.0f};
+      for (int p = 0; p < kChunkPlanes; ++p) {
+        if (!((planes >> p) & 1)) continue;
+        part.largest = std::max(part.largest, tiers[first + p]);
+        part.sum += tiers[first + p] / weights.combo_divisor;
+      }
+    }
   }
 }
 
@@ -70,41 +116,29 @@ EvalResult PatternEvaluator::evaluate(const Board& board) const {
   const int side = board.side_to_move();
   PlaneMasks masks;
   pattern_plane_masks(board, masks);
-  RowBits stones, playable;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const int8_t state = board.cell(x, y);
-      if (state != BLOCKED) playable.set(x, y);
-      if (state == BLACK || state == WHITE) stones.set(x, y);
-      if (board.config().rule == Rule::Renju && board.forbidden()[cell_index(x, y)]) {
-        masks[cell_index(x, y)] &= side == 0 ? ~kOwnPlanes : ~kOpponentPlaneBits;
+  if (board.config().rule == Rule::Renju) {
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        if (board.forbidden()[cell_index(x, y)]) masks[cell_index(x, y)] &= side == 0 ? ~kOwnPlanes : ~kOpponentPlaneBits;
       }
     }
   }
+  const Surroundings surroundings(board);
 
   EvalResult result;
   result.policy.reserve(board.candidates().size());
-  const PatternWeights& w = weights_;
+  // Many candidates share their planes (a one or a two of each side, say): the pattern
+  // part of the logit is worked out once per set of planes.
+  std::array<PatternTerm, 64> known;
+  known.fill(PatternTerm{kNoPlanes, 0.0f});
   for (Move move : board.candidates()) {
     const uint64_t mask = masks[cell_index(move.x, move.y)];
     // Black to move never has a forbidden point among the candidates.
     assert(!(board.config().rule == Rule::Renju && side == 0 && board.forbidden()[cell_index(move.x, move.y)]));
-    float best = 0.0f;
-    float combo = 0.0f;
-    for (uint64_t bits = mask & kOwnPlanes; bits != 0; bits &= bits - 1) {
-      const int p = std::countr_zero(bits);
-      best = std::max(best, w.policy_own[p]);
-      combo += combo_own_[p];
-    }
-    for (uint64_t bits = mask >> kOpponentPlanes; bits != 0; bits &= bits - 1) {
-      const int p = std::countr_zero(bits);
-      best = std::max(best, w.policy_opponent[p]);
-      combo += combo_opponent_[p];
-    }
-    const int near = stones.count_around(move.x, move.y, 1);
-    const int around = stones.count_around(move.x, move.y, 2);
-    const float edge = edge_[playable.count_around(move.x, move.y, 2)];
-    result.policy.push_back(best + quick_tanh(combo) * w.combo_scale + proximity_[near][around - near] + edge);
+    PatternTerm& term = known[(mask * 0x9E3779B97F4A7C15ull) >> 58];
+    if (term.planes != mask) term = PatternTerm{mask, pattern_term(mask)};
+    const Surroundings::Counts counts = surroundings.around(move.x, move.y);
+    result.policy.push_back(term.logit + proximity_[counts.near][counts.far] + edge_[counts.playable]);
   }
   softmax(result.policy);
   const float win_rate = value(masks, board);
@@ -114,15 +148,29 @@ EvalResult PatternEvaluator::evaluate(const Board& board) const {
   return result;
 }
 
+float PatternEvaluator::pattern_term(uint64_t planes) const {
+  float best = 0.0f;
+  float combo = 0.0f;
+  for (int chunk = 0; chunk < kChunks; ++chunk) {
+    const int first = chunk < kChunks / 2 ? chunk * kChunkPlanes : kOpponentPlanes + (chunk - kChunks / 2) * kChunkPlanes;
+    const TierSum& part = chunks_[chunk][(planes >> first) & ((1u << kChunkPlanes) - 1)];
+    best = std::max(best, part.largest);
+    combo += part.sum;
+  }
+  return best + quick_tanh(combo) * weights_.combo_scale;
+}
+
 float PatternEvaluator::value(const PlaneMasks& masks, const Board& board) const {
+  // Whole rows of the masks: cells past the board's width are 0.
+  const size_t cells = static_cast<size_t>(board.config().height) * kMaxSide;
   uint64_t present = 0;
+  for (size_t i = 0; i < cells; ++i) present |= masks[i];
   std::array<int, 64> counts{};
-  for (int y = 0; y < board.config().height; ++y) {
-    for (int x = 0; x < board.config().width; ++x) {
-      const uint64_t mask = masks[cell_index(x, y)];
-      present |= mask;
-      for (uint64_t bits = mask & counted_planes_; bits != 0; bits &= bits - 1) ++counts[std::countr_zero(bits)];
-    }
+  for (uint64_t planes = counted_planes_ & present; planes != 0; planes &= planes - 1) {
+    const int p = std::countr_zero(planes);
+    int count = 0;
+    for (size_t i = 0; i < cells; ++i) count += static_cast<int>((masks[i] >> p) & 1);
+    counts[p] = count;
   }
   const PatternWeights& w = weights_;
   float s = 0.0f;

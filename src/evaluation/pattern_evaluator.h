@@ -18,11 +18,27 @@ class PatternEvaluator {
   EvalResult evaluate(const Board& board) const;
 
  private:
+  // A set of pattern planes and its part of a candidate's logit.
+  struct PatternTerm {
+    uint64_t planes;
+    float logit;
+  };
+
+  // The largest tier among the planes (at least 0) and the combo bonus.
+  float pattern_term(uint64_t planes) const;
   float value(const PlaneMasks& masks, const Board& board) const;
   float draw_rate(const Board& board) const;
 
   PatternWeights weights_;
-  PlaneWeights combo_own_, combo_opponent_;  // the tiers over the combo divisor
+  // The planes in chunks of six, three of each side: per chunk and set of its planes,
+  // their largest tier (at least 0) and the sum of their tiers over the combo divisor.
+  static constexpr int kChunkPlanes = 6;
+  static constexpr int kChunks = 2 * kPatternPlanes / kChunkPlanes;
+  struct TierSum {
+    float largest;
+    float sum;
+  };
+  std::array<std::array<TierSum, 1 << kChunkPlanes>, kChunks> chunks_;
   // By stones at distance 1 and 2, and by playable cells in the 5 x 5 square: the
   // proximity and edge terms of a candidate's logit.
   std::array<std::array<float, 17>, 9> proximity_;

@@ -22,14 +22,35 @@ constexpr uint64_t in_every_lane(uint16_t bits) { return bits * 0x00010001000100
 constexpr uint64_t kThreatLanes = in_every_lane(kFive | kSpanBits);
 
 // The planes of a cell whose codes hold no five, four or three (most cells): open twos,
-// twos and ones only, all cell planes.
+// twos and ones only, all cell planes. They depend on bits 8 to 10 of the four lanes,
+// gathered into a 12-bit index (three bits per lane).
+constexpr auto kQuietPlanes = [] {
+  std::array<uint32_t, 4096> planes{};
+  for (uint32_t index = 0; index < planes.size(); ++index) {
+    const int open_two_lines = std::popcount(index & 01111);
+    planes[index] = uint32_t{open_two_lines > 0} << kOpenTwoPlane | uint32_t{(index & 02222) != 0} << kTwoPlane |
+                    uint32_t{(index & 04444) != 0} << kOnePlane | uint32_t{open_two_lines > 1} << kOpenTwoOpenTwoPlane;
+  }
+  return planes;
+}();
+
 uint64_t quiet_planes(uint64_t codes) {
-  const uint64_t folded = codes | codes >> 32;
-  const uint64_t kinds = folded | folded >> 16;
-  const uint64_t open_twos = codes & in_every_lane(kOpenTwo);
-  return uint64_t{open_twos != 0} << kOpenTwoPlane | uint64_t{(kinds & kTwo) != 0} << kTwoPlane |
-         uint64_t{(kinds & kOne) != 0} << kOnePlane |
-         uint64_t{(open_twos & (open_twos - 1)) != 0} << kOpenTwoOpenTwoPlane;
+  static_assert(kOpenTwo == 1 << 8 && kTwo == 1 << 9 && kOne == 1 << 10);
+  const uint64_t index =
+      (codes >> 8 & 07) | (codes >> 21 & 070) | (codes >> 34 & 0700) | (codes >> 47 & 07000);
+  return kQuietPlanes[index];
+}
+
+// The lanes of a code word that hold `code_bit`, as four bits (bit d for lane d): the
+// product moves lane d's bit to bit 45 + d, and no two partial products meet.
+unsigned lanes_with(uint64_t codes, int code_bit) {
+  return static_cast<unsigned>((((codes >> code_bit) & in_every_lane(1)) * 0x0000200040008001ull) >> 45) & 0xF;
+}
+
+// The span bytes of `player`'s pattern through (x, y) in direction d.
+const uint8_t* spans_of(const Board& board, int player, int x, int y, int d) {
+  const uint32_t key = line_key(board, x, y, d);
+  return pattern_spans(rule_class(board.config().rule, player), player == 1 ? white_key(key) : key);
 }
 
 // The planes one player's patterns make at one empty cell.
@@ -39,15 +60,16 @@ class CellPatterns {
       : board_(board), masks_(masks), player_(player), shift_(shift), x_(x), y_(y) {}
 
   void write(uint64_t codes) {
-    std::array<unsigned, 16> directions{};  // per code bit, the directions that have it
-    for (int d = 0; d < 4; ++d) {
-      const uint16_t lane = code_lane(codes, d);
-      for (unsigned bits = lane; bits != 0; bits &= bits - 1) directions[std::countr_zero(bits)] |= 1u << d;
-      if (lane & kSpanBits) read_spans(d, lane);
+    const uint64_t folded = codes | codes >> 32;
+    const unsigned kinds = static_cast<uint16_t>(folded | folded >> 16);
+    std::array<unsigned, 11> directions{};  // per code bit, the directions that have it
+    for (unsigned bits = kinds & 0x7FC; bits != 0; bits &= bits - 1) {
+      directions[std::countr_zero(bits)] = lanes_with(codes, std::countr_zero(bits));
     }
-    const uint64_t cell = bit(0) * (directions[2] != 0) | bit(kOpenTwoPlane) * (directions[8] != 0) |
-                          bit(kTwoPlane) * (directions[9] != 0) | bit(kOnePlane) * (directions[10] != 0);
-    masks_[cell_index(x_, y_)] |= cell;
+    for (int d = 0; d < 4; ++d) {
+      if (code_lane(codes, d) & kSpanBits) planes_[d] = {};
+    }
+    masks_[cell_index(x_, y_)] |= bit(kFivePlane) * ((kinds & kFive) != 0) | quiet_planes(codes) << shift_;
     mark_spans(kStraightFourPlane, directions[4], 4);
     // Under Renju two fours in one line are forbidden for Black, not a threat.
     if (!(board_.config().rule == Rule::Renju && player_ == 0)) mark_spans(kStraightFourPlane, directions[3], 3);
@@ -56,11 +78,14 @@ class CellPatterns {
     mark_spans(kThreePlane, directions[7], 7);
 
     // Patterns in two lines at once: two kinds of four, open three, three and open two,
-    // the same or different, present in at least two different lines.
-    for (int a = 5; a <= 8; ++a) {
-      if (!directions[a]) continue;
-      for (int b = a; b <= 8; ++b) {
-        if (!directions[b] || !several(directions[a] | directions[b])) continue;
+    // the same or different, present in at least two different lines. Two open twos are
+    // among the quiet planes.
+    const unsigned pair_kinds = (kinds >> 5) & 0x7;
+    for (unsigned as = pair_kinds; as != 0; as &= as - 1) {
+      const int a = 5 + std::countr_zero(as);
+      for (unsigned bs = (kinds >> a) & (0xF >> (a - 5)); bs != 0; bs &= bs - 1) {
+        const int b = a + std::countr_zero(bs);
+        if (!several(directions[a] | directions[b])) continue;
         const int plane = kFirstPairPlane + kPairIndex[a - 5][b - 5];
         if (b == 8) {
           masks_[cell_index(x_, y_)] |= bit(plane);
@@ -72,6 +97,7 @@ class CellPatterns {
         }
       }
     }
+    walk_spans(codes);
   }
 
  private:
@@ -79,39 +105,41 @@ class CellPatterns {
 
   uint64_t bit(int plane) const { return uint64_t{1} << (shift_ + plane); }
 
-  void read_spans(int d, uint16_t lane) {
-    uint32_t key = line_key(board_, x_, y_, d);
-    if (player_ == 1) key = white_key(key);
-    const int rule_class_of_player = rule_class(board_.config().rule, player_);
-    for (unsigned bits = lane & kSpanBits; bits != 0; bits &= bits - 1) {
-      const int code_bit = std::countr_zero(bits);
-      spans_[d][code_bit] = pattern_span(rule_class_of_player, key, code_bit);
+  // Each span once, with every plane it carries.
+  void walk_spans(uint64_t codes) {
+    for (int d = 0; d < 4; ++d) {
+      const unsigned span_bits = code_lane(codes, d) & kSpanBits;
+      if (!span_bits) continue;
+      const uint8_t* spans = spans_of(board_, player_, x_, y_, d);
+      const int step = DY[d] * kMaxSide + DX[d];
+      for (unsigned bits = span_bits; bits != 0; bits &= bits - 1) {
+        const int code_bit = std::countr_zero(bits);
+        const uint64_t planes = planes_[d][code_bit];
+        if (!planes) continue;
+        // A span never reaches past the edge: the pattern tables cut it where the line ends.
+        const uint8_t span = spans[code_bit];
+        for (int t = -(span & 0xF); t <= span >> 4; ++t) {
+          assert(board_.on_board(x_ + t * DX[d], y_ + t * DY[d]));
+          masks_[cell_index(x_, y_) + t * step] |= planes;
+        }
+      }
     }
   }
 
-  // Marks the cells of the pattern of code bit `code_bit` in direction d.
-  void mark_span(int plane, int d, int code_bit) {
-    const uint8_t span = spans_[d][code_bit];
-    const uint64_t mark = bit(plane);
-    // A span never reaches past the edge: the pattern tables cut it where the line ends.
-    for (int t = span >> 4; t >= -(span & 0xF); --t) {
-      const int x = x_ + t * DX[d], y = y_ + t * DY[d];
-      assert(board_.on_board(x, y));
-      masks_[cell_index(x, y)] |= mark;
-    }
-  }
+  // Marks the cells of the pattern of code bit `code_bit` in direction d (when the spans
+  // are walked).
+  void mark_span(int plane, int d, int code_bit) { planes_[d][code_bit] |= bit(plane); }
 
   // The spans of `code_bit` in those of its directions that another line of `others` joins.
   void mark_spans_beside(int plane, unsigned directions, int code_bit, unsigned others) {
-    for (int d = 0; d < 4; ++d) {
-      if ((directions & (1u << d)) && (others & ~(1u << d))) mark_span(plane, d, code_bit);
+    for (unsigned lines = directions; lines != 0; lines &= lines - 1) {
+      const int d = std::countr_zero(lines);
+      if (others & ~(1u << d)) mark_span(plane, d, code_bit);
     }
   }
 
   void mark_spans(int plane, unsigned directions, int code_bit) {
-    for (int d = 0; d < 4; ++d) {
-      if (directions & (1u << d)) mark_span(plane, d, code_bit);
-    }
+    for (unsigned lines = directions; lines != 0; lines &= lines - 1) mark_span(plane, std::countr_zero(lines), code_bit);
   }
 
   const Board& board_;
@@ -120,7 +148,8 @@ class CellPatterns {
   int shift_;
   int x_;
   int y_;
-  std::array<std::array<uint8_t, 8>, 4> spans_;  // by direction and code bit, read when the lane has the bit
+  // By direction and code bit, the planes its span carries; cleared for the lanes with spans.
+  std::array<std::array<uint64_t, 8>, 4> planes_;
 };
 
 }  // namespace
@@ -130,22 +159,19 @@ void pattern_plane_masks(const Board& board, PlaneMasks& masks) {
   const int side = board.side_to_move();
   const auto& own_codes = side == 0 ? board.black_codes() : board.white_codes();
   const auto& opponent_codes = side == 0 ? board.white_codes() : board.black_codes();
+  auto write = [&](int x, int y, int player, int shift, uint64_t codes) {
+    if (codes & kThreatLanes) {
+      CellPatterns(board, masks, player, shift, x, y).write(codes);
+    } else {
+      masks[cell_index(x, y)] |= quiet_planes(codes) << shift;
+    }
+  };
   for (int y = 0; y < board.config().height; ++y) {
     for (int x = 0; x < board.config().width; ++x) {
       const int index = cell_index(x, y);
-      const uint64_t own = own_codes[index];
-      const uint64_t opponent = opponent_codes[index];
-      assert(board.cell(x, y) == EMPTY || (own == 0 && opponent == 0));
-      if (own & kThreatLanes) {
-        CellPatterns(board, masks, side, 0, x, y).write(own);
-      } else {
-        masks[index] |= quiet_planes(own);
-      }
-      if (opponent & kThreatLanes) {
-        CellPatterns(board, masks, side ^ 1, kOpponentPlanes, x, y).write(opponent);
-      } else {
-        masks[index] |= quiet_planes(opponent) << kOpponentPlanes;
-      }
+      assert(board.cell(x, y) == EMPTY || (own_codes[index] == 0 && opponent_codes[index] == 0));
+      write(x, y, side, 0, own_codes[index]);
+      write(x, y, side ^ 1, kOpponentPlanes, opponent_codes[index]);
     }
   }
 }
