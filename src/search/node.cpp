@@ -47,13 +47,14 @@ int64_t Node::footprint(size_t candidates) {
 }
 
 Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
-           bool terminal, int32_t side, Proof proof)
+           bool terminal, int32_t side, Proof proof, Move move)
     : index_in_parent_(index_in_parent),
       parent_(parent),
       constants_(&constants),
       prior_(evaluation.policy),
       own_value_(value_of(evaluation)),
       terminal_(terminal),
+      move_(move),
       side_(side),
       proof_(proof),
       slot_of_action_(evaluation.policy.size(), -1),

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <vector>
 
+#include "board/move.h"
 #include "evaluation/eval_result.h"
 #include "search/node_config.h"
 
@@ -53,8 +54,9 @@ class Node {
  public:
   // `constants` are the search's, shared by the whole tree, and must outlive it. A terminal
   // node (a finished game, or a position proven before its evaluation) has no children.
+  // `move` is the one played from the parent's position to reach this one (none at a root).
   Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
-       bool terminal, int32_t side, Proof proof = {});
+       bool terminal, int32_t side, Proof proof = {}, Move move = {-1, -1});
 
   // Root modes; each acts once, before the search starts.
   // Uniform prior, exploration constant times balanced_c_factor, child values scored by
@@ -103,6 +105,7 @@ class Node {
   static int64_t footprint(size_t candidates);
 
   int32_t index_in_parent() const { return index_in_parent_; }
+  Move move() const { return move_; }
   Node* parent() const { return parent_; }
   const NodeConfig& constants() const { return *constants_; }
   const NodeValue& own_value() const { return own_value_; }
@@ -135,6 +138,7 @@ class Node {
   std::vector<float> prior_;
   const NodeValue own_value_;
   const bool terminal_;
+  const Move move_;  // in the padding after terminal_: the node's footprint stays as counted
   const int32_t side_;
   std::atomic<Proof> proof_;
   std::vector<uint8_t> excluded_;  // per candidate, at a root that excludes some; else empty

@@ -1,16 +1,41 @@
 #include "search/simulation.h"
 
+#include <cassert>
+#include <vector>
+
 namespace decision {
 
 std::optional<Leaf> descend(Node& root, const Board& root_board) {
-  auto board = std::make_unique<Board>(root_board);
+  // The moves from the root to the current node, each read off its node: the board is
+  // built only for a new position, after the selection.
+  thread_local std::vector<Move> path;
+  path.clear();
   Node* node = &root;
   while (true) {
     const SelectResult step = node->select();
-    if (step.status == SelectResult::kCollision) return std::nullopt;
-    board->play(board->candidates()[step.action]);
-    if (step.status != SelectResult::kDescend) return Leaf{step.needs_evaluation, std::move(board), step.slot, node, {}};
-    node = node->get_child(step.slot);
+    switch (step.status) {
+      case SelectResult::kCollision:
+        return std::nullopt;
+      case SelectResult::kTerminal:
+        return Leaf{false, nullptr, step.slot, node, Move{-1, -1}, {}};
+      case SelectResult::kDescend:
+        node = node->get_child(step.slot);
+        path.push_back(node->move());
+        break;
+      case SelectResult::kNewSlot: {
+        // Only the last node's position needs its candidates, to name the new move; the
+        // positions on the way to it leave theirs cleared (play then rebuilds everything
+        // it derives afresh, so the new position is the same either way).
+        auto board = std::make_unique<Board>(root_board);
+        for (size_t i = 0; i < path.size(); ++i) {
+          board->play(path[i], i + 1 == path.size());
+          assert(!board->game_over() && "a finished position is never descended through");
+        }
+        const Move move = board->candidates()[step.action];
+        board->play(move);
+        return Leaf{true, std::move(board), step.slot, node, move, {}};
+      }
+    }
   }
 }
 
@@ -26,7 +51,7 @@ void back_up(const Leaf& leaf, const eval::EvalResult* evaluation) {
     }
     leaf.node->set_child(leaf.slot, std::make_unique<Node>(leaf.slot, leaf.node, leaf.node->constants(),
                                                            evaluation ? *evaluation : proven, terminal,
-                                                           board.side_to_move(), proof));
+                                                           board.side_to_move(), proof, leaf.move));
   }
   NodeValue value = leaf.node->get_child(leaf.slot)->get_value();
   int32_t slot = leaf.slot;

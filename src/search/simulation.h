@@ -14,13 +14,15 @@ namespace decision {
 // A finished descent waiting for its evaluation.
 struct Leaf {
   bool needs_evaluation;         // false for a visit of a finished game already in the tree
-  std::unique_ptr<Board> board;  // the root position with the descent's moves played
+  std::unique_ptr<Board> board;  // the root position with the descent's moves played; null when no evaluation is needed
   int32_t slot;                  // slot chosen at the last node
   Node* node;                    // the last node of the descent
+  Move move;                     // the move of that slot, when it needs an evaluation
   Proof proof;                   // the new position's result, when proven before its evaluation
 };
 
-// Descends from `root` on a copy of `root_board`. Returns no leaf when the descent
+// Descends from `root`, whose position is `root_board`; a leaf that needs an evaluation
+// gets a copy of it with the descent's moves played. Returns no leaf when the descent
 // collided with another thread's pending evaluation.
 std::optional<Leaf> descend(Node& root, const Board& root_board);
 
