@@ -71,6 +71,7 @@ void Node::enable_balanced_mode() {
   assert(visits_ == 1.0f && "root modes are set before the search");
   if (balanced_) return;
   balanced_ = true;
+  top_action_ = kTopStale;
   const float uniform = static_cast<float>(1.0 / static_cast<double>(prior_.size()));
   for (float& p : prior_) p = uniform;
 }
@@ -84,6 +85,106 @@ void Node::enable_root_exploration() {
   noisy_prior_.resize(n);
   for (size_t a = 0; a < n; ++a) {
     noisy_prior_[a] = constants_->noise_weight * noise[a] + (1.0f - constants_->noise_weight) * prior_[a];
+  }
+}
+
+// The candidate of the highest score, the lowest index among equals, scored over every
+// candidate: the prior term (shrunk by the exploration count at a child) plus the child's
+// value, or the first-play urgency where there is no child; forced playouts and excluded
+// candidates at a root.
+int32_t Node::pick_by_scan(float n, float exploration, float fpu) {
+  const std::vector<float>& prior = noisy_prior_.empty() ? prior_ : noisy_prior_;
+  thread_local std::vector<float> score;
+  score.resize(prior.size());
+  for (size_t a = 0; a < prior.size(); ++a) score[a] = exploration * prior[a] + fpu;
+  for (size_t i = 0; i < slot_count(); ++i) {
+    const int32_t a = slot_action_[i];
+    score[a] = exploration * prior[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
+  }
+
+  // Forced playouts: at an exploring root, a child with fewer visits than
+  // sqrt(k * noisy prior * N) (and than the best child) is chosen ahead of the others.
+  if (root_exploration_) {
+    forced_bonus_.assign(prior.size(), 0.0f);
+    bool any = false;
+    if (best_child_ != -1) {
+      for (size_t i = 0; i < slot_count(); ++i) {
+        const int32_t a = slot_action_[i];
+        const float forced = std::sqrt(noisy_prior_[a] * constants_->forced_playout_k * n);
+        const float cap = std::min(forced, child_visits_[best_child_]);
+        if (cap >= child_visits_[i] + 1.0f) {
+          forced_bonus_[a] = kForcedPlayoutBonus;
+          any = true;
+        }
+      }
+    }
+    if (any) {
+      for (size_t a = 0; a < prior.size(); ++a) score[a] += forced_bonus_[a];
+    }
+  }
+
+  for (size_t a = 0; a < excluded_.size(); ++a) {
+    if (excluded_[a]) score[a] = -std::numeric_limits<float>::infinity();
+  }
+
+  int32_t action = 0;
+  for (size_t a = 1; a < score.size(); ++a) {
+    if (score[a] > score[action]) action = static_cast<int32_t>(a);
+  }
+  return action;
+}
+
+// pick_by_scan's answer without the scan, where no root exploration or exclusion applies: the
+// unexpanded candidates all share the first-play urgency, so the best of them is the one
+// of the highest prior (the score grows with the prior), unless a lower prior rounds to
+// the same score. -1 where this cannot tell: such a tie, a NaN, or no shortcut at this node.
+int32_t Node::pick_by_shortcut(float exploration, float fpu) {
+  if (root_exploration_ || !excluded_.empty() || top_action_ == kNoShortcut) return -1;
+  if (top_action_ == kTopStale) find_top_unexpanded();
+  if (top_action_ == kNoShortcut) return -1;
+  int32_t best = -1;
+  float best_score = 0.0f;
+  if (top_action_ >= 0) {
+    best = top_action_;
+    best_score = exploration * top_prior_ + fpu;
+    if (std::isnan(best_score)) return -1;
+    if (next_prior_ != -std::numeric_limits<float>::infinity() && !(exploration * next_prior_ + fpu < best_score)) {
+      return -1;
+    }
+  }
+  for (size_t i = 0; i < slot_count(); ++i) {
+    const int32_t a = slot_action_[i];
+    const float score = exploration * prior_[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
+    if (std::isnan(score)) return -1;
+    if (best == -1 || score > best_score || (score == best_score && a < best)) {
+      best = a;
+      best_score = score;
+    }
+  }
+  return best;
+}
+
+// The unexpanded candidate of the highest prior (the lowest index among equals) and the
+// highest prior below it.
+void Node::find_top_unexpanded() {
+  constexpr float kNone = -std::numeric_limits<float>::infinity();
+  top_action_ = kTopNone;
+  top_prior_ = kNone;
+  next_prior_ = kNone;
+  for (size_t a = 0; a < prior_.size(); ++a) {
+    if (slot_of_action_[a] != -1) continue;
+    const float p = prior_[a];
+    if (std::isnan(p)) {
+      top_action_ = kNoShortcut;
+      return;
+    }
+    if (p > top_prior_) {
+      next_prior_ = top_prior_;
+      top_prior_ = p;
+      top_action_ = static_cast<int32_t>(a);
+    } else if (p < top_prior_ && p > next_prior_) {
+      next_prior_ = p;
+    }
   }
 }
 
@@ -109,44 +210,9 @@ SelectResult Node::select() {
     }
 
     const float exploration = c() * std::sqrt(n);
-    const std::vector<float>& prior = noisy_prior_.empty() ? prior_ : noisy_prior_;
-    thread_local std::vector<float> score;
-    score.resize(prior.size());
-    for (size_t a = 0; a < prior.size(); ++a) score[a] = exploration * prior[a] + fpu;
-    for (size_t i = 0; i < slot_count(); ++i) {
-      const int32_t a = slot_action_[i];
-      score[a] = exploration * prior[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
-    }
-
-    // Forced playouts: at an exploring root, a child with fewer visits than
-    // sqrt(k * noisy prior * N) (and than the best child) is chosen ahead of the others.
-    if (root_exploration_) {
-      forced_bonus_.assign(prior.size(), 0.0f);
-      bool any = false;
-      if (best_child_ != -1) {
-        for (size_t i = 0; i < slot_count(); ++i) {
-          const int32_t a = slot_action_[i];
-          const float forced = std::sqrt(noisy_prior_[a] * constants_->forced_playout_k * n);
-          const float cap = std::min(forced, child_visits_[best_child_]);
-          if (cap >= child_visits_[i] + 1.0f) {
-            forced_bonus_[a] = kForcedPlayoutBonus;
-            any = true;
-          }
-        }
-      }
-      if (any) {
-        for (size_t a = 0; a < prior.size(); ++a) score[a] += forced_bonus_[a];
-      }
-    }
-
-    for (size_t a = 0; a < excluded_.size(); ++a) {
-      if (excluded_[a]) score[a] = -std::numeric_limits<float>::infinity();
-    }
-
-    // The lowest candidate index wins ties.
-    for (size_t a = 1; a < score.size(); ++a) {
-      if (score[a] > score[action]) action = static_cast<int32_t>(a);
-    }
+    action = pick_by_shortcut(exploration, fpu);
+    assert(action == -1 || action == pick_by_scan(n, exploration, fpu));
+    if (action == -1) action = pick_by_scan(n, exploration, fpu);
     slot = slot_of_action_[action];
 
     // A collision: another descent still waits for this child's evaluation, or for its
@@ -170,6 +236,7 @@ SelectResult Node::select() {
       }
       slot = static_cast<int32_t>(slot_count());
       slot_of_action_[action] = slot;
+      if (top_action_ != kNoShortcut) top_action_ = kTopStale;
       slot_action_.push_back(action);
       child_q_.push_back(fpu);
       child_visits_.push_back(1.0f);

@@ -122,6 +122,9 @@ class Node {
   void settle_proof(const Node& child);
   std::vector<float> by_action(const std::vector<float>& per_slot) const;
   void take_back_descent();
+  int32_t pick_by_scan(float n, float exploration, float fpu);
+  int32_t pick_by_shortcut(float exploration, float fpu);
+  void find_top_unexpanded();
   // The exploration constant and the first-play reductions in force for this node's mode.
   float c() const { return balanced_ ? constants_->balanced_c_factor * constants_->c_puct : constants_->c_puct; }
   float fpu_min() const {
@@ -133,6 +136,11 @@ class Node {
 
   std::mutex mutex_;
   const int32_t index_in_parent_;
+  // The selection's shortcut (pick_by_shortcut): the unexpanded candidate of the highest
+  // prior, or one of these marks; its prior and the highest prior below it. The three
+  // fill holes of the layout, so the node's footprint stays as counted.
+  static constexpr int32_t kTopStale = -1, kTopNone = -2, kNoShortcut = -3;
+  int32_t top_action_ = kTopStale;
   Node* const parent_;
   const NodeConfig* const constants_;
   std::vector<float> prior_;
@@ -148,12 +156,14 @@ class Node {
   std::vector<int32_t> slot_of_action_;  // per candidate: its slot, or -1 while unexpanded
   std::vector<int32_t> slot_action_;     // per slot: its candidate
   float visits_ = 1.0f;                  // including in-flight visits and the own evaluation
+  float top_prior_ = 0.0f;
   std::vector<float> child_q_;           // per slot: the child's value for this node's side
   std::vector<float> child_visits_;
   std::vector<float> child_explore_count_;
   std::vector<std::unique_ptr<Node>> children_;  // null until the child's evaluation arrives
   NodeValue value_;
   float completed_visits_ = 1.0f;
+  float next_prior_ = 0.0f;
   std::vector<float> child_completed_visits_;
   std::vector<float> pruned_weights_;
   std::vector<float> forced_bonus_;  // per candidate, scratch of the forced playouts
