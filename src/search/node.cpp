@@ -46,18 +46,18 @@ int64_t Node::footprint(size_t candidates) {
   return eval::heap_block(sizeof(Node)) + 2 * per_candidate + kSlotBytes;
 }
 
-Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
+Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, eval::EvalResult evaluation,
            bool terminal, int32_t side, Proof proof, Move move)
     : index_in_parent_(index_in_parent),
       parent_(parent),
       constants_(&constants),
-      prior_(evaluation.policy),
+      prior_(std::move(evaluation.policy)),
       own_value_(value_of(evaluation)),
       terminal_(terminal),
       move_(move),
       side_(side),
       proof_(proof),
-      slot_of_action_(evaluation.policy.size(), -1),
+      slot_of_action_(prior_.size(), -1),
       value_(proof.result == Proof::kNone ? own_value_ : proven_value(proof, side)) {}
 
 void Node::exclude_actions(std::vector<uint8_t> excluded) {

@@ -55,7 +55,7 @@ class Node {
   // `constants` are the search's, shared by the whole tree, and must outlive it. A terminal
   // node (a finished game, or a position proven before its evaluation) has no children.
   // `move` is the one played from the parent's position to reach this one (none at a root).
-  Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
+  Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, eval::EvalResult evaluation,
        bool terminal, int32_t side, Proof proof = {}, Move move = {-1, -1});
 
   // Root modes; each acts once, before the search starts.

@@ -5,7 +5,7 @@
 
 namespace decision {
 
-std::optional<Leaf> descend(Node& root, const Board& root_board) {
+std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<std::unique_ptr<Board>>& spare_boards) {
   // The moves from the root to the current node, each read off its node: the board is
   // built only for a new position, after the selection.
   thread_local std::vector<Move> path;
@@ -26,7 +26,14 @@ std::optional<Leaf> descend(Node& root, const Board& root_board) {
         // Only the last node's position needs its candidates, to name the new move; the
         // positions on the way to it leave theirs cleared (play then rebuilds everything
         // it derives afresh, so the new position is the same either way).
-        auto board = std::make_unique<Board>(root_board);
+        std::unique_ptr<Board> board;
+        if (spare_boards.empty()) {
+          board = std::make_unique<Board>(root_board);
+        } else {
+          board = std::move(spare_boards.back());
+          spare_boards.pop_back();
+          *board = root_board;
+        }
         for (size_t i = 0; i < path.size(); ++i) {
           board->play(path[i], i + 1 == path.size());
           assert(!board->game_over() && "a finished position is never descended through");
@@ -39,7 +46,7 @@ std::optional<Leaf> descend(Node& root, const Board& root_board) {
   }
 }
 
-void back_up(const Leaf& leaf, const eval::EvalResult* evaluation) {
+void back_up(const Leaf& leaf, eval::EvalResult* evaluation) {
   if (leaf.needs_evaluation) {
     const Board& board = *leaf.board;
     const Proof proof = board.game_over() ? proof_of_finished_game(board) : leaf.proof;
@@ -50,7 +57,7 @@ void back_up(const Leaf& leaf, const eval::EvalResult* evaluation) {
       proven.values[board.side_to_move() ^ 1] = -1.0f;
     }
     leaf.node->set_child(leaf.slot, std::make_unique<Node>(leaf.slot, leaf.node, leaf.node->constants(),
-                                                           evaluation ? *evaluation : proven, terminal,
+                                                           evaluation ? std::move(*evaluation) : std::move(proven), terminal,
                                                            board.side_to_move(), proof, leaf.move));
   }
   NodeValue value = leaf.node->get_child(leaf.slot)->get_value();

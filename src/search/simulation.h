@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "board/board.h"
 #include "evaluation/eval_result.h"
@@ -22,13 +23,14 @@ struct Leaf {
 };
 
 // Descends from `root`, whose position is `root_board`; a leaf that needs an evaluation
-// gets a copy of it with the descent's moves played. Returns no leaf when the descent
-// collided with another thread's pending evaluation.
-std::optional<Leaf> descend(Node& root, const Board& root_board);
+// gets a copy of it with the descent's moves played, on a board taken from `spare_boards`
+// when there is one. Returns no leaf when the descent collided with another thread's
+// pending evaluation.
+std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<std::unique_ptr<Board>>& spare_boards);
 
-// Creates the leaf's child from its evaluation (when it needed one) and backs its value up
-// to the root. A leaf proven won needs no evaluation.
-void back_up(const Leaf& leaf, const eval::EvalResult* evaluation);
+// Creates the leaf's child from its evaluation (when it needed one; the child takes over
+// its policy) and backs its value up to the root. A leaf proven won needs no evaluation.
+void back_up(const Leaf& leaf, eval::EvalResult* evaluation);
 
 // What a position is proven to be before any search: a finished game is lost for the side
 // to move, unless drawn; nothing is proven of a game in progress.
