@@ -78,6 +78,10 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   if (balanced) root_->enable_balanced_mode();
   if (exploration) root_->enable_root_exploration();
   root_board_ = std::make_unique<Board>(board);
+  // The positions the spare boards hold belonged to the dropped tree.
+  for (std::vector<SpareBoard>& spares : spare_boards_) {
+    for (SpareBoard& spare : spares) spare.position = nullptr;
+  }
 }
 
 bool MCTS::search(const SearchLimits& limits) {
@@ -153,7 +157,7 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
   std::vector<Leaf> leaves;
   std::vector<const Board*> positions;
   std::vector<std::future<eval::EvalResult>> futures;
-  std::vector<std::unique_ptr<Board>>& spare_boards = spare_boards_[static_cast<size_t>(index)];
+  std::vector<SpareBoard>& spare_boards = spare_boards_[static_cast<size_t>(index)];
   while (keep_searching_) {
     leaves.clear();
     futures.clear();
@@ -174,24 +178,24 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
         return;  // the collection failed
       }
       auto future = futures.begin();
-      for (const Leaf& leaf : leaves) {
+      for (Leaf& leaf : leaves) {
         if (!needs_network(leaf)) {
-          back_up(leaf, nullptr);
+          leaf.child = back_up(leaf, nullptr);
           if (leaf.needs_evaluation) tree_bytes_ += Node::footprint(0);
           continue;
         }
         eval::EvalResult evaluation = (future++)->get();
         const int64_t bytes = Node::footprint(evaluation.policy.size());
-        back_up(leaf, &evaluation);
+        leaf.child = back_up(leaf, &evaluation);
         tree_bytes_ += bytes;
       }
     });
     if (index == 0) apply_stop_rule(limits, deadline);
     if (pooled) barrier_->wait();
     // Every evaluator has finished with the round's positions: their boards serve the
-    // next round's leaves.
+    // next round's leaves, each known as its new node's position once backed up.
     for (Leaf& leaf : leaves) {
-      if (leaf.board) spare_boards.push_back(std::move(leaf.board));
+      if (leaf.board) spare_boards.push_back({leaf.child, std::move(leaf.board)});
     }
   }
 }

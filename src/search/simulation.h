@@ -20,17 +20,27 @@ struct Leaf {
   Node* node;                    // the last node of the descent
   Move move;                     // the move of that slot, when it needs an evaluation
   Proof proof;                   // the new position's result, when proven before its evaluation
+  Node* child = nullptr;         // after the backup: the node of the new position
 };
 
-// Descends from `root`, whose position is `root_board`; a leaf that needs an evaluation
-// gets a copy of it with the descent's moves played, on a board taken from `spare_boards`
-// when there is one. Returns no leaf when the descent collided with another thread's
-// pending evaluation.
-std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<std::unique_ptr<Board>>& spare_boards);
+// A search thread's board between its leaves, with the node whose position it holds
+// (null: none known). A new position below that node is reached by one move from it.
+struct SpareBoard {
+  const Node* position;
+  std::unique_ptr<Board> board;
+};
+
+// Descends from `root`, whose position is `root_board`. A leaf that needs an evaluation
+// gets its position on a board from `spare_boards` (oldest first, kept in the order they
+// were handed back): the one holding the last node's position when there is one, else a
+// copy of the root's position with the descent's moves played. Returns no leaf when the
+// descent collided with another thread's pending evaluation.
+std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<SpareBoard>& spare_boards);
 
 // Creates the leaf's child from its evaluation (when it needed one; the child takes over
 // its policy) and backs its value up to the root. A leaf proven won needs no evaluation.
-void back_up(const Leaf& leaf, eval::EvalResult* evaluation);
+// Returns the leaf's child.
+Node* back_up(const Leaf& leaf, eval::EvalResult* evaluation);
 
 // What a position is proven to be before any search: a finished game is lost for the side
 // to move, unless drawn; nothing is proven of a game in progress.
