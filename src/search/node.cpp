@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "evaluation/heap_block.h"
 #include "search/temperature.h"
@@ -134,58 +135,85 @@ int32_t Node::pick_by_scan(float n, float exploration, float fpu) {
   return action;
 }
 
+// First-play urgency: the visit-weighted mean of the children's values, clamped into a
+// band below the best child's value; 0 before any child has been backed up.
+float Node::first_play_urgency(float n) const {
+  if (best_child_ == -1) return 0.0f;
+  assert(n > 1.0f);
+  float weighted = 0.0f;
+  for (size_t i = 0; i < slot_count(); ++i) weighted += child_q_[i] * child_visits_[i];
+  const float mean = weighted / (n - 1.0f);
+  const float best = child_q_[best_child_];
+  const float high = best - fpu_min();
+  const float low = best - fpu_max();
+  return mean > high ? high : (low > mean ? low : mean);
+}
+
 // pick_by_scan's answer without the scan, where no root exploration or exclusion applies: the
 // unexpanded candidates all share the first-play urgency, so the best of them is the one
 // of the highest prior (the score grows with the prior), unless a lower prior rounds to
-// the same score. -1 where this cannot tell: such a tie, a NaN, or no shortcut at this node.
-int32_t Node::pick_by_shortcut(float exploration, float fpu) {
+// the same score. When even the urgency's upper bound leaves that candidate below the best
+// child, the urgency itself is not needed; otherwise it is computed into `fpu`. -1 where
+// this cannot tell: such a tie, a non-finite score, or no shortcut at this node.
+int32_t Node::pick_by_shortcut(float n, float exploration, std::optional<float>& fpu) {
   if (root_exploration_ || !excluded_.empty() || top_action_ == kNoShortcut) return -1;
   if (top_action_ == kTopStale) find_top_unexpanded();
   if (top_action_ == kNoShortcut) return -1;
   int32_t best = -1;
   float best_score = 0.0f;
-  if (top_action_ >= 0) {
-    best = top_action_;
-    best_score = exploration * top_prior_ + fpu;
-    if (std::isnan(best_score)) return -1;
-    if (next_prior_ != -std::numeric_limits<float>::infinity() && !(exploration * next_prior_ + fpu < best_score)) {
-      return -1;
-    }
-  }
   for (size_t i = 0; i < slot_count(); ++i) {
     const int32_t a = slot_action_[i];
     const float score = exploration * prior_[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
-    if (std::isnan(score)) return -1;
+    if (!std::isfinite(score)) return -1;
     if (best == -1 || score > best_score || (score == best_score && a < best)) {
       best = a;
       best_score = score;
     }
   }
+  if (top_action_ < 0) return best;
+  // The urgency is an end of its band or a mean below the upper end (the children's values
+  // are finite, as their scores were), so it is at most the larger end.
+  float bound = 0.0f;
+  if (best_child_ != -1) {
+    const float high = child_q_[best_child_] - fpu_min();
+    const float low = child_q_[best_child_] - fpu_max();
+    bound = std::max(high, low);
+  }
+  if (best != -1 && exploration * top_prior_ + bound < best_score) return best;
+  if (!fpu) fpu = first_play_urgency(n);
+  const float top_score = exploration * top_prior_ + *fpu;
+  if (!std::isfinite(top_score)) return -1;
+  if (next_prior_ != -std::numeric_limits<float>::infinity() && !(exploration * next_prior_ + *fpu < top_score)) {
+    return -1;
+  }
+  if (best == -1 || top_score > best_score || (top_score == best_score && top_action_ < best)) return top_action_;
   return best;
 }
 
 // The unexpanded candidate of the highest prior (the lowest index among equals) and the
 // highest prior below it.
 void Node::find_top_unexpanded() {
-  constexpr float kNone = -std::numeric_limits<float>::infinity();
-  top_action_ = kTopNone;
-  top_prior_ = kNone;
-  next_prior_ = kNone;
+  // Locals, not the members, in the loop: the compiler would store those every step.
+  int32_t top = kTopNone;
+  float top_prior = -std::numeric_limits<float>::infinity();
+  float next_prior = top_prior;
   for (size_t a = 0; a < prior_.size(); ++a) {
     if (slot_of_action_[a] != -1) continue;
     const float p = prior_[a];
-    if (std::isnan(p)) {
+    if (p > top_prior) {
+      next_prior = top_prior;
+      top_prior = p;
+      top = static_cast<int32_t>(a);
+    } else if (p < top_prior && p > next_prior) {
+      next_prior = p;
+    } else if (std::isnan(p)) {
       top_action_ = kNoShortcut;
       return;
     }
-    if (p > top_prior_) {
-      next_prior_ = top_prior_;
-      top_prior_ = p;
-      top_action_ = static_cast<int32_t>(a);
-    } else if (p < top_prior_ && p > next_prior_) {
-      next_prior_ = p;
-    }
   }
+  top_action_ = top;
+  top_prior_ = top_prior;
+  next_prior_ = next_prior;
 }
 
 SelectResult Node::select() {
@@ -194,25 +222,15 @@ SelectResult Node::select() {
   {
     std::lock_guard lock(mutex_);
     const float n = visits_;
-
-    // First-play urgency: the visit-weighted mean of the children's values, clamped into a
-    // band below the best child's value.
-    float fpu = 0.0f;
-    if (best_child_ != -1) {
-      assert(n > 1.0f);
-      float weighted = 0.0f;
-      for (size_t i = 0; i < slot_count(); ++i) weighted += child_q_[i] * child_visits_[i];
-      const float mean = weighted / (n - 1.0f);
-      const float best = child_q_[best_child_];
-      const float high = best - fpu_min();
-      const float low = best - fpu_max();
-      fpu = mean > high ? high : (low > mean ? low : mean);
-    }
-
     const float exploration = c() * std::sqrt(n);
-    action = pick_by_shortcut(exploration, fpu);
-    assert(action == -1 || action == pick_by_scan(n, exploration, fpu));
-    if (action == -1) action = pick_by_scan(n, exploration, fpu);
+    // The first-play urgency, computed only where it is needed.
+    std::optional<float> fpu;
+    action = pick_by_shortcut(n, exploration, fpu);
+    assert(action == -1 || action == pick_by_scan(n, exploration, first_play_urgency(n)));
+    if (action == -1) {
+      if (!fpu) fpu = first_play_urgency(n);
+      action = pick_by_scan(n, exploration, *fpu);
+    }
     slot = slot_of_action_[action];
 
     // A collision: another descent still waits for this child's evaluation, or for its
@@ -238,7 +256,7 @@ SelectResult Node::select() {
       slot_of_action_[action] = slot;
       if (top_action_ != kNoShortcut) top_action_ = kTopStale;
       slot_action_.push_back(action);
-      child_q_.push_back(fpu);
+      child_q_.push_back(fpu ? *fpu : first_play_urgency(n));
       child_visits_.push_back(1.0f);
       child_explore_count_.push_back(increment);
       children_.push_back(nullptr);

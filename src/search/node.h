@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "board/move.h"
@@ -123,7 +124,8 @@ class Node {
   std::vector<float> by_action(const std::vector<float>& per_slot) const;
   void take_back_descent();
   int32_t pick_by_scan(float n, float exploration, float fpu);
-  int32_t pick_by_shortcut(float exploration, float fpu);
+  int32_t pick_by_shortcut(float n, float exploration, std::optional<float>& fpu);
+  float first_play_urgency(float n) const;
   void find_top_unexpanded();
   // The exploration constant and the first-play reductions in force for this node's mode.
   float c() const { return balanced_ ? constants_->balanced_c_factor * constants_->c_puct : constants_->c_puct; }
