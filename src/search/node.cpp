@@ -240,7 +240,10 @@ SelectResult Node::select() {
                        (children_[slot]->finished() && child_visits_[slot] > child_completed_visits_[slot]));
     if (!collision) {
       visits_ = n + 1.0f;
-      const float increment = std::pow(visits_, constants_->virtual_loss_index);
+      // The shipped exponent 1 leaves the count as it is: powf returns every whole number
+      // of visits unchanged then (checked for all counts up to 2^24), so pow is skipped.
+      const float increment =
+          constants_->virtual_loss_index == 1.0f ? visits_ : std::pow(visits_, constants_->virtual_loss_index);
       if (slot != -1) {
         child_visits_[slot] += 1.0f;
         child_explore_count_[slot] += increment;
