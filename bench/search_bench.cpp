@@ -5,7 +5,7 @@
 // shipped configuration sets it up on two cores. Next to it in the same run: the network
 // alone at the same batch size, and the same searches in random mode, where no network
 // runs, so that the search's own cost per visit can be set against the network's cost per
-// position.
+// position; and random mode with the solver at new positions, as the engine searches.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -48,13 +48,10 @@ std::string label(int model, int threads, int batch) {
          std::to_string(batch);
 }
 
-// range(0): model (0 random mode, 1 pattern, 2 resnet 6x64), range(1): search threads,
-// range(2): search batch. One iteration is one search of kVisitsPerSearch visits from a
-// fresh root; installing the root (and dropping the last tree) is not timed.
-void BM_SearchVisits(benchmark::State& state) {
-  const int model = static_cast<int>(state.range(0));
-  const int threads = static_cast<int>(state.range(1));
-  const int batch = static_cast<int>(state.range(2));
+// One iteration is one search of kVisitsPerSearch visits from a fresh root; installing
+// the root (and dropping the last tree) is not timed. tree_nodes as threats.tree_nodes
+// (0: no solver at new positions).
+void search_visits(benchmark::State& state, int model, int threads, int batch, int64_t tree_nodes) {
   std::vector<std::unique_ptr<eval::Evaluator>> evaluators;
   std::vector<eval::Evaluator*> pointers;
   for (int i = 0; i < threads; ++i) {
@@ -64,6 +61,7 @@ void BM_SearchVisits(benchmark::State& state) {
     pointers.push_back(evaluators.back().get());
   }
   decision::MCTS search(nullptr, false, 0, threads, batch, pointers);
+  search.set_tree_threats({tree_nodes, 30, 0});
   const Board board = middle_game();
   const decision::SearchLimits limits{kVisitsPerSearch, 600.0f, false, 0.0f, 0.0f, 0.0f, 0.0f};
   int64_t visits = 0;
@@ -75,7 +73,14 @@ void BM_SearchVisits(benchmark::State& state) {
     visits += static_cast<int64_t>(search.root()->get_visits()) - 1;
   }
   state.SetItemsProcessed(visits);
-  state.SetLabel(label(model, threads, batch));
+  state.SetLabel(label(model, threads, batch) + (tree_nodes == 0 ? "" : ", solver at new positions"));
+}
+
+// range(0): model (0 random mode, 1 pattern, 2 resnet 6x64), range(1): search threads,
+// range(2): search batch.
+void BM_SearchVisits(benchmark::State& state) {
+  search_visits(state, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                static_cast<int>(state.range(2)), 0);
 }
 
 void search_arguments(benchmark::internal::Benchmark* benchmark) {
@@ -86,6 +91,14 @@ void search_arguments(benchmark::internal::Benchmark* benchmark) {
   }
 }
 BENCHMARK(BM_SearchVisits)->Apply(search_arguments)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Random mode with the shipped solver at new positions (threats.tree_nodes 200, max_fours
+// 30), as the engine searches: the search's own cost per visit, the solver included.
+// range(0): search threads; batch 8.
+void BM_SearchVisitsTreeSolver(benchmark::State& state) {
+  search_visits(state, 0, static_cast<int>(state.range(0)), 8, 200);
+}
+BENCHMARK(BM_SearchVisitsTreeSolver)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The network alone, one intra-op thread: one run of `batch` positions of 0/1 planes.
 void BM_RawNetwork(benchmark::State& state) {

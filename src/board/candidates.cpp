@@ -1,6 +1,8 @@
 #include "board/candidates.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 
 #include "board/board.h"
 
@@ -33,17 +35,22 @@ void add_neighbourhood(Board& board, int y, int x) { add_to_shape(board, board.n
 void remove_neighbourhood(Board& board, int y, int x) { add_to_shape(board, board.near_count_, y, x, -1); }
 
 void rebuild_candidates(Board& board) {
-  board.candidates_.clear();
+  // Every cell is written to the buffer and kept or not by the count, without a branch on
+  // the cell: search descents rebuild the list once per new position.
+  std::array<Move, kCellCount> found;
+  size_t count = 0;
   const bool skip_forbidden = board.config_.rule == Rule::Renju && board.side_to_move_ == 0;
+  const bool no_stone = board.stone_count_ == 0;
   for (int y = 0; y < board.config_.height; ++y) {
     for (int x = 0; x < board.config_.width; ++x) {
       const int index = cell_index(x, y);
-      if (board.cells_[index] != EMPTY) continue;
-      if (board.near_count_[index] == 0 && board.stone_count_ != 0) continue;
-      if (skip_forbidden && board.forbidden_[index]) continue;
-      board.candidates_.push_back(Move{static_cast<int8_t>(x), static_cast<int8_t>(y)});
+      const bool near = board.near_count_[index] != 0 || no_stone;
+      const bool allowed = !(skip_forbidden && board.forbidden_[index]);
+      found[count] = Move{static_cast<int8_t>(x), static_cast<int8_t>(y)};
+      count += static_cast<size_t>((board.cells_[index] == EMPTY) & near & allowed);
     }
   }
+  board.candidates_.assign(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
 int64_t max_stones_covering_one_cell(int64_t area_candidate_range, int64_t line_candidate_range) {

@@ -29,7 +29,8 @@ MCTS::MCTS(const std::atomic<bool>* external_run_flag, bool evaluators_run_thems
       batch_size_(static_cast<uint32_t>(batch_size)),
       evaluators_(std::move(evaluators)),
       num_threads_(num_threads),
-      root_solver_(kRootTableBits) {
+      root_solver_(kRootTableBits),
+      spare_boards_(static_cast<size_t>(std::max(num_threads, 0))) {
   if (evaluators_.empty()) throw std::invalid_argument("a search needs at least one evaluator");
   if (num_threads < 1) throw std::invalid_argument("a search needs at least one thread");
   if (batch_size < 1) throw std::invalid_argument("a search needs a batch size of at least 1");
@@ -77,6 +78,10 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   if (balanced) root_->enable_balanced_mode();
   if (exploration) root_->enable_root_exploration();
   root_board_ = std::make_unique<Board>(board);
+  // The positions the spare boards hold belonged to the dropped tree.
+  for (std::vector<SpareBoard>& spares : spare_boards_) {
+    for (SpareBoard& spare : spares) spare.position = nullptr;
+  }
 }
 
 bool MCTS::search(const SearchLimits& limits) {
@@ -148,12 +153,17 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
       record_failure();
     }
   };
+  // Kept from round to round, with their capacity.
+  std::vector<Leaf> leaves;
+  std::vector<const Board*> positions;
+  std::vector<std::future<eval::EvalResult>> futures;
+  std::vector<SpareBoard>& spare_boards = spare_boards_[static_cast<size_t>(index)];
   while (keep_searching_) {
-    std::vector<Leaf> leaves;
-    std::vector<std::future<eval::EvalResult>> futures;
+    leaves.clear();
+    futures.clear();
     guarded([&] {
       collect_leaves(index, limits, deadline, leaves);
-      std::vector<const Board*> positions;
+      positions.clear();
       for (const Leaf& leaf : leaves) {
         if (needs_network(leaf)) positions.push_back(leaf.board.get());
       }
@@ -168,25 +178,31 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
         return;  // the collection failed
       }
       auto future = futures.begin();
-      for (const Leaf& leaf : leaves) {
+      for (Leaf& leaf : leaves) {
         if (!needs_network(leaf)) {
-          back_up(leaf, nullptr);
+          leaf.child = back_up(leaf, nullptr);
           if (leaf.needs_evaluation) tree_bytes_ += Node::footprint(0);
           continue;
         }
-        const eval::EvalResult evaluation = (future++)->get();
-        back_up(leaf, &evaluation);
-        tree_bytes_ += Node::footprint(evaluation.policy.size());
+        eval::EvalResult evaluation = (future++)->get();
+        const int64_t bytes = Node::footprint(evaluation.policy.size());
+        leaf.child = back_up(leaf, &evaluation);
+        tree_bytes_ += bytes;
       }
     });
     if (index == 0) apply_stop_rule(limits, deadline);
     if (pooled) barrier_->wait();
+    // Every evaluator has finished with the round's positions: their boards serve the
+    // next round's leaves, each known as its new node's position once backed up.
+    for (Leaf& leaf : leaves) {
+      if (leaf.board) spare_boards.push_back({leaf.child, std::move(leaf.board)});
+    }
   }
 }
 
 void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves) {
   while (leaves.size() < batch_size_) {
-    std::optional<Leaf> leaf = descend(*root_, *root_board_);
+    std::optional<Leaf> leaf = descend(*root_, *root_board_, spare_boards_[static_cast<size_t>(index)]);
     // A collision ends this thread's collection for the round.
     if (!leaf) return;
     // A new position whose side to move wins by fours is proven without the network.

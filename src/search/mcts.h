@@ -105,6 +105,7 @@ class MCTS {
   ThreatSolver root_solver_;
   ThreatLimits tree_threats_{0, 0, 0};
   std::vector<std::unique_ptr<ThreatSolver>> tree_solvers_;  // one per search thread
+  std::vector<std::vector<SpareBoard>> spare_boards_;  // per search thread: boards for its leaves
 
   std::atomic<bool> keep_searching_{true};
   std::unique_ptr<SearchBarrier> barrier_;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "evaluation/heap_block.h"
 #include "search/temperature.h"
@@ -46,17 +47,18 @@ int64_t Node::footprint(size_t candidates) {
   return eval::heap_block(sizeof(Node)) + 2 * per_candidate + kSlotBytes;
 }
 
-Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
-           bool terminal, int32_t side, Proof proof)
+Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, eval::EvalResult evaluation,
+           bool terminal, int32_t side, Proof proof, Move move)
     : index_in_parent_(index_in_parent),
       parent_(parent),
       constants_(&constants),
-      prior_(evaluation.policy),
+      prior_(std::move(evaluation.policy)),
       own_value_(value_of(evaluation)),
       terminal_(terminal),
+      move_(move),
       side_(side),
       proof_(proof),
-      slot_of_action_(evaluation.policy.size(), -1),
+      slot_of_action_(prior_.size(), -1),
       value_(proof.result == Proof::kNone ? own_value_ : proven_value(proof, side)) {}
 
 void Node::exclude_actions(std::vector<uint8_t> excluded) {
@@ -70,6 +72,7 @@ void Node::enable_balanced_mode() {
   assert(visits_ == 1.0f && "root modes are set before the search");
   if (balanced_) return;
   balanced_ = true;
+  top_action_ = kTopStale;
   const float uniform = static_cast<float>(1.0 / static_cast<double>(prior_.size()));
   for (float& p : prior_) p = uniform;
 }
@@ -86,65 +89,147 @@ void Node::enable_root_exploration() {
   }
 }
 
+// The candidate of the highest score, the lowest index among equals, scored over every
+// candidate: the prior term (shrunk by the exploration count at a child) plus the child's
+// value, or the first-play urgency where there is no child; forced playouts and excluded
+// candidates at a root.
+int32_t Node::pick_by_scan(float n, float exploration, float fpu) {
+  const std::vector<float>& prior = noisy_prior_.empty() ? prior_ : noisy_prior_;
+  thread_local std::vector<float> score;
+  score.resize(prior.size());
+  for (size_t a = 0; a < prior.size(); ++a) score[a] = exploration * prior[a] + fpu;
+  for (size_t i = 0; i < slot_count(); ++i) {
+    const int32_t a = slot_action_[i];
+    score[a] = exploration * prior[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
+  }
+
+  // Forced playouts: at an exploring root, a child with fewer visits than
+  // sqrt(k * noisy prior * N) (and than the best child) is chosen ahead of the others.
+  if (root_exploration_) {
+    forced_bonus_.assign(prior.size(), 0.0f);
+    bool any = false;
+    if (best_child_ != -1) {
+      for (size_t i = 0; i < slot_count(); ++i) {
+        const int32_t a = slot_action_[i];
+        const float forced = std::sqrt(noisy_prior_[a] * constants_->forced_playout_k * n);
+        const float cap = std::min(forced, child_visits_[best_child_]);
+        if (cap >= child_visits_[i] + 1.0f) {
+          forced_bonus_[a] = kForcedPlayoutBonus;
+          any = true;
+        }
+      }
+    }
+    if (any) {
+      for (size_t a = 0; a < prior.size(); ++a) score[a] += forced_bonus_[a];
+    }
+  }
+
+  for (size_t a = 0; a < excluded_.size(); ++a) {
+    if (excluded_[a]) score[a] = -std::numeric_limits<float>::infinity();
+  }
+
+  int32_t action = 0;
+  for (size_t a = 1; a < score.size(); ++a) {
+    if (score[a] > score[action]) action = static_cast<int32_t>(a);
+  }
+  return action;
+}
+
+// First-play urgency: the visit-weighted mean of the children's values, clamped into a
+// band below the best child's value; 0 before any child has been backed up.
+float Node::first_play_urgency(float n) const {
+  if (best_child_ == -1) return 0.0f;
+  assert(n > 1.0f);
+  float weighted = 0.0f;
+  for (size_t i = 0; i < slot_count(); ++i) weighted += child_q_[i] * child_visits_[i];
+  const float mean = weighted / (n - 1.0f);
+  const float best = child_q_[best_child_];
+  const float high = best - fpu_min();
+  const float low = best - fpu_max();
+  return mean > high ? high : (low > mean ? low : mean);
+}
+
+// pick_by_scan's answer without the scan, where no root exploration or exclusion applies: the
+// unexpanded candidates all share the first-play urgency, so the best of them is the one
+// of the highest prior (the score grows with the prior), unless a lower prior rounds to
+// the same score. When even the urgency's upper bound leaves that candidate below the best
+// child, the urgency itself is not needed; otherwise it is computed into `fpu`. -1 where
+// this cannot tell: such a tie, a non-finite score, or no shortcut at this node.
+int32_t Node::pick_by_shortcut(float n, float exploration, std::optional<float>& fpu) {
+  if (root_exploration_ || !excluded_.empty() || top_action_ == kNoShortcut) return -1;
+  if (top_action_ == kTopStale) find_top_unexpanded();
+  if (top_action_ == kNoShortcut) return -1;
+  int32_t best = -1;
+  float best_score = 0.0f;
+  for (size_t i = 0; i < slot_count(); ++i) {
+    const int32_t a = slot_action_[i];
+    const float score = exploration * prior_[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
+    if (!std::isfinite(score)) return -1;
+    if (best == -1 || score > best_score || (score == best_score && a < best)) {
+      best = a;
+      best_score = score;
+    }
+  }
+  if (top_action_ < 0) return best;
+  // The urgency is an end of its band or a mean below the upper end (the children's values
+  // are finite, as their scores were), so it is at most the larger end.
+  float bound = 0.0f;
+  if (best_child_ != -1) {
+    const float high = child_q_[best_child_] - fpu_min();
+    const float low = child_q_[best_child_] - fpu_max();
+    bound = std::max(high, low);
+  }
+  if (best != -1 && exploration * top_prior_ + bound < best_score) return best;
+  if (!fpu) fpu = first_play_urgency(n);
+  const float top_score = exploration * top_prior_ + *fpu;
+  if (!std::isfinite(top_score)) return -1;
+  if (next_prior_ != -std::numeric_limits<float>::infinity() && !(exploration * next_prior_ + *fpu < top_score)) {
+    return -1;
+  }
+  if (best == -1 || top_score > best_score || (top_score == best_score && top_action_ < best)) return top_action_;
+  return best;
+}
+
+// The unexpanded candidate of the highest prior (the lowest index among equals) and the
+// highest prior below it.
+void Node::find_top_unexpanded() {
+  // Locals, not the members, in the loop: the compiler would store those every step.
+  int32_t top = kTopNone;
+  float top_prior = -std::numeric_limits<float>::infinity();
+  float next_prior = top_prior;
+  for (size_t a = 0; a < prior_.size(); ++a) {
+    if (slot_of_action_[a] != -1) continue;
+    const float p = prior_[a];
+    if (p > top_prior) {
+      next_prior = top_prior;
+      top_prior = p;
+      top = static_cast<int32_t>(a);
+    } else if (p < top_prior && p > next_prior) {
+      next_prior = p;
+    } else if (std::isnan(p)) {
+      top_action_ = kNoShortcut;
+      return;
+    }
+  }
+  top_action_ = top;
+  top_prior_ = top_prior;
+  next_prior_ = next_prior;
+}
+
 SelectResult Node::select() {
   int32_t action = 0;
   int32_t slot = -1;
   {
     std::lock_guard lock(mutex_);
     const float n = visits_;
-
-    // First-play urgency: the visit-weighted mean of the children's values, clamped into a
-    // band below the best child's value.
-    float fpu = 0.0f;
-    if (best_child_ != -1) {
-      assert(n > 1.0f);
-      float weighted = 0.0f;
-      for (size_t i = 0; i < slot_count(); ++i) weighted += child_q_[i] * child_visits_[i];
-      const float mean = weighted / (n - 1.0f);
-      const float best = child_q_[best_child_];
-      const float high = best - fpu_min();
-      const float low = best - fpu_max();
-      fpu = mean > high ? high : (low > mean ? low : mean);
-    }
-
     const float exploration = c() * std::sqrt(n);
-    const std::vector<float>& prior = noisy_prior_.empty() ? prior_ : noisy_prior_;
-    thread_local std::vector<float> score;
-    score.resize(prior.size());
-    for (size_t a = 0; a < prior.size(); ++a) score[a] = exploration * prior[a] + fpu;
-    for (size_t i = 0; i < slot_count(); ++i) {
-      const int32_t a = slot_action_[i];
-      score[a] = exploration * prior[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
-    }
-
-    // Forced playouts: at an exploring root, a child with fewer visits than
-    // sqrt(k * noisy prior * N) (and than the best child) is chosen ahead of the others.
-    if (root_exploration_) {
-      forced_bonus_.assign(prior.size(), 0.0f);
-      bool any = false;
-      if (best_child_ != -1) {
-        for (size_t i = 0; i < slot_count(); ++i) {
-          const int32_t a = slot_action_[i];
-          const float forced = std::sqrt(noisy_prior_[a] * constants_->forced_playout_k * n);
-          const float cap = std::min(forced, child_visits_[best_child_]);
-          if (cap >= child_visits_[i] + 1.0f) {
-            forced_bonus_[a] = kForcedPlayoutBonus;
-            any = true;
-          }
-        }
-      }
-      if (any) {
-        for (size_t a = 0; a < prior.size(); ++a) score[a] += forced_bonus_[a];
-      }
-    }
-
-    for (size_t a = 0; a < excluded_.size(); ++a) {
-      if (excluded_[a]) score[a] = -std::numeric_limits<float>::infinity();
-    }
-
-    // The lowest candidate index wins ties.
-    for (size_t a = 1; a < score.size(); ++a) {
-      if (score[a] > score[action]) action = static_cast<int32_t>(a);
+    // The first-play urgency, computed only where it is needed.
+    std::optional<float> fpu;
+    action = pick_by_shortcut(n, exploration, fpu);
+    assert(action == -1 || action == pick_by_scan(n, exploration, first_play_urgency(n)));
+    if (action == -1) {
+      if (!fpu) fpu = first_play_urgency(n);
+      action = pick_by_scan(n, exploration, *fpu);
     }
     slot = slot_of_action_[action];
 
@@ -155,7 +240,10 @@ SelectResult Node::select() {
                        (children_[slot]->finished() && child_visits_[slot] > child_completed_visits_[slot]));
     if (!collision) {
       visits_ = n + 1.0f;
-      const float increment = std::pow(visits_, constants_->virtual_loss_index);
+      // The shipped exponent 1 leaves the count as it is: powf returns every whole number
+      // of visits unchanged then (checked for all counts up to 2^24), so pow is skipped.
+      const float increment =
+          constants_->virtual_loss_index == 1.0f ? visits_ : std::pow(visits_, constants_->virtual_loss_index);
       if (slot != -1) {
         child_visits_[slot] += 1.0f;
         child_explore_count_[slot] += increment;
@@ -169,8 +257,9 @@ SelectResult Node::select() {
       }
       slot = static_cast<int32_t>(slot_count());
       slot_of_action_[action] = slot;
+      if (top_action_ != kNoShortcut) top_action_ = kTopStale;
       slot_action_.push_back(action);
-      child_q_.push_back(fpu);
+      child_q_.push_back(fpu ? *fpu : first_play_urgency(n));
       child_visits_.push_back(1.0f);
       child_explore_count_.push_back(increment);
       children_.push_back(nullptr);

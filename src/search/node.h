@@ -17,8 +17,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "board/move.h"
 #include "evaluation/eval_result.h"
 #include "search/node_config.h"
 
@@ -53,8 +55,9 @@ class Node {
  public:
   // `constants` are the search's, shared by the whole tree, and must outlive it. A terminal
   // node (a finished game, or a position proven before its evaluation) has no children.
-  Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, const eval::EvalResult& evaluation,
-       bool terminal, int32_t side, Proof proof = {});
+  // `move` is the one played from the parent's position to reach this one (none at a root).
+  Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, eval::EvalResult evaluation,
+       bool terminal, int32_t side, Proof proof = {}, Move move = {-1, -1});
 
   // Root modes; each acts once, before the search starts.
   // Uniform prior, exploration constant times balanced_c_factor, child values scored by
@@ -103,6 +106,7 @@ class Node {
   static int64_t footprint(size_t candidates);
 
   int32_t index_in_parent() const { return index_in_parent_; }
+  Move move() const { return move_; }
   Node* parent() const { return parent_; }
   const NodeConfig& constants() const { return *constants_; }
   const NodeValue& own_value() const { return own_value_; }
@@ -119,6 +123,10 @@ class Node {
   void settle_proof(const Node& child);
   std::vector<float> by_action(const std::vector<float>& per_slot) const;
   void take_back_descent();
+  int32_t pick_by_scan(float n, float exploration, float fpu);
+  int32_t pick_by_shortcut(float n, float exploration, std::optional<float>& fpu);
+  float first_play_urgency(float n) const;
+  void find_top_unexpanded();
   // The exploration constant and the first-play reductions in force for this node's mode.
   float c() const { return balanced_ ? constants_->balanced_c_factor * constants_->c_puct : constants_->c_puct; }
   float fpu_min() const {
@@ -130,11 +138,17 @@ class Node {
 
   std::mutex mutex_;
   const int32_t index_in_parent_;
+  // The selection's shortcut (pick_by_shortcut): the unexpanded candidate of the highest
+  // prior, or one of these marks; its prior and the highest prior below it. The three
+  // fill holes of the layout, so the node's footprint stays as counted.
+  static constexpr int32_t kTopStale = -1, kTopNone = -2, kNoShortcut = -3;
+  int32_t top_action_ = kTopStale;
   Node* const parent_;
   const NodeConfig* const constants_;
   std::vector<float> prior_;
   const NodeValue own_value_;
   const bool terminal_;
+  const Move move_;  // in the padding after terminal_: the node's footprint stays as counted
   const int32_t side_;
   std::atomic<Proof> proof_;
   std::vector<uint8_t> excluded_;  // per candidate, at a root that excludes some; else empty
@@ -144,12 +158,14 @@ class Node {
   std::vector<int32_t> slot_of_action_;  // per candidate: its slot, or -1 while unexpanded
   std::vector<int32_t> slot_action_;     // per slot: its candidate
   float visits_ = 1.0f;                  // including in-flight visits and the own evaluation
+  float top_prior_ = 0.0f;
   std::vector<float> child_q_;           // per slot: the child's value for this node's side
   std::vector<float> child_visits_;
   std::vector<float> child_explore_count_;
   std::vector<std::unique_ptr<Node>> children_;  // null until the child's evaluation arrives
   NodeValue value_;
   float completed_visits_ = 1.0f;
+  float next_prior_ = 0.0f;
   std::vector<float> child_completed_visits_;
   std::vector<float> pruned_weights_;
   std::vector<float> forced_bonus_;  // per candidate, scratch of the forced playouts

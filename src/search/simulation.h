@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "board/board.h"
 #include "evaluation/eval_result.h"
@@ -14,19 +15,32 @@ namespace decision {
 // A finished descent waiting for its evaluation.
 struct Leaf {
   bool needs_evaluation;         // false for a visit of a finished game already in the tree
-  std::unique_ptr<Board> board;  // the root position with the descent's moves played
+  std::unique_ptr<Board> board;  // the root position with the descent's moves played; null when no evaluation is needed
   int32_t slot;                  // slot chosen at the last node
   Node* node;                    // the last node of the descent
+  Move move;                     // the move of that slot, when it needs an evaluation
   Proof proof;                   // the new position's result, when proven before its evaluation
+  Node* child = nullptr;         // after the backup: the node of the new position
 };
 
-// Descends from `root` on a copy of `root_board`. Returns no leaf when the descent
-// collided with another thread's pending evaluation.
-std::optional<Leaf> descend(Node& root, const Board& root_board);
+// A search thread's board between its leaves, with the node whose position it holds
+// (null: none known). A new position below that node is reached by one move from it.
+struct SpareBoard {
+  const Node* position;
+  std::unique_ptr<Board> board;
+};
 
-// Creates the leaf's child from its evaluation (when it needed one) and backs its value up
-// to the root. A leaf proven won needs no evaluation.
-void back_up(const Leaf& leaf, const eval::EvalResult* evaluation);
+// Descends from `root`, whose position is `root_board`. A leaf that needs an evaluation
+// gets its position on a board from `spare_boards` (oldest first, kept in the order they
+// were handed back): the one holding the last node's position when there is one, else a
+// copy of the root's position with the descent's moves played. Returns no leaf when the
+// descent collided with another thread's pending evaluation.
+std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<SpareBoard>& spare_boards);
+
+// Creates the leaf's child from its evaluation (when it needed one; the child takes over
+// its policy) and backs its value up to the root. A leaf proven won needs no evaluation.
+// Returns the leaf's child.
+Node* back_up(const Leaf& leaf, eval::EvalResult* evaluation);
 
 // What a position is proven to be before any search: a finished game is lost for the side
 // to move, unless drawn; nothing is proven of a game in progress.

@@ -150,6 +150,16 @@ void ThreatSolver::start(const Board& position, const ThreatLimits& limits) {
 }
 
 ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& limits) {
+  // Without a five point or a four move of its own the side to move has no VCF: the
+  // search would end at its first position, so that position is not even copied.
+  assert(!position.game_over());
+  uint64_t threats = 0;
+  for (const uint64_t code : codes_of(position, position.side_to_move())) threats |= code;
+  if ((threats & (kFiveLanes | kFourLanes)) == 0) {
+    ThreatLine none;
+    none.nodes = 1;
+    return none;
+  }
   start(position, limits);
   ThreatLine result;
   if (attack(limits.depth)) result.moves.assign(line_.rbegin(), line_.rend());
