@@ -208,7 +208,7 @@ TEST(SearchReportLine, RoundsEveryFieldForTheSideToMove) {
 }
 
 TEST(SearchReportLine, VariationIsALineOfPlayableMovesEndingAtTheWin) {
-  Searcher rig(15, SHIPPED_MODEL_DIR "/freestyle.onnx");
+  Searcher rig(15, SHIPPED_MODEL_DIR "/freestyle.weights");
   // Black's four can only be completed at '*'.
   std::vector<std::string> four = {"", "", "", ".....O.O.O", "", "..OXXXX*"};
   const Move win = *take_mark(four, '*');
@@ -330,12 +330,12 @@ Board position(Rule rule, const std::vector<std::string>& rows) {
   return board_from_rows({rule, 15, 15, 2, 4}, rows, black == white ? 0 : 1);
 }
 
-// decide() stopped at 200 visits, on the rule's shipped network; with the shortcut, a move
-// the network is sure of is answered without search.
+// decide() stopped at 200 visits, on the rule's shipped pattern evaluator; with the shortcut, a move
+// the evaluator is sure of is answered without search.
 Move network_move(const Board& board, bool allow_shortcut) {
   const char* models[] = {"freestyle", "standard", "renju", "standard_caro"};
   const std::string model = models[static_cast<int>(board.config().rule)];
-  Rig rig(15, SHIPPED_MODEL_DIR "/" + model + ".onnx", board.config().rule);
+  Rig rig(15, SHIPPED_MODEL_DIR "/" + model + ".weights", board.config().rule);
   return decision::decide(rig.context(200), board, allow_shortcut).move;
 }
 

@@ -262,12 +262,12 @@ INSTANTIATE_TEST_SUITE_P(Protocol, ProtocolExchange, ::testing::ValuesIn(kExchan
 // request, whether the file cannot be read, the configuration names none, or the working
 // folder, looked in before the engine's, holds a file that is no model or no weights.
 TEST_F(ProtocolTest, AModelThatCannotBeLoadedIsReportedAndTriedAgain) {
-  const std::string shipped = "Freestyle = \"models/freestyle.onnx\"";
+  const std::string shipped = "Freestyle = \"models/freestyle.weights\"";
   const std::pair<std::string, std::string> cases[] = {
       {"Freestyle = \"no_such_model.onnx\"", "*no_such_model.onnx*"},
       {"", "*eval.model.Freestyle*"},
-      {shipped, "*models/freestyle.onnx*"},
-      {"Freestyle = \"models/freestyle.weights\"", "*models/freestyle.weights, line 1: expected*"}};
+      {"Freestyle = \"models/freestyle.onnx\"", "*models/freestyle.onnx*"},
+      {shipped, "*models/freestyle.weights, line 1: expected*"}};
   fs::create_directory(dir_ / "models");
   write_file(dir_ / "models" / "freestyle.onnx", "no model\n");
   write_file(dir_ / "models" / "freestyle.weights", "no weights\n");
