@@ -5,7 +5,8 @@
 // shipped configuration sets it up on two cores. Next to it in the same run: the network
 // alone at the same batch size, and the same searches in random mode, where no network
 // runs, so that the search's own cost per visit can be set against the network's cost per
-// position; and random mode with the solver at new positions, as the engine searches.
+// position; the built-in pattern evaluator (no cache either); and random mode with the
+// solver at new positions, as the engine searches.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -26,8 +27,9 @@ constexpr int kSide = 15;
 constexpr int kChannels = 40;
 constexpr float kVisitsPerSearch = 512.0f;
 
-const char* const kModels[] = {"random", TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx"};
-const char* const kModelLabels[] = {"random mode", "pattern", "resnet 6x64"};
+const char* const kModels[] = {"random", TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx",
+                               TOVAN_MODEL_DIR "/freestyle.weights"};
+const char* const kModelLabels[] = {"random mode", "pattern", "resnet 6x64", "built-in pattern"};
 
 Board middle_game() {
   std::mt19937 rng(7);
@@ -76,15 +78,15 @@ void search_visits(benchmark::State& state, int model, int threads, int batch, i
   state.SetLabel(label(model, threads, batch) + (tree_nodes == 0 ? "" : ", solver at new positions"));
 }
 
-// range(0): model (0 random mode, 1 pattern, 2 resnet 6x64), range(1): search threads,
-// range(2): search batch.
+// range(0): model (0 random mode, 1 pattern, 2 resnet 6x64, 3 built-in pattern),
+// range(1): search threads, range(2): search batch.
 void BM_SearchVisits(benchmark::State& state) {
   search_visits(state, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                 static_cast<int>(state.range(2)), 0);
 }
 
 void search_arguments(benchmark::internal::Benchmark* benchmark) {
-  for (int model = 0; model < 3; ++model) {
+  for (int model = 0; model < 4; ++model) {
     for (int threads : {1, 2}) {
       for (int batch : {1, 8, 16}) benchmark->Args({model, threads, batch});
     }

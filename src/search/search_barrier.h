@@ -1,7 +1,12 @@
 // A reusable rendezvous of the search threads: nobody leaves until everybody has arrived,
 // and nobody arrives at the next use until everybody has left this one.
+//
+// The threads meet twice per round, and rounds can take only tens of microseconds, as
+// long as a sleeping thread takes to wake up: a waiter first spins for a while, watching
+// the use count, and sleeps only when the others are slow to come.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -15,11 +20,10 @@ class SearchBarrier {
 
  private:
   const uint32_t count_;
-  std::condition_variable arrival_open_;
-  std::condition_variable departure_open_;
+  std::atomic<uint32_t> arrived_{0};
+  std::atomic<uint32_t> uses_{0};  // completed uses; a waiter leaves when it moves on
   std::mutex mutex_;
-  bool open_ = true;  // arrivals admitted; false while the threads are leaving
-  uint32_t arrived_ = 0;
+  std::condition_variable opened_;
 };
 
 }  // namespace decision
