@@ -1,5 +1,6 @@
-// A reusable rendezvous of the search threads: nobody leaves until everybody has arrived,
-// and nobody arrives at the next use until everybody has left this one.
+// A reusable rendezvous of the search threads: nobody leaves until everybody has arrived.
+// A thread may arrive at the next use while another is still leaving this one; that use
+// cannot end without the other, and each use has its own number.
 //
 // The threads meet twice per round, and rounds can take only tens of microseconds, as
 // long as a sleeping thread takes to wake up: a waiter first spins for a while, watching
