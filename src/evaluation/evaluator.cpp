@@ -73,11 +73,7 @@ void Evaluator::load_model(const std::string& path) {
   }
   if (names_pattern_weights(path)) {
     patterns_ = std::make_shared<const PatternEvaluator>(read_pattern_weights(path));
-    cache_.clear();
-    model_path_ = path;
-    model_name_ = model_name_of(path);
-    mode_ = Mode::kPatterns;
-    return;
+    return take_up(path, Mode::kPatterns);
   }
 
   std::map<std::string, int64_t> overrides;
@@ -97,10 +93,14 @@ void Evaluator::load_model(const std::string& path) {
   session_.load(path, contract, overrides,
                 {{kSpatialFeature, warm_up_input.data(), {warm_up_rows, channels_, height_, width_}}});
 
+  take_up(path, Mode::kNetwork);
+}
+
+void Evaluator::take_up(const std::string& path, Mode mode) {
   cache_.clear();
   model_path_ = path;
   model_name_ = model_name_of(path);
-  mode_ = Mode::kNetwork;
+  mode_ = mode;
 }
 
 bool Evaluator::names_pattern_weights(const std::string& path) { return path.ends_with(kWeightsExtension); }

@@ -76,6 +76,11 @@ class Evaluator {
     FeatureMap features;
   };
 
+  // How positions that are neither finished nor cached are answered.
+  enum class Mode { kRandom, kNetwork, kPatterns };
+
+  // After a successful load: the model's results replace the cached ones of the last.
+  void take_up(const std::string& path, Mode mode);
   EvalResult random_result(const Board& board);
   float next_noise();
   void run_batch(std::vector<Request>& batch);
@@ -88,9 +93,6 @@ class Evaluator {
   int32_t batch_size_;
   std::string device_;
   int channels_;
-
-  // How positions that are neither finished nor cached are answered.
-  enum class Mode { kRandom, kNetwork, kPatterns };
 
   std::mutex model_mutex_;
   std::atomic<Mode> mode_{Mode::kRandom};

@@ -52,8 +52,6 @@ class Surroundings {
   }
 
  private:
-  // Per five-cell row window: the cells set in it (low nibble) and in its middle three
-  // (high bits); three rows summed keep the two apart.
   static constexpr uint64_t kEvenBits = 0x5555555555555555ull;
 
   // Bits 0, 2, 4, ... of x packed into bits 0, 1, 2, ...
@@ -65,6 +63,8 @@ class Surroundings {
     return static_cast<uint32_t>(x | x >> 16);
   }
 
+  // Per five-cell row window: the cells set in it (low nibble) and in its middle three
+  // (high bits); three rows summed keep the two apart.
   static constexpr auto kCounts = [] {
     std::array<uint8_t, 32> counts{};
     for (uint32_t i = 0; i < counts.size(); ++i) counts[i] = static_cast<uint8_t>(std::popcount(i) | std::popcount(i & 0xE) << 4);
