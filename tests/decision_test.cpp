@@ -61,12 +61,16 @@ std::unique_ptr<Node> searched_root(std::vector<float> prior, const std::vector<
   return root;
 }
 
-TEST(SampleMove, NeverDrawsAMoveWithoutWeight) {
+TEST(SampleMove, NeverDrawsAMoveWithoutWeightAndAtTemperatureZeroAlwaysTheSame) {
   // Two even moves share the visits; the losing long shots must never be drawn.
   auto even = searched_root({0.45f, 0.45f, 0.05f, 0.05f}, {0, 0, -1, -1}, 40);
-  std::set<int32_t> drawn;
-  for (int draw = 0; draw < 200; ++draw) drawn.insert(decision::sample_move(*even, 1.0f));
+  std::set<int32_t> drawn, drawn_cold;
+  for (int draw = 0; draw < 200; ++draw) {
+    drawn.insert(decision::sample_move(*even, 1.0f));
+    drawn_cold.insert(decision::sample_move(*even, 0.0f));
+  }
   EXPECT_EQ(drawn, (std::set<int32_t>{0, 1}));
+  EXPECT_EQ(drawn_cold.size(), 1u);
 }
 
 // A 15 x 15 Freestyle board blocked everywhere but on the given rows (padded with '#').

@@ -108,7 +108,13 @@ float time_budget(const TimeSettings& time, double elapsed_seconds, float search
 
 int32_t sample_move(Node& root, float temperature) {
   std::vector<float> p = root.get_pruned_weights_by_action(true);
-  apply_temperature(p, temperature);
+  if (temperature <= 0.0f) {
+    // Not a draw at a tiny temperature, which still picks between near-equal weights.
+    const int32_t heaviest = largest_entry(p);
+    if (p[heaviest] > 0.0f) return heaviest;
+  } else {
+    apply_temperature(p, temperature);
+  }
   std::mt19937_64 generator{std::random_device{}()};
   const float r = std::uniform_real_distribution<float>(0.0f, 1.0f)(generator);
   double total = 0.0;

@@ -76,9 +76,9 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
 float time_budget(const TimeSettings& time, double elapsed_seconds, float search_time_reduction,
                   float startup_deduction);
 
-// The candidate drawn from the root's pruned visit weights sharpened by `temperature`;
-// with no weight at all (no simulation ran), the most visited candidate, else the highest
-// prior.
+// The candidate drawn from the root's pruned visit weights sharpened by `temperature`
+// (at 0, the heaviest, the first of equals); with no weight at all (no simulation ran),
+// the most visited candidate, else the highest prior.
 int32_t sample_move(Node& root, float temperature);
 
 }  // namespace decision
