@@ -4,6 +4,7 @@
 
 #include "board/candidates.h"
 #include "board/forbidden.h"
+#include "board/pattern_codes.h"
 #include "board/patterns.h"
 #include "board/win.h"
 #include "board/zobrist.h"
@@ -77,11 +78,34 @@ Board::Board(const BoardConfig& config, int32_t move_count, const CellArray& cel
 }
 
 void Board::play(Move move, bool recompute) {
+  add_neighbourhood(*this, move.y, move.x);
+  place_stone(move);
+  if (game_over_ || !recompute) return;
+  if (config_.rule == Rule::Renju) update_forbidden(*this);
+  rebuild_candidates(*this);
+  end_if_no_candidates();
+}
+
+void Board::undo(Move move, bool recompute) {
+  remove_neighbourhood(*this, move.y, move.x);
+  take_stone(move);
+  if (!recompute) return;
+  if (config_.rule == Rule::Renju) update_forbidden(*this);
+  rebuild_candidates(*this);
+}
+
+void Board::play_tentative(Move move) { place_stone(move); }
+
+void Board::undo_tentative(Move move) { take_stone(move); }
+
+void Board::place_stone(Move move) {
   const int x = move.x;
   const int y = move.y;
   const int index = cell_index(x, y);
   assert(!game_over_ && on_board(x, y) && cells_[index] == EMPTY);
   const int8_t colour = static_cast<int8_t>(side_to_move_ + 1);
+  // The mover's code on the cell already says whether the stone completes a winning line.
+  const bool wins = ((side_to_move_ == 0 ? black_codes_ : white_codes_)[index] & in_every_lane(kFive)) != 0;
 
   ++move_count_;
   cells_[index] = colour;
@@ -89,27 +113,20 @@ void Board::play(Move move, bool recompute) {
   hash_ ^= zobrist_keys().cell_keys[index][side_to_move_] ^ 1;
   side_to_move_ ^= 1;
   refresh_around(*this, y, x);
-  add_neighbourhood(*this, y, x);
   if (config_.rule == Rule::Renju) forbidden_.fill(0);
   candidates_.clear();
   ++stone_count_;
   --empty_count_;
 
-  if (is_winning_stone(config_, cells_, y, x)) {
+  assert(wins == is_winning_stone(config_, cells_, y, x));
+  if (wins) {
     declare_win(colour - 1);
-    return;
-  }
-  if (empty_count_ == 0) {
+  } else if (empty_count_ == 0) {
     declare_draw();
-    return;
   }
-  if (!recompute) return;
-  if (config_.rule == Rule::Renju) update_forbidden(*this);
-  rebuild_candidates(*this);
-  end_if_no_candidates();
 }
 
-void Board::undo(Move move, bool recompute) {
+void Board::take_stone(Move move) {
   const int x = move.x;
   const int y = move.y;
   const int index = cell_index(x, y);
@@ -123,15 +140,10 @@ void Board::undo(Move move, bool recompute) {
            static_cast<uint64_t>(colour - 1);
   side_to_move_ = colour - 1;
   refresh_around(*this, y, x);
-  remove_neighbourhood(*this, y, x);
   if (config_.rule == Rule::Renju) forbidden_.fill(0);
   candidates_.clear();
   --stone_count_;
   ++empty_count_;
-
-  if (!recompute) return;
-  if (config_.rule == Rule::Renju) update_forbidden(*this);
-  rebuild_candidates(*this);
 }
 
 void Board::pass_turn() {

@@ -38,6 +38,11 @@ class Board {
   // Removes the stone on the move's cell and gives the turn to its owner. With recompute
   // false, forbidden points and candidates stay cleared until the caller restores them.
   void undo(Move move, bool recompute);
+  // A move that a search takes back at once with undo_tentative, before anything else is
+  // played on the board for good: as play without recomputing, but the near counts behind
+  // the candidates are not kept either.
+  void play_tentative(Move move);
+  void undo_tentative(Move move);
   // Gives the turn to the other side without a stone, for searches that ask what the side
   // to move threatens; forbidden points and candidates stay cleared, as after a tentative
   // play. Passing again restores the side to move and the hash.
@@ -79,7 +84,7 @@ class Board {
  private:
   // The board modules keep the data derived from the stones up to date.
   friend void toggle_line_words(Board& board, int x, int y, uint64_t bits);
-  friend void refresh_cell_lane(Board& board, int y, int x, int d);
+  friend void set_lane(Board& board, bool renju, int index, int shift, uint64_t black_code, uint64_t white_code);
   friend void refresh_around(Board& board, int y, int x);
   friend void add_neighbourhood(Board& board, int y, int x);
   friend void remove_neighbourhood(Board& board, int y, int x);
@@ -87,6 +92,10 @@ class Board {
   friend void update_forbidden(Board& board);
   friend bool forbidden_for_black(Board& board, int x, int y);
 
+  // The stone, line words, hash, side to move, pattern codes and the end of the game, with
+  // forbidden points and candidates cleared; not the near counts.
+  void place_stone(Move move);
+  void take_stone(Move move);
   void declare_win(int32_t player);
   void declare_draw();
   void end_if_no_candidates();

@@ -3,20 +3,42 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 
 #include "board/board.h"
 
 namespace {
+
+// Adds delta (+1 or -1) to `length` consecutive counts, eight or four at a time: a count
+// never leaves 0..255 (the ranges are checked so), so no byte carries into the next.
+void add_to_run(uint8_t* counts, int length, int delta) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  for (; length >= 8; counts += 8, length -= 8) {
+    uint64_t word;
+    std::memcpy(&word, counts, sizeof word);
+    word = delta > 0 ? word + kOnes : word - kOnes;
+    std::memcpy(counts, &word, sizeof word);
+  }
+  if (length >= 4) {
+    uint32_t word;
+    std::memcpy(&word, counts, sizeof word);
+    word = delta > 0 ? word + static_cast<uint32_t>(kOnes) : word - static_cast<uint32_t>(kOnes);
+    std::memcpy(counts, &word, sizeof word);
+    counts += 4;
+    length -= 4;
+  }
+  for (; length > 0; ++counts, --length) *counts = static_cast<uint8_t>(*counts + delta);
+}
 
 // Adds delta to the near counts of the shape around (x, y).
 void add_to_shape(const Board& board, std::array<uint8_t, kCellCount>& near_count, int y, int x, int delta) {
   const BoardConfig& config = board.config();
   const int area = config.area_candidate_range;
   const int line = config.line_candidate_range;
+  const int left = std::max(0, x - area);
+  const int run = std::min(config.width - 1, x + area) - left + 1;
   for (int cy = std::max(0, y - area); cy <= std::min(config.height - 1, y + area); ++cy) {
-    for (int cx = std::max(0, x - area); cx <= std::min(config.width - 1, x + area); ++cx) {
-      near_count[cell_index(cx, cy)] += delta;
-    }
+    add_to_run(&near_count[cell_index(left, cy)], run, delta);
   }
   for (int d = 0; d < 8; ++d) {
     for (int k = area + 1; k <= line; ++k) {

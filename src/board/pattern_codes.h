@@ -22,6 +22,9 @@ inline constexpr uint16_t kOpenTwo = 1 << 8;       // one more stone would make 
 inline constexpr uint16_t kTwo = 1 << 9;           // one more stone would make a three
 inline constexpr uint16_t kOne = 1 << 10;          // one more stone would make an open two
 
+// The code bits in every one of the four lanes (one per line direction) of a cell's code word.
+constexpr uint64_t in_every_lane(uint16_t bits) { return bits * 0x0001000100010001ULL; }
+
 // Rule classes of the tables: 0 five or more wins, 1 exactly five, 2 exactly five and not
 // closed by the opponent at both ends.
 inline constexpr int kRuleClasses = 3;

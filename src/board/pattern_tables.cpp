@@ -40,10 +40,9 @@ size_t entry(int rule_class, uint32_t key) { return size_t{static_cast<uint32_t>
 
 }  // namespace
 
-uint16_t pattern_code(int rule_class, uint32_t key) {
-  const uint8_t* code = tables() + 2 * entry(rule_class, key);
-  return static_cast<uint16_t>(code[0] | code[1] << 8);
-}
+uint16_t pattern_code(int rule_class, uint32_t key) { return code_in(pattern_code_table(rule_class), key); }
+
+const uint8_t* pattern_code_table(int rule_class) { return tables() + 2 * entry(rule_class, 0); }
 
 uint8_t pattern_span(int rule_class, uint32_t key, int bit) { return pattern_spans(rule_class, key)[bit]; }
 

@@ -25,7 +25,53 @@ std::array<uint8_t, 5> renju_flags_of(uint64_t black_codes) {
   return {overline, five, straight_four, double_four_in_line || fours >= 2, open_threes >= 2};
 }
 
+// The key of the cell at `position` of a line word: the eleven positions centred on it,
+// without the centre (bits 10 and 11 of the window).
+uint32_t window_key(uint64_t word, int position) {
+  const uint64_t window = (word >> (2 * position)) & 0x3FFFFF;
+  return static_cast<uint32_t>((window & 0x3FF) | ((window >> 12) << 10));
+}
+
+// Index steps between neighbouring positions of the line words of each direction.
+constexpr std::array<int, 4> kLineSteps = {1, kMaxSide + 1, kMaxSide, kMaxSide - 1};
+
+// A line word as White reads it: the states 1 and 2 exchanged.
+uint64_t swap_colours(uint64_t word) {
+  const uint64_t swapped = ((word >> 1) ^ word) & 0x5555555555555555ULL;
+  return word ^ swapped ^ (swapped << 1);
+}
+
 }  // namespace
+
+// Writes the lane at `shift` of an empty cell's codes, and its Renju flags when the Black
+// code changed.
+inline void set_lane(Board& board, bool renju, int index, int shift, uint64_t black_code, uint64_t white_code) {
+  const uint64_t keep = ~(uint64_t{0xFFFF} << shift);
+  const uint64_t black = (board.black_codes_[index] & keep) | black_code << shift;
+  if (renju && black != board.black_codes_[index]) board.renju_flags_[index] = renju_flags_of(black);
+  board.black_codes_[index] = black;
+  board.white_codes_[index] = (board.white_codes_[index] & keep) | white_code << shift;
+}
+
+// Refreshes the lanes of the empty cells up to five steps from (x, y) along its four lines:
+// a code depends on the five positions on each side in its own line, so no other can
+// change. Each line's word is read once; off-board positions read BLOCKED, so only
+// empty cells pass.
+template <bool kRenju>
+void refresh_lines(Board& board, int y, int x, const uint8_t* black_table, const uint8_t* white_table) {
+  const int index = cell_index(x, y);
+  for (int d = 0; d < 4; ++d) {
+    const uint64_t word = line_word(board, x, y, d);
+    const uint64_t white_word = swap_colours(word);
+    const int centre = line_position(x, y, d);
+    for (int k = -5; k <= 5; ++k) {
+      const int position = centre + k;
+      if (((word >> (2 * position + 10)) & 3) != EMPTY) continue;
+      set_lane(board, kRenju, index + k * kLineSteps[d], 16 * d, code_in(black_table, window_key(word, position)),
+               code_in(white_table, window_key(white_word, position)));
+    }
+  }
+}
 
 uint64_t line_word(const Board& board, int x, int y, int d) {
   switch (d) {
@@ -51,44 +97,30 @@ void toggle_line_words(Board& board, int x, int y, uint64_t bits) {
 }
 
 uint32_t line_key(const Board& board, int x, int y, int d) {
-  const uint64_t window = (line_word(board, x, y, d) >> (2 * line_position(x, y, d))) & 0x3FFFFF;
-  // The key drops the centre cell (bits 10 and 11 of the window).
-  return static_cast<uint32_t>((window & 0x3FF) | ((window >> 12) << 10));
+  return window_key(line_word(board, x, y, d), line_position(x, y, d));
 }
 
 void refresh_cell_lane(Board& board, int y, int x, int d) {
   if (!board.on_board(x, y) || board.cell(x, y) != EMPTY) return;
-  const int index = cell_index(x, y);
-  const uint32_t key = line_key(board, x, y, d);
-  const int shift = 16 * d;
-  const uint64_t keep = ~(uint64_t{0xFFFF} << shift);
   const Rule rule = board.config().rule;
-
-  const uint64_t black = (board.black_codes_[index] & keep) | uint64_t{pattern_code(rule_class(rule, 0), key)} << shift;
-  if (black != board.black_codes_[index]) {
-    if (rule == Rule::Renju) board.renju_flags_[index] = renju_flags_of(black);
-    board.black_codes_[index] = black;
-  }
-  board.white_codes_[index] =
-      (board.white_codes_[index] & keep) | uint64_t{pattern_code(rule_class(rule, 1), white_key(key))} << shift;
+  const uint32_t key = line_key(board, x, y, d);
+  set_lane(board, rule == Rule::Renju, cell_index(x, y), 16 * d, pattern_code(rule_class(rule, 0), key),
+           pattern_code(rule_class(rule, 1), white_key(key)));
 }
 
 void refresh_around(Board& board, int y, int x) {
+  const Rule rule = board.config().rule;
+  const uint8_t* black_table = pattern_code_table(rule_class(rule, 0));
+  const uint8_t* white_table = pattern_code_table(rule_class(rule, 1));
+  if (rule == Rule::Renju) {
+    refresh_lines<true>(board, y, x, black_table, white_table);
+  } else {
+    refresh_lines<false>(board, y, x, black_table, white_table);
+  }
   const int index = cell_index(x, y);
   if (board.cells()[index] != EMPTY) {
     board.black_codes_[index] = 0;
     board.white_codes_[index] = 0;
     board.renju_flags_[index] = {};
-  } else {
-    for (int d = 0; d < 4; ++d) refresh_cell_lane(board, y, x, d);
-  }
-  // A code depends on the five positions on each side in its own line, so only the cells
-  // up to five steps away along the four lines can change.
-  for (int k = -5; k <= 5; ++k) {
-    if (k == 0) continue;
-    refresh_cell_lane(board, y, x - k, 0);
-    refresh_cell_lane(board, y - k, x - k, 1);
-    refresh_cell_lane(board, y - k, x, 2);
-    refresh_cell_lane(board, y - k, x + k, 3);
   }
 }

@@ -51,9 +51,9 @@ bool exclude_refuted(const DecisionContext& context, const Board& position, cons
   std::vector<uint8_t> excluded(candidates.size(), 0);
   Board after = position;  // each candidate played and taken back; the solver needs no candidate list
   for (size_t a = 0; a < candidates.size(); ++a) {
-    after.play(candidates[a], false);
+    after.play_tentative(candidates[a]);
     excluded[a] = !after.game_over() && solver.find_vcf(after, limits).win();
-    after.undo(candidates[a], false);
+    after.undo_tentative(candidates[a]);
   }
   const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
   context.say("DEBUG VCF threat: " + line_text(threat.moves) + "; " + std::to_string(kept) + " of " +

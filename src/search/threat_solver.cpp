@@ -13,12 +13,9 @@
 namespace decision {
 namespace {
 
-// A code bit in every one of the four lanes of a cell's code word.
-constexpr uint64_t in_all_lanes(uint16_t bits) { return uint64_t{bits} * 0x0001000100010001ULL; }
-
-constexpr uint64_t kFiveLanes = in_all_lanes(kFive);
-constexpr uint64_t kFourLanes = in_all_lanes(kFour | kStraightFour | kDoubleFour);
-constexpr uint64_t kThreatLanes = in_all_lanes(kFour | kStraightFour | kDoubleFour | kOpenThree | kThree);
+constexpr uint64_t kFiveLanes = in_every_lane(kFive);
+constexpr uint64_t kFourLanes = in_every_lane(kFour | kStraightFour | kDoubleFour);
+constexpr uint64_t kThreatLanes = in_every_lane(kFour | kStraightFour | kDoubleFour | kOpenThree | kThree);
 
 // Marks the table entries of VCT results apart from those of VCF results.
 constexpr uint64_t kThreatKey = 0x9E3779B97F4A7C15ULL;
@@ -44,7 +41,7 @@ bool may_play(Board& board, int player, Move move) {
 int32_t order_of(uint64_t code) {
   int32_t lanes = 0;
   for (int d = 0; d < 4; ++d) lanes += (code_lane(code, d) & code_lane(kThreatLanes, 0)) != 0;
-  return lanes + ((code & in_all_lanes(kStraightFour | kDoubleFour)) ? 8 : 0);
+  return lanes + ((code & in_every_lane(kStraightFour | kDoubleFour)) ? 8 : 0);
 }
 
 // The attacker's five points made by its stone on `move`: they lie on its four lines.
@@ -89,9 +86,9 @@ std::vector<Move> stopping_replies(Board& board, const std::vector<Move>& points
             std::find(replies.begin(), replies.end(), reply) != replies.end()) {
           continue;
         }
-        board.play(reply, false);
+        board.play_tentative(reply);
         const bool stops = !board.game_over() && !any_five_left(board, defender ^ 1, points);
-        board.undo(reply, false);
+        board.undo_tentative(reply);
         if (stops) replies.push_back(reply);
       }
     }
@@ -201,8 +198,15 @@ bool ThreatSolver::attack(int32_t depth) {
   std::vector<FourMove> fours;
   int32_t defender_fives = 0;
   Move block{};
+  const int width = board.config().width;
   for (int y = 0; y < board.config().height; ++y) {
-    for (int x = 0; x < board.config().width; ++x) {
+    // Most rows hold none of these: one branch-free pass tells.
+    uint64_t any = 0;
+    for (int index = cell_index(0, y); index < cell_index(width, y); ++index) {
+      any |= (own[index] & (kFiveLanes | kFourLanes)) | (theirs[index] & kFiveLanes);
+    }
+    if (any == 0) continue;
+    for (int x = 0; x < width; ++x) {
       const int index = cell_index(x, y);
       const Move move{static_cast<int8_t>(x), static_cast<int8_t>(y)};
       if (own[index] & kFiveLanes) {
@@ -238,9 +242,9 @@ bool ThreatSolver::attack(int32_t depth) {
 
   for (const FourMove& four : fours) {
     if (!may_play(board, attacker, four.move)) continue;
-    board.play(four.move, false);
+    board.play_tentative(four.move);
     if (board.game_over()) {  // the last empty cell: a draw
-      board.undo(four.move, false);
+      board.undo_tentative(four.move);
       continue;
     }
     // The four wins when no reply stops its fives, and goes on when exactly one does.
@@ -248,14 +252,14 @@ bool ThreatSolver::attack(int32_t depth) {
     const std::vector<Move> replies = stopping_replies(board, points);
     bool win = !points.empty() && replies.empty();
     if (replies.size() == 1) {
-      board.play(replies[0], false);
+      board.play_tentative(replies[0]);
       if (!board.game_over() && attack(depth - 1)) {
         line_.push_back(replies[0]);
         win = true;
       }
-      board.undo(replies[0], false);
+      board.undo_tentative(replies[0]);
     }
-    board.undo(four.move, false);
+    board.undo_tentative(four.move);
     if (win) {
       line_.push_back(four.move);
       entry_of(board.hash()) = {board.hash(), four.move, 0, Entry::kWin};
@@ -293,9 +297,9 @@ bool ThreatSolver::threaten(int32_t threes) {
   }
 
   for (const Move move : threats) {
-    board.play(move, false);
+    board.play_tentative(move);
     if (board.game_over()) {
-      board.undo(move, false);
+      board.undo_tentative(move);
       continue;
     }
     // What the move threatens: the VCF it would leave if the defender passed.
@@ -306,14 +310,14 @@ bool ThreatSolver::threaten(int32_t threes) {
     board.pass_turn();
     if (won) {
       for (const Move reply : replies_to(board, threat)) {
-        board.play(reply, false);
+        board.play_tentative(reply);
         won = !board.game_over() && threaten(threes - 1);
         line_.resize(mark);
-        board.undo(reply, false);
+        board.undo_tentative(reply);
         if (!won) break;
       }
     }
-    board.undo(move, false);
+    board.undo_tentative(move);
     if (won) {
       line_.insert(line_.end(), threat.begin(), threat.end());
       line_.push_back(move);
