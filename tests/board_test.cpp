@@ -84,8 +84,8 @@ TEST(PatternTable, HandDrawnLines) {
 }
 
 // One key under one class: its code against the reference; its mirror image with the same
-// code and swapped spans; each span on empty and own cells only, covering the cells its
-// kind is about.
+// code and the swapped span; the span on empty and own cells only, covering the cells
+// each kind of the code is about.
 void check_key(uint32_t key, int rule_class) {
   const Line line = ref::line_of(key);
   const uint16_t code = pattern_code(rule_class, key);
@@ -96,15 +96,15 @@ void check_key(uint32_t key, int rule_class) {
   ASSERT_EQ(pattern_code(rule_class, ref::key_of(mirror)), code) << where;
 
   const ref::Run run = ref::centre_run(line);
+  const uint8_t span = pattern_span(rule_class, key);
+  const std::string at_span = where + " span " + std::to_string(span);
+  ASSERT_EQ(pattern_span(rule_class, ref::key_of(mirror)), static_cast<uint8_t>(span >> 4 | span << 4)) << at_span;
+  const int first = ref::kCentre - (span >> 4), last = ref::kCentre + (span & 0xF);
+  ASSERT_TRUE(first >= 0 && last <= 10) << at_span;
+  for (int i = first; i <= last; ++i) ASSERT_TRUE(line[i] == EMPTY || line[i] == ref::kOwn) << at_span;
   for (int bit = 1; bit <= 10; ++bit) {
     if (!(code & (1 << bit))) continue;
-    const uint8_t span = pattern_span(rule_class, key, bit);
-    const std::string at_bit = where + " bit " + std::to_string(bit) + " span " + std::to_string(span);
-    ASSERT_EQ(pattern_span(rule_class, ref::key_of(mirror), bit), static_cast<uint8_t>(span >> 4 | span << 4))
-        << at_bit;
-    const int first = ref::kCentre - (span >> 4), last = ref::kCentre + (span & 0xF);
-    ASSERT_TRUE(first >= 0 && last <= 10) << at_bit;
-    for (int i = first; i <= last; ++i) ASSERT_TRUE(line[i] == EMPTY || line[i] == ref::kOwn) << at_bit;
+    const std::string at_bit = at_span + " bit " + std::to_string(bit);
     std::vector<int> covered;
     if (bit == 1) covered = {run.first, run.last};
     if (bit == 2) {

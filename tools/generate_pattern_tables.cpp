@@ -43,11 +43,12 @@ Line line_of(uint32_t key) {
   return line;
 }
 
-// What one line holds for the stone on the centre: its code bits and, per bit, the cells
-// that make the pattern (the stones and the empty cells that make it what it is).
+// What one line holds for the stone on the centre: its code bits and the cells that make
+// the pattern (the stones and the empty cells that make it what it is), the same for all
+// its bits.
 struct Pattern {
   uint16_t code = 0;
-  std::array<CellSet, 16> cells{};
+  CellSet cells = 0;
 };
 
 class Classifier {
@@ -103,7 +104,7 @@ class Classifier {
       const Pattern& next = patterns_[key | (uint32_t{kOwn} << key_shift(i))];
       if (next.code & kFive) {
         winning.push_back(i);
-        four_cells |= CellSet(1u << i) | (next.cells[std::countr_zero(kFive)] & own);
+        four_cells |= CellSet(1u << i) | (next.cells & own);
       }
     }
     if (!winning.empty()) {
@@ -129,7 +130,7 @@ class Classifier {
       for (int i = 0; i < kWindow; ++i) {
         if (line[i] != 0 || i == kCentre) continue;
         const Pattern& next = patterns_[key | (uint32_t{kOwn} << key_shift(i))];
-        if (next.code & next_kind) cells |= CellSet(1u << i) | (next.cells[std::countr_zero(next_kind)] & own);
+        if (next.code & next_kind) cells |= CellSet(1u << i) | (next.cells & own);
       }
       if (cells) {
         mark(pattern, kind, cells);
@@ -139,9 +140,11 @@ class Classifier {
     return pattern;
   }
 
+  // Bits marked together are about the same cells: an overline and a five are the run,
+  // the kinds of four the four's cells.
   static void mark(Pattern& pattern, uint16_t kind, CellSet cells) {
     pattern.code |= kind;
-    pattern.cells[std::countr_zero(kind)] = cells | CellSet(1u << kCentre);
+    pattern.cells = cells | CellSet(1u << kCentre);
   }
 
   int rule_class_;
@@ -176,9 +179,7 @@ int main(int argc, char** argv) {
       const size_t index = size_t{static_cast<uint32_t>(rule_class)} * kKeys + key;
       codes[2 * index] = pattern.code & 0xFF;
       codes[2 * index + 1] = pattern.code >> 8;
-      for (int bit = 0; bit < kSpanBytes; ++bit) {
-        if (pattern.code & (1u << bit)) spans[index * kSpanBytes + bit] = span_byte(pattern.cells[bit]);
-      }
+      spans[index] = span_byte(pattern.cells);
     }
   }
 

@@ -46,7 +46,7 @@ bool Board::makes_real_double_three(int x, int y) {
   const uint64_t codes = black_codes_[cell_index(x, y)];
   for (int d = 0; d < 4; ++d) {
     if (!(code_lane(codes, d) & kOpenThree)) continue;
-    const uint8_t span = pattern_span(rule_class(Rule::Renju, 0), line_key(*this, x, y, d), 6);
+    const uint8_t span = pattern_span(rule_class(Rule::Renju, 0), line_key(*this, x, y, d));
     const int forward = span >> 4;
     const int backward = span & 0xF;
     for (int k = forward; k >= -backward; --k) points.push_back({d, x + k * DX[d], y + k * DY[d]});

@@ -53,8 +53,8 @@ constexpr uint32_t white_key(uint32_t key) {
 }
 
 // Table layout: the code table (u16 little-endian per class and key) followed by the span
-// table (12 bytes per class and key, byte k for code bit k).
-inline constexpr int kSpanBytes = 12;
+// table (one byte per class and key: every code bit of a key is about the same cells, the
+// run for an overline and a five, the four's cells for the three kinds of four).
 inline constexpr size_t kCodeTableBytes = size_t{kRuleClasses} * kKeysPerClass * 2;
-inline constexpr size_t kSpanTableBytes = size_t{kRuleClasses} * kKeysPerClass * kSpanBytes;
+inline constexpr size_t kSpanTableBytes = size_t{kRuleClasses} * kKeysPerClass;
 inline constexpr size_t kPatternTableBytes = kCodeTableBytes + kSpanTableBytes;

@@ -26,9 +26,7 @@ inline uint16_t code_in(const uint8_t* code_table, uint32_t key) {
   std::memcpy(&code, code_table + 2 * size_t{key}, sizeof code);
   return code;
 }
-// Span byte `bit` of a key under a rule class: high nibble the cells the pattern reaches
-// along the line's step from the centre, low nibble the cells it reaches the other way.
-uint8_t pattern_span(int rule_class, uint32_t key, int bit);
-// All span bytes of a key under a rule class (byte k for code bit k), to read several or
-// to fetch them into the cache ahead of use.
-const uint8_t* pattern_spans(int rule_class, uint32_t key);
+// The span byte of a key under a rule class, one for all the bits of its code: high nibble
+// the cells the pattern reaches along the line's step from the centre, low nibble the
+// cells it reaches the other way.
+uint8_t pattern_span(int rule_class, uint32_t key);

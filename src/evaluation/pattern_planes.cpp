@@ -47,10 +47,10 @@ unsigned lanes_with(uint64_t codes, int code_bit) {
   return static_cast<unsigned>((((codes >> code_bit) & in_every_lane(1)) * 0x0000200040008001ull) >> 45) & 0xF;
 }
 
-// The span bytes of `player`'s pattern through (x, y) in direction d.
-const uint8_t* spans_of(const Board& board, int player, int x, int y, int d) {
+// The span byte of `player`'s pattern through (x, y) in direction d.
+uint8_t span_of(const Board& board, int player, int x, int y, int d) {
   const uint32_t key = line_key(board, x, y, d);
-  return pattern_spans(rule_class(board.config().rule, player), player == 1 ? white_key(key) : key);
+  return pattern_span(rule_class(board.config().rule, player), player == 1 ? white_key(key) : key);
 }
 
 // The planes one player's patterns make at one empty cell.
@@ -66,16 +66,13 @@ class CellPatterns {
     for (unsigned bits = kinds & 0x7FC; bits != 0; bits &= bits - 1) {
       directions[std::countr_zero(bits)] = lanes_with(codes, std::countr_zero(bits));
     }
-    for (int d = 0; d < 4; ++d) {
-      if (code_lane(codes, d) & kSpanBits) planes_[d] = {};
-    }
     masks_[cell_index(x_, y_)] |= bit(kFivePlane) * ((kinds & kFive) != 0) | quiet_planes(codes) << shift_;
-    mark_spans(kStraightFourPlane, directions[4], 4);
+    mark_spans(kStraightFourPlane, directions[4]);
     // Under Renju two fours in one line are forbidden for Black, not a threat.
-    if (!(board_.config().rule == Rule::Renju && player_ == 0)) mark_spans(kStraightFourPlane, directions[3], 3);
-    mark_spans(kFourPlane, directions[5], 5);
-    mark_spans(kOpenThreePlane, directions[6], 6);
-    mark_spans(kThreePlane, directions[7], 7);
+    if (!(board_.config().rule == Rule::Renju && player_ == 0)) mark_spans(kStraightFourPlane, directions[3]);
+    mark_spans(kFourPlane, directions[5]);
+    mark_spans(kOpenThreePlane, directions[6]);
+    mark_spans(kThreePlane, directions[7]);
 
     // Patterns in two lines at once: two kinds of four, open three, three and open two,
     // the same or different, present in at least two different lines. Two open twos are
@@ -90,14 +87,14 @@ class CellPatterns {
         if (b == 8) {
           masks_[cell_index(x_, y_)] |= bit(plane);
         } else if (a == b) {
-          mark_spans(plane, directions[a], a);
+          mark_spans(plane, directions[a]);
         } else {
-          mark_spans_beside(plane, directions[a], a, directions[b]);
-          mark_spans_beside(plane, directions[b], b, directions[a]);
+          mark_spans_beside(plane, directions[a], directions[b]);
+          mark_spans_beside(plane, directions[b], directions[a]);
         }
       }
     }
-    walk_spans(codes);
+    walk_spans();
   }
 
  private:
@@ -105,41 +102,35 @@ class CellPatterns {
 
   uint64_t bit(int plane) const { return uint64_t{1} << (shift_ + plane); }
 
-  // Each span once, with every plane it carries.
-  void walk_spans(uint64_t codes) {
+  // Each line's span once, with every plane it carries.
+  void walk_spans() {
     for (int d = 0; d < 4; ++d) {
-      const unsigned span_bits = code_lane(codes, d) & kSpanBits;
-      if (!span_bits) continue;
-      const uint8_t* spans = spans_of(board_, player_, x_, y_, d);
+      const uint64_t planes = planes_[d];
+      if (!planes) continue;
+      // A span never reaches past the edge: the pattern tables cut it where the line ends.
+      const uint8_t span = span_of(board_, player_, x_, y_, d);
       const int step = DY[d] * kMaxSide + DX[d];
-      for (unsigned bits = span_bits; bits != 0; bits &= bits - 1) {
-        const int code_bit = std::countr_zero(bits);
-        const uint64_t planes = planes_[d][code_bit];
-        if (!planes) continue;
-        // A span never reaches past the edge: the pattern tables cut it where the line ends.
-        const uint8_t span = spans[code_bit];
-        for (int t = -(span & 0xF); t <= span >> 4; ++t) {
-          assert(board_.on_board(x_ + t * DX[d], y_ + t * DY[d]));
-          masks_[cell_index(x_, y_) + t * step] |= planes;
-        }
+      for (int t = -(span & 0xF); t <= span >> 4; ++t) {
+        assert(board_.on_board(x_ + t * DX[d], y_ + t * DY[d]));
+        masks_[cell_index(x_, y_) + t * step] |= planes;
       }
     }
   }
 
-  // Marks the cells of the pattern of code bit `code_bit` in direction d (when the spans
-  // are walked).
-  void mark_span(int plane, int d, int code_bit) { planes_[d][code_bit] |= bit(plane); }
+  // Marks the cells of the pattern in direction d (when the spans are walked): all the
+  // span kinds of one line share their cells.
+  void mark_span(int plane, int d) { planes_[d] |= bit(plane); }
 
-  // The spans of `code_bit` in those of its directions that another line of `others` joins.
-  void mark_spans_beside(int plane, unsigned directions, int code_bit, unsigned others) {
+  // The spans in those of `directions` that another line of `others` joins.
+  void mark_spans_beside(int plane, unsigned directions, unsigned others) {
     for (unsigned lines = directions; lines != 0; lines &= lines - 1) {
       const int d = std::countr_zero(lines);
-      if (others & ~(1u << d)) mark_span(plane, d, code_bit);
+      if (others & ~(1u << d)) mark_span(plane, d);
     }
   }
 
-  void mark_spans(int plane, unsigned directions, int code_bit) {
-    for (unsigned lines = directions; lines != 0; lines &= lines - 1) mark_span(plane, std::countr_zero(lines), code_bit);
+  void mark_spans(int plane, unsigned directions) {
+    for (unsigned lines = directions; lines != 0; lines &= lines - 1) mark_span(plane, std::countr_zero(lines));
   }
 
   const Board& board_;
@@ -148,8 +139,8 @@ class CellPatterns {
   int shift_;
   int x_;
   int y_;
-  // By direction and code bit, the planes its span carries; cleared for the lanes with spans.
-  std::array<std::array<uint64_t, 8>, 4> planes_;
+  // By direction, the planes its span carries.
+  std::array<uint64_t, 4> planes_{};
 };
 
 }  // namespace
