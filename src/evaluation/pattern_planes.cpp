@@ -10,11 +10,15 @@
 namespace eval {
 namespace {
 
-// The two-line planes from plane 8, by their two code bits from 5 (four) to 8 (open two),
-// the smaller first: 5+5, 5+6, 5+7, 5+8, 6+6, 6+7, 6+8, 7+7, 7+8, 8+8. Those with bit 8 are
-// cell planes.
+// The two-line planes from plane 8, by the kinds of their two lines (0 four, 1 open three,
+// 2 three, 3 open two; code bits 5 to 8), the smaller first: 0+0, 0+1, 0+2, 0+3, 1+1, 1+2,
+// 1+3, 2+2, 2+3, 3+3. Those with an open two are cell planes.
 constexpr int kFirstPairPlane = 8;
 constexpr int kPairIndex[4][4] = {{0, 1, 2, 3}, {-1, 4, 5, 6}, {-1, -1, 7, 8}, {-1, -1, -1, 9}};
+constexpr int kOpenTwoKind = 3;
+constexpr uint32_t pair_plane(int a, int b) {
+  return uint32_t{1} << (kFirstPairPlane + (a <= b ? kPairIndex[a][b] : kPairIndex[b][a]));
+}
 // Code bits whose patterns are marked as spans.
 constexpr uint16_t kSpanBits = kDoubleFour | kStraightFour | kFour | kOpenThree | kThree;
 // A code bit in all four lanes of a code word.
@@ -36,8 +40,9 @@ constexpr auto kQuietPlanes = [] {
 
 uint64_t quiet_planes(uint64_t codes) {
   static_assert(kOpenTwo == 1 << 8 && kTwo == 1 << 9 && kOne == 1 << 10);
-  const uint64_t index =
-      (codes >> 8 & 07) | (codes >> 21 & 070) | (codes >> 34 & 0700) | (codes >> 47 & 07000);
+  // The product moves lane d's three bits to bits 52 + 3d; the other partial products
+  // stay apart below bit 48.
+  const uint64_t index = (((codes >> 8) & in_every_lane(07)) * 0x0010008004002000ull) >> 52;
   return kQuietPlanes[index];
 }
 
@@ -47,68 +52,85 @@ unsigned lanes_with(uint64_t codes, int code_bit) {
   return static_cast<unsigned>((((codes >> code_bit) & in_every_lane(1)) * 0x0000200040008001ull) >> 45) & 0xF;
 }
 
-// The span byte of `player`'s pattern through (x, y) in direction d.
-uint8_t span_of(const Board& board, int player, int x, int y, int d) {
-  const uint32_t key = line_key(board, x, y, d);
-  return pattern_span(rule_class(board.config().rule, player), player == 1 ? white_key(key) : key);
-}
+// The planes of a line of kind k (four, open three or three) whose kind meets, in another
+// line, each kind of the set `others` (bit j for kind j): its own plane and one two-line
+// plane per kind met.
+constexpr auto kLinePlanes = [] {
+  constexpr int kOwnPlane[3] = {kFourPlane, kOpenThreePlane, kThreePlane};
+  std::array<std::array<uint32_t, 8>, 3> planes{};
+  for (int k = 0; k < 3; ++k) {
+    for (uint32_t others = 0; others < 8; ++others) {
+      planes[k][others] = uint32_t{1} << kOwnPlane[k];
+      for (int j = 0; j < 3; ++j) {
+        if ((others >> j) & 1) planes[k][others] |= pair_plane(k, j);
+      }
+    }
+  }
+  return planes;
+}();
+
+// The cell planes of an open two in one line and the kinds of the set (bit j for kind j)
+// in others.
+constexpr auto kOpenTwoPairs = [] {
+  std::array<uint32_t, 8> planes{};
+  for (uint32_t kinds = 0; kinds < 8; ++kinds) {
+    for (int j = 0; j < 3; ++j) {
+      if ((kinds >> j) & 1) planes[kinds] |= pair_plane(j, kOpenTwoKind);
+    }
+  }
+  return planes;
+}();
 
 // The planes one player's patterns make at one empty cell.
 class CellPatterns {
  public:
-  CellPatterns(const Board& board, PlaneMasks& masks, int player, int shift, int x, int y)
-      : board_(board), masks_(masks), player_(player), shift_(shift), x_(x), y_(y) {}
+  CellPatterns(const Board& board, PlaneMasks& masks, const uint8_t* spans, int player, int shift, int x, int y)
+      : board_(board), masks_(masks), spans_(spans), player_(player), shift_(shift), x_(x), y_(y) {}
 
+  // A line holds one kind of four, open three, three or open two at most, so two kinds
+  // met are always in different lines, and a kind meets itself when two lines hold it.
   void write(uint64_t codes) {
     const uint64_t folded = codes | codes >> 32;
     const unsigned kinds = static_cast<uint16_t>(folded | folded >> 16);
-    std::array<unsigned, 11> directions{};  // per code bit, the directions that have it
-    for (unsigned bits = kinds & 0x7FC; bits != 0; bits &= bits - 1) {
-      directions[std::countr_zero(bits)] = lanes_with(codes, std::countr_zero(bits));
+    const unsigned present = (kinds >> 5) & 07;  // bit k: kind k in some line
+    std::array<unsigned, 3> lines{};               // by kind, the lines that hold it
+    unsigned repeated = 0;                         // bit k: kind k in several lines
+    for (unsigned ks = present; ks != 0; ks &= ks - 1) {
+      const int k = std::countr_zero(ks);
+      lines[k] = lanes_with(codes, 5 + k);
+      repeated |= unsigned{several(lines[k])} << k;
     }
-    masks_[cell_index(x_, y_)] |= bit(kFivePlane) * ((kinds & kFive) != 0) | quiet_planes(codes) << shift_;
-    mark_spans(kStraightFourPlane, directions[4]);
-    // Under Renju two fours in one line are forbidden for Black, not a threat.
-    if (!(board_.config().rule == Rule::Renju && player_ == 0)) mark_spans(kStraightFourPlane, directions[3]);
-    mark_spans(kFourPlane, directions[5]);
-    mark_spans(kOpenThreePlane, directions[6]);
-    mark_spans(kThreePlane, directions[7]);
+    assert(!(lines[0] & lines[1]) && !(lines[0] & lines[2]) && !(lines[1] & lines[2]));
+    assert(!((lines[0] | lines[1] | lines[2]) & lanes_with(codes, 8)));
 
-    // Patterns in two lines at once: two kinds of four, open three, three and open two,
-    // the same or different, present in at least two different lines. Two open twos are
-    // among the quiet planes.
-    const unsigned pair_kinds = (kinds >> 5) & 0x7;
-    for (unsigned as = pair_kinds; as != 0; as &= as - 1) {
-      const int a = 5 + std::countr_zero(as);
-      for (unsigned bs = (kinds >> a) & (0xF >> (a - 5)); bs != 0; bs &= bs - 1) {
-        const int b = a + std::countr_zero(bs);
-        if (!several(directions[a] | directions[b])) continue;
-        const int plane = kFirstPairPlane + kPairIndex[a - 5][b - 5];
-        if (b == 8) {
-          masks_[cell_index(x_, y_)] |= bit(plane);
-        } else if (a == b) {
-          mark_spans(plane, directions[a]);
-        } else {
-          mark_spans_beside(plane, directions[a], directions[b]);
-          mark_spans_beside(plane, directions[b], directions[a]);
-        }
-      }
+    uint64_t cell = uint64_t{(kinds & kFive) != 0} << kFivePlane | quiet_planes(codes);
+    if (kinds & kOpenTwo) cell |= kOpenTwoPairs[present];
+    masks_[cell_index(x_, y_)] |= cell << shift_;
+    for (unsigned ks = present; ks != 0; ks &= ks - 1) {
+      const int k = std::countr_zero(ks);
+      const uint64_t planes = uint64_t{kLinePlanes[k][(present & ~(1u << k)) | (repeated & (1u << k))]} << shift_;
+      for (unsigned d = lines[k]; d != 0; d &= d - 1) planes_[std::countr_zero(d)] |= planes;
     }
+    // Under Renju two fours in one line are forbidden for Black, not a threat.
+    const bool double_four_wins = !(board_.config().rule == Rule::Renju && player_ == 0);
+    const unsigned straight = lanes_with(codes, 4) | (double_four_wins ? lanes_with(codes, 3) : 0);
+    const uint64_t straight_plane = uint64_t{1} << (shift_ + kStraightFourPlane);
+    for (unsigned d = straight; d != 0; d &= d - 1) planes_[std::countr_zero(d)] |= straight_plane;
     walk_spans();
   }
 
  private:
   static bool several(unsigned directions) { return (directions & (directions - 1)) != 0; }
 
-  uint64_t bit(int plane) const { return uint64_t{1} << (shift_ + plane); }
-
-  // Each line's span once, with every plane it carries.
+  // Each line's span once, with every plane it carries: all the span kinds of one line
+  // share their cells.
   void walk_spans() {
     for (int d = 0; d < 4; ++d) {
       const uint64_t planes = planes_[d];
       if (!planes) continue;
       // A span never reaches past the edge: the pattern tables cut it where the line ends.
-      const uint8_t span = span_of(board_, player_, x_, y_, d);
+      const uint32_t key = line_key(board_, x_, y_, d);
+      const uint8_t span = spans_[player_ == 1 ? white_key(key) : key];
       const int step = DY[d] * kMaxSide + DX[d];
       for (int t = -(span & 0xF); t <= span >> 4; ++t) {
         assert(board_.on_board(x_ + t * DX[d], y_ + t * DY[d]));
@@ -117,24 +139,9 @@ class CellPatterns {
     }
   }
 
-  // Marks the cells of the pattern in direction d (when the spans are walked): all the
-  // span kinds of one line share their cells.
-  void mark_span(int plane, int d) { planes_[d] |= bit(plane); }
-
-  // The spans in those of `directions` that another line of `others` joins.
-  void mark_spans_beside(int plane, unsigned directions, unsigned others) {
-    for (unsigned lines = directions; lines != 0; lines &= lines - 1) {
-      const int d = std::countr_zero(lines);
-      if (others & ~(1u << d)) mark_span(plane, d);
-    }
-  }
-
-  void mark_spans(int plane, unsigned directions) {
-    for (unsigned lines = directions; lines != 0; lines &= lines - 1) mark_span(plane, std::countr_zero(lines));
-  }
-
   const Board& board_;
   PlaneMasks& masks_;
+  const uint8_t* spans_;  // the player's span table, by key
   int player_;
   int shift_;
   int x_;
@@ -150,9 +157,11 @@ void pattern_plane_masks(const Board& board, PlaneMasks& masks) {
   const int side = board.side_to_move();
   const auto& own_codes = side == 0 ? board.black_codes() : board.white_codes();
   const auto& opponent_codes = side == 0 ? board.white_codes() : board.black_codes();
+  const Rule rule = board.config().rule;
+  const uint8_t* const spans[2] = {pattern_spans(rule_class(rule, 0)), pattern_spans(rule_class(rule, 1))};
   auto write = [&](int x, int y, int player, int shift, uint64_t codes) {
     if (codes & kThreatLanes) {
-      CellPatterns(board, masks, player, shift, x, y).write(codes);
+      CellPatterns(board, masks, spans[player], player, shift, x, y).write(codes);
     } else {
       masks[cell_index(x, y)] |= quiet_planes(codes) << shift;
     }
