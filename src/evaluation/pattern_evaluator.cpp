@@ -21,19 +21,47 @@ constexpr uint64_t kNoPlanes = ~uint64_t{0};
 
 bool has(uint64_t masks, int bit) { return (masks >> bit) & 1; }
 
-// Stones and playable cells around a candidate, from rows of bit sets (one bit per
-// column) with two rows and columns of padding on every side, so that the 5 x 5 square
-// around any cell is read without bounds checks.
+// Stones and playable cells around every cell, counted for the whole board at once in
+// byte grids whose loops the compiler vectorises: first along the rows, then across them.
 class Surroundings {
  public:
   explicit Surroundings(const Board& board) {
-    for (int y = 0; y < board.config().height; ++y) {
-      // Two bits per cell from bit 10: 0 empty, 1 and 2 stones, 3 blocked or off the board.
-      const uint64_t cells = board.row_lines()[y] >> 10;
-      const uint64_t low = cells & kEvenBits;
-      const uint64_t high = (cells >> 1) & kEvenBits;
-      stones_[y + 2] = even_bits(low ^ high) << 2;
-      playable_[y + 2] = even_bits(~(low & high) & kEvenBits & ((uint64_t{1} << (2 * board.config().width)) - 1)) << 2;
+    const int width = board.config().width;
+    const int height = board.config().height;
+    // The cells with two rows and columns of padding on every side: 1 for a stone, and 1
+    // for a playable cell (on the board and not blocked).
+    PaddedGrid stones{};
+    PaddedGrid playable{};
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < kMaxSide; ++x) {
+        const int8_t cell = board.cell(x, y);
+        const bool on_board = x < width;
+        stones[y + 2][x + 2] = on_board && (cell == BLACK || cell == WHITE);
+        playable[y + 2][x + 2] = on_board && cell != BLOCKED;
+      }
+    }
+    // Per padded row, each cell's five columns: stones in all of them and in the middle
+    // three, and playable cells.
+    Grid row_all;
+    Grid row_inner;
+    Grid row_playable;
+    for (int y = 0; y < height + 4; ++y) {
+      for (int x = 0; x < kColumns; ++x) {
+        const auto& s = stones[y];
+        row_inner[y][x] = static_cast<uint8_t>(s[x + 1] + s[x + 2] + s[x + 3]);
+        row_all[y][x] = static_cast<uint8_t>(row_inner[y][x] + s[x] + s[x + 4]);
+        const auto& p = playable[y];
+        row_playable[y][x] = static_cast<uint8_t>(p[x] + p[x + 1] + p[x + 2] + p[x + 3] + p[x + 4]);
+      }
+    }
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < kColumns; ++x) {
+        near_[y][x] = static_cast<uint8_t>(row_inner[y + 1][x] + row_inner[y + 2][x] + row_inner[y + 3][x]);
+        all_[y][x] = static_cast<uint8_t>(row_all[y][x] + row_all[y + 1][x] + row_all[y + 2][x] + row_all[y + 3][x] +
+                                          row_all[y + 4][x]);
+        playable_[y][x] = static_cast<uint8_t>(row_playable[y][x] + row_playable[y + 1][x] + row_playable[y + 2][x] +
+                                               row_playable[y + 3][x] + row_playable[y + 4][x]);
+      }
     }
   }
 
@@ -42,37 +70,18 @@ class Surroundings {
     int far;       // stones at distance 2
     int playable;  // playable cells in the 5 x 5 square
   };
-  Counts around(int x, int y) const {
-    auto stones = [&](int row) { return kCounts[(stones_[y + row] >> x) & 0x1F]; };
-    auto playable = [&](int row) { return kCounts[(playable_[y + row] >> x) & 0x1F] & 0xF; };
-    const int inner = stones(1) + stones(2) + stones(3);  // packed: all five in the low nibble
-    const int near = inner >> 4;
-    const int all = (inner & 0xF) + (stones(0) & 0xF) + (stones(4) & 0xF);
-    return Counts{near, all - near, playable(0) + playable(1) + playable(2) + playable(3) + playable(4)};
-  }
+  Counts around(int x, int y) const { return Counts{near_[y][x], all_[y][x] - near_[y][x], playable_[y][x]}; }
 
  private:
-  static constexpr uint64_t kEvenBits = 0x5555555555555555ull;
+  // Whole vectors of columns, past the board's 20.
+  static constexpr int kColumns = 32;
+  using PaddedGrid = std::array<std::array<uint8_t, kColumns + 4>, kMaxSide + 4>;
+  using Grid = std::array<std::array<uint8_t, kColumns>, kMaxSide + 4>;
 
-  // Bits 0, 2, 4, ... of x packed into bits 0, 1, 2, ...
-  static uint32_t even_bits(uint64_t x) {
-    x = (x | x >> 1) & 0x3333333333333333ull;
-    x = (x | x >> 2) & 0x0F0F0F0F0F0F0F0Full;
-    x = (x | x >> 4) & 0x00FF00FF00FF00FFull;
-    x = (x | x >> 8) & 0x0000FFFF0000FFFFull;
-    return static_cast<uint32_t>(x | x >> 16);
-  }
-
-  // Per five-cell row window: the cells set in it (low nibble) and in its middle three
-  // (high bits); three rows summed keep the two apart.
-  static constexpr auto kCounts = [] {
-    std::array<uint8_t, 32> counts{};
-    for (uint32_t i = 0; i < counts.size(); ++i) counts[i] = static_cast<uint8_t>(std::popcount(i) | std::popcount(i & 0xE) << 4);
-    return counts;
-  }();
-
-  std::array<uint32_t, kMaxSide + 4> stones_{};
-  std::array<uint32_t, kMaxSide + 4> playable_{};
+  // By cell: stones at distance 1, stones in the 5 x 5 square, playable cells in it.
+  Grid near_;
+  Grid all_;
+  Grid playable_;
 };
 
 }  // namespace
