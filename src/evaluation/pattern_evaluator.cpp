@@ -21,6 +21,9 @@ constexpr uint64_t kNoPlanes = ~uint64_t{0};
 
 bool has(uint64_t masks, int bit) { return (masks >> bit) & 1; }
 
+// One side's common planes from six bits (those of PatternEvaluator::common_index).
+uint64_t spread_common(uint64_t bits) { return (bits & 0x1F) << 3 | (bits & 0x20) << 12; }
+
 // Stones and playable cells around every cell, counted for the whole board at once in
 // byte grids whose loops the compiler vectorises: first along the rows, then across them.
 class Surroundings {
@@ -116,6 +119,19 @@ PatternEvaluator::PatternEvaluator(const PatternWeights& weights)
       }
     }
   }
+  common_terms_.resize(1 << 12);
+  for (uint64_t own = 0; own < 64; ++own) {
+    for (uint64_t opponent = 0; opponent < 64; ++opponent) {
+      const uint64_t planes = spread_common(own) | spread_common(opponent) << kOpponentPlanes;
+      common_terms_[common_index(planes)] = pattern_term(planes);
+    }
+  }
+}
+
+uint32_t PatternEvaluator::common_index(uint64_t planes) {
+  assert(!(planes & ~kCommonPlanes));
+  return static_cast<uint32_t>(((planes >> 3) & 0x1F) | ((planes >> 12) & 0x20) | ((planes >> 29) & 0x7C0) |
+                               ((planes >> 38) & 0x800));
 }
 
 EvalResult PatternEvaluator::evaluate(const Board& board) const {
@@ -135,19 +151,24 @@ EvalResult PatternEvaluator::evaluate(const Board& board) const {
   const Surroundings surroundings(board);
 
   EvalResult result;
-  result.policy.reserve(board.candidates().size());
-  // Many candidates share their planes (a one or a two of each side, say): the pattern
-  // part of the logit is worked out once per set of planes.
+  result.policy.resize(board.candidates().size());
+  // The candidates with other planes than the common ones often share them too (a three
+  // and a one of each side, say): their pattern term is worked out once per set of planes.
   std::array<PatternTerm, 64> known;
   known.fill(PatternTerm{kNoPlanes, 0.0f});
-  for (Move move : board.candidates()) {
-    const uint64_t mask = masks[cell_index(move.x, move.y)];
-    // Black to move never has a forbidden point among the candidates.
-    assert(!(board.config().rule == Rule::Renju && side == 0 && board.forbidden()[cell_index(move.x, move.y)]));
+  auto pattern_logit = [&](uint64_t mask) {
+    if (!(mask & ~kCommonPlanes)) return common_terms_[common_index(mask)];
     PatternTerm& term = known[(mask * 0x9E3779B97F4A7C15ull) >> 58];
     if (term.planes != mask) term = PatternTerm{mask, pattern_term(mask)};
+    return term.logit;
+  };
+  for (size_t i = 0; i < board.candidates().size(); ++i) {
+    const Move move = board.candidates()[i];
+    // Black to move never has a forbidden point among the candidates.
+    assert(!(board.config().rule == Rule::Renju && side == 0 && board.forbidden()[cell_index(move.x, move.y)]));
     const Surroundings::Counts counts = surroundings.around(move.x, move.y);
-    result.policy.push_back(term.logit + proximity_[counts.near][counts.far] + edge_[counts.playable]);
+    result.policy[i] =
+        pattern_logit(masks[cell_index(move.x, move.y)]) + proximity_[counts.near][counts.far] + edge_[counts.playable];
   }
   softmax(result.policy);
   const float win_rate = value(masks, board);

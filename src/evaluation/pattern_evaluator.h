@@ -4,6 +4,8 @@
 // cleared on Black's forbidden points before anything reads them, as in the networks.
 #pragma once
 
+#include <vector>
+
 #include "board/board.h"
 #include "evaluation/eval_result.h"
 #include "evaluation/pattern_weights.h"
@@ -26,6 +28,8 @@ class PatternEvaluator {
 
   // The largest tier among the planes (at least 0) and the combo bonus.
   float pattern_term(uint64_t planes) const;
+  // Bits 0 to 5 planes 3 to 7 and 17 of the side to move, bits 6 to 11 the opponent's.
+  static uint32_t common_index(uint64_t planes);
   float value(const PlaneMasks& masks, const Board& board) const;
   float draw_rate(const Board& board) const;
 
@@ -44,6 +48,12 @@ class PatternEvaluator {
   std::array<std::array<float, 17>, 9> proximity_;
   std::array<float, 26> edge_;
   uint64_t counted_planes_;  // the planes whose cells the value counts
+  // The planes that most candidates have, and no others (open three, three, open two, two,
+  // one and two open twos of each side): the pattern terms of all their sets, by
+  // common_index.
+  static constexpr uint64_t kCommonSidePlanes = uint64_t{0x1F} << 3 | uint64_t{1} << 17;
+  static constexpr uint64_t kCommonPlanes = kCommonSidePlanes | kCommonSidePlanes << kOpponentPlanes;
+  std::vector<float> common_terms_;
 };
 
 }  // namespace eval
