@@ -195,12 +195,15 @@ float PatternEvaluator::value(const PlaneMasks& masks, const Board& board) const
   const size_t cells = static_cast<size_t>(board.config().height) * kMaxSide;
   uint64_t present = 0;
   for (size_t i = 0; i < cells; ++i) present |= masks[i];
+  // Plane p of both sides at once: each side's count in its half of a word.
   std::array<int, 64> counts{};
-  for (uint64_t planes = counted_planes_ & present; planes != 0; planes &= planes - 1) {
+  const uint64_t counted = counted_planes_ & present;
+  for (uint64_t planes = (counted | counted >> kOpponentPlanes) & kOwnPlanes; planes != 0; planes &= planes - 1) {
     const int p = std::countr_zero(planes);
-    int count = 0;
-    for (size_t i = 0; i < cells; ++i) count += static_cast<int>((masks[i] >> p) & 1);
-    counts[p] = count;
+    uint64_t both = 0;
+    for (size_t i = 0; i < cells; ++i) both += (masks[i] >> p) & (uint64_t{1} << kOpponentPlanes | 1);
+    counts[p] = static_cast<int>(both & 0xFFFFFFFF);
+    counts[kOpponentPlanes + p] = static_cast<int>(both >> kOpponentPlanes);
   }
   const PatternWeights& w = weights_;
   float s = 0.0f;
