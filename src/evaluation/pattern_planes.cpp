@@ -69,11 +69,11 @@ constexpr auto kLinePlanes = [] {
   return planes;
 }();
 
-// The cell planes of an open two in one line and the kinds of the set (bit j for kind j)
-// in others.
+// The two-line cell planes of an open two, by bits 5 to 8 of the cell's codes (the kinds
+// four, open three, three and open two in some line): one per kind that meets the open two.
 constexpr auto kOpenTwoPairs = [] {
-  std::array<uint32_t, 8> planes{};
-  for (uint32_t kinds = 0; kinds < 8; ++kinds) {
+  std::array<uint32_t, 16> planes{};
+  for (uint32_t kinds = 8; kinds < 16; ++kinds) {
     for (int j = 0; j < 3; ++j) {
       if ((kinds >> j) & 1) planes[kinds] |= pair_plane(j, kOpenTwoKind);
     }
@@ -81,7 +81,8 @@ constexpr auto kOpenTwoPairs = [] {
   return planes;
 }();
 
-// The planes one player's patterns make at one empty cell.
+// The planes one player's patterns make at one empty cell whose codes hold a five, four or
+// three, apart from the quiet planes.
 class CellPatterns {
  public:
   CellPatterns(const Board& board, PlaneMasks& masks, const uint8_t* spans, int player, int shift, int x, int y)
@@ -93,49 +94,47 @@ class CellPatterns {
     const uint64_t folded = codes | codes >> 32;
     const unsigned kinds = static_cast<uint16_t>(folded | folded >> 16);
     const unsigned present = (kinds >> 5) & 07;  // bit k: kind k in some line
-    std::array<unsigned, 3> lines{};               // by kind, the lines that hold it
-    unsigned repeated = 0;                         // bit k: kind k in several lines
-    for (unsigned ks = present; ks != 0; ks &= ks - 1) {
-      const int k = std::countr_zero(ks);
-      lines[k] = lanes_with(codes, 5 + k);
-      repeated |= unsigned{several(lines[k])} << k;
-    }
+    // By kind, the lines that hold it.
+    const std::array<unsigned, 3> lines = {lanes_with(codes, 5), lanes_with(codes, 6), lanes_with(codes, 7)};
     assert(!(lines[0] & lines[1]) && !(lines[0] & lines[2]) && !(lines[1] & lines[2]));
     assert(!((lines[0] | lines[1] | lines[2]) & lanes_with(codes, 8)));
+    assert(!((lanes_with(codes, 3) | lanes_with(codes, 4)) & ~lines[0]));
+    const unsigned repeated = unsigned{several(lines[0])} | unsigned{several(lines[1])} << 1 |
+                              unsigned{several(lines[2])} << 2;  // bit k: kind k in several lines
+    masks_[cell_index(x_, y_)] |= (uint64_t{(kinds & kFive) != 0} << kFivePlane | kOpenTwoPairs[(kinds >> 5) & 0xF])
+                                  << shift_;
 
-    uint64_t cell = uint64_t{(kinds & kFive) != 0} << kFivePlane | quiet_planes(codes);
-    if (kinds & kOpenTwo) cell |= kOpenTwoPairs[present];
-    masks_[cell_index(x_, y_)] |= cell << shift_;
-    for (unsigned ks = present; ks != 0; ks &= ks - 1) {
-      const int k = std::countr_zero(ks);
-      const uint64_t planes = uint64_t{kLinePlanes[k][(present & ~(1u << k)) | (repeated & (1u << k))]} << shift_;
-      for (unsigned d = lines[k]; d != 0; d &= d - 1) planes_[std::countr_zero(d)] |= planes;
+    // By the kind bits of a line (bits 5 to 7 of its code, one of them), the planes its span
+    // carries, apart from the straight four.
+    std::array<uint64_t, 5> by_kind{};
+    for (int k = 0; k < 3; ++k) {
+      by_kind[1 << k] = uint64_t{kLinePlanes[k][(present & ~(1u << k)) | (repeated & (1u << k))]} << shift_;
     }
     // Under Renju two fours in one line are forbidden for Black, not a threat.
     const bool double_four_wins = !(board_.config().rule == Rule::Renju && player_ == 0);
-    const unsigned straight = lanes_with(codes, 4) | (double_four_wins ? lanes_with(codes, 3) : 0);
+    const unsigned straight_bits = kStraightFour | (double_four_wins ? kDoubleFour : 0);
     const uint64_t straight_plane = uint64_t{1} << (shift_ + kStraightFourPlane);
-    for (unsigned d = straight; d != 0; d &= d - 1) planes_[std::countr_zero(d)] |= straight_plane;
-    walk_spans();
+    for (unsigned walked = lines[0] | lines[1] | lines[2]; walked != 0; walked &= walked - 1) {
+      const int d = std::countr_zero(walked);
+      const unsigned lane = code_lane(codes, d);
+      walk_span(d, by_kind[(lane >> 5) & 07] | ((lane & straight_bits) != 0 ? straight_plane : 0));
+    }
   }
 
  private:
   static bool several(unsigned directions) { return (directions & (directions - 1)) != 0; }
 
-  // Each line's span once, with every plane it carries: all the span kinds of one line
-  // share their cells.
-  void walk_spans() {
-    for (int d = 0; d < 4; ++d) {
-      const uint64_t planes = planes_[d];
-      if (!planes) continue;
-      // A span never reaches past the edge: the pattern tables cut it where the line ends.
-      const uint32_t key = line_key(board_, x_, y_, d);
-      const uint8_t span = spans_[player_ == 1 ? white_key(key) : key];
-      const int step = DY[d] * kMaxSide + DX[d];
-      for (int t = -(span & 0xF); t <= span >> 4; ++t) {
-        assert(board_.on_board(x_ + t * DX[d], y_ + t * DY[d]));
-        masks_[cell_index(x_, y_) + t * step] |= planes;
-      }
+  // The line's span with every plane it carries: all the span kinds of one line share
+  // their cells.
+  void walk_span(int d, uint64_t planes) {
+    // A span never reaches past the edge: the pattern tables cut it where the line ends.
+    const uint32_t key = line_key(board_, x_, y_, d);
+    const uint32_t keys[2] = {key, white_key(key)};  // picked without a branch
+    const uint8_t span = spans_[keys[player_]];
+    const int step = DY[d] * kMaxSide + DX[d];
+    for (int t = -(span & 0xF); t <= span >> 4; ++t) {
+      assert(board_.on_board(x_ + t * DX[d], y_ + t * DY[d]));
+      masks_[cell_index(x_, y_) + t * step] |= planes;
     }
   }
 
@@ -146,8 +145,6 @@ class CellPatterns {
   int shift_;
   int x_;
   int y_;
-  // By direction, the planes its span carries.
-  std::array<uint64_t, 4> planes_{};
 };
 
 }  // namespace
@@ -157,22 +154,32 @@ void pattern_plane_masks(const Board& board, PlaneMasks& masks) {
   const int side = board.side_to_move();
   const auto& own_codes = side == 0 ? board.black_codes() : board.white_codes();
   const auto& opponent_codes = side == 0 ? board.white_codes() : board.black_codes();
-  const Rule rule = board.config().rule;
-  const uint8_t* const spans[2] = {pattern_spans(rule_class(rule, 0)), pattern_spans(rule_class(rule, 1))};
-  auto write = [&](int x, int y, int player, int shift, uint64_t codes) {
-    if (codes & kThreatLanes) {
-      CellPatterns(board, masks, spans[player], player, shift, x, y).write(codes);
-    } else {
-      masks[cell_index(x, y)] |= quiet_planes(codes) << shift;
-    }
-  };
+  const std::array<uint64_t, kCellCount>* const codes[2] = {&own_codes, &opponent_codes};
+  // First the quiet planes of every cell, listing the cells of each player that hold a
+  // five, four or three without a branch (it would often be mispredicted); then those.
+  std::array<uint16_t, 2 * kCellCount> threats;  // cell index * 2 + 1 for the opponent
+  size_t threat_count = 0;
   for (int y = 0; y < board.config().height; ++y) {
     for (int x = 0; x < board.config().width; ++x) {
       const int index = cell_index(x, y);
-      assert(board.cell(x, y) == EMPTY || (own_codes[index] == 0 && opponent_codes[index] == 0));
-      write(x, y, side, 0, own_codes[index]);
-      write(x, y, side ^ 1, kOpponentPlanes, opponent_codes[index]);
+      const uint64_t own = own_codes[index];
+      const uint64_t opponent = opponent_codes[index];
+      assert(board.cell(x, y) == EMPTY || (own == 0 && opponent == 0));
+      masks[index] = quiet_planes(own) | quiet_planes(opponent) << kOpponentPlanes;
+      threats[threat_count] = static_cast<uint16_t>(2 * index);
+      threat_count += (own & kThreatLanes) != 0;
+      threats[threat_count] = static_cast<uint16_t>(2 * index + 1);
+      threat_count += (opponent & kThreatLanes) != 0;
     }
+  }
+  const Rule rule = board.config().rule;
+  const uint8_t* const spans[2] = {pattern_spans(rule_class(rule, 0)), pattern_spans(rule_class(rule, 1))};
+  for (size_t i = 0; i < threat_count; ++i) {
+    const int index = threats[i] / 2;
+    const int opponent = threats[i] & 1;
+    const int player = side ^ opponent;
+    CellPatterns(board, masks, spans[player], player, opponent * kOpponentPlanes, index % kMaxSide, index / kMaxSide)
+        .write((*codes[opponent])[index]);
   }
 }
 
