@@ -152,23 +152,33 @@ EvalResult PatternEvaluator::evaluate(const Board& board) const {
 
   EvalResult result;
   result.policy.resize(board.candidates().size());
-  // The candidates with other planes than the common ones often share them too (a three
-  // and a one of each side, say): their pattern term is worked out once per set of planes.
+  // The pattern terms: first those of the common planes alone, listing without a branch
+  // the candidates with other planes; then theirs, which often share their planes too (a
+  // three and a one of each side, say), worked out once per set of planes.
+  const std::vector<Move>& candidates = board.candidates();
+  std::array<uint16_t, kCellCount> uncommon;
+  size_t uncommon_count = 0;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    const uint64_t mask = masks[cell_index(candidates[i].x, candidates[i].y)];
+    result.policy[i] = common_terms_[common_index(mask & kCommonPlanes)];
+    uncommon[uncommon_count] = static_cast<uint16_t>(i);
+    uncommon_count += (mask & ~kCommonPlanes) != 0;
+  }
   std::array<PatternTerm, 64> known;
   known.fill(PatternTerm{kNoPlanes, 0.0f});
-  auto pattern_logit = [&](uint64_t mask) {
-    if (!(mask & ~kCommonPlanes)) return common_terms_[common_index(mask)];
+  for (size_t u = 0; u < uncommon_count; ++u) {
+    const Move move = candidates[uncommon[u]];
+    const uint64_t mask = masks[cell_index(move.x, move.y)];
     PatternTerm& term = known[(mask * 0x9E3779B97F4A7C15ull) >> 58];
     if (term.planes != mask) term = PatternTerm{mask, pattern_term(mask)};
-    return term.logit;
-  };
-  for (size_t i = 0; i < board.candidates().size(); ++i) {
-    const Move move = board.candidates()[i];
+    result.policy[uncommon[u]] = term.logit;
+  }
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    const Move move = candidates[i];
     // Black to move never has a forbidden point among the candidates.
     assert(!(board.config().rule == Rule::Renju && side == 0 && board.forbidden()[cell_index(move.x, move.y)]));
     const Surroundings::Counts counts = surroundings.around(move.x, move.y);
-    result.policy[i] =
-        pattern_logit(masks[cell_index(move.x, move.y)]) + proximity_[counts.near][counts.far] + edge_[counts.playable];
+    result.policy[i] = result.policy[i] + proximity_[counts.near][counts.far] + edge_[counts.playable];
   }
   softmax(result.policy);
   const float win_rate = value(masks, board);
