@@ -46,12 +46,6 @@ uint64_t quiet_planes(uint64_t codes) {
   return kQuietPlanes[index];
 }
 
-// The lanes of a code word that hold `code_bit`, as four bits (bit d for lane d): the
-// product moves lane d's bit to bit 45 + d, and no two partial products meet.
-unsigned lanes_with(uint64_t codes, int code_bit) {
-  return static_cast<unsigned>((((codes >> code_bit) & in_every_lane(1)) * 0x0000200040008001ull) >> 45) & 0xF;
-}
-
 // The planes of a line of kind k (four, open three or three) whose kind meets, in another
 // line, each kind of the set `others` (bit j for kind j): its own plane and one two-line
 // plane per kind met.
@@ -93,14 +87,17 @@ class CellPatterns {
   void write(uint64_t codes) {
     const uint64_t folded = codes | codes >> 32;
     const unsigned kinds = static_cast<uint16_t>(folded | folded >> 16);
-    const unsigned present = (kinds >> 5) & 07;  // bit k: kind k in some line
-    // By kind, the lines that hold it.
-    const std::array<unsigned, 3> lines = {lanes_with(codes, 5), lanes_with(codes, 6), lanes_with(codes, 7)};
-    assert(!(lines[0] & lines[1]) && !(lines[0] & lines[2]) && !(lines[1] & lines[2]));
-    assert(!((lines[0] | lines[1] | lines[2]) & lanes_with(codes, 8)));
-    assert(!((lanes_with(codes, 3) | lanes_with(codes, 4)) & ~lines[0]));
-    const unsigned repeated = unsigned{several(lines[0])} | unsigned{several(lines[1])} << 1 |
-                              unsigned{several(lines[2])} << 2;  // bit k: kind k in several lines
+    unsigned present = 0;   // bit k: kind k in some line
+    unsigned repeated = 0;  // bit k: kind k in several lines
+    unsigned walked = 0;    // the lines with a kind
+    for (int d = 0; d < 4; ++d) {
+      const unsigned kind = (code_lane(codes, d) >> 5) & 07;
+      assert(std::popcount(kind) + ((code_lane(codes, d) & kOpenTwo) != 0) <= 1);
+      assert(!(code_lane(codes, d) & (kDoubleFour | kStraightFour)) || (kind & 1));
+      repeated |= present & kind;
+      present |= kind;
+      walked |= unsigned{kind != 0} << d;
+    }
     masks_[cell_index(x_, y_)] |= (uint64_t{(kinds & kFive) != 0} << kFivePlane | kOpenTwoPairs[(kinds >> 5) & 0xF])
                                   << shift_;
 
@@ -114,7 +111,7 @@ class CellPatterns {
     const bool double_four_wins = !(board_.config().rule == Rule::Renju && player_ == 0);
     const unsigned straight_bits = kStraightFour | (double_four_wins ? kDoubleFour : 0);
     const uint64_t straight_plane = uint64_t{1} << (shift_ + kStraightFourPlane);
-    for (unsigned walked = lines[0] | lines[1] | lines[2]; walked != 0; walked &= walked - 1) {
+    for (; walked != 0; walked &= walked - 1) {
       const int d = std::countr_zero(walked);
       const unsigned lane = code_lane(codes, d);
       walk_span(d, by_kind[(lane >> 5) & 07] | ((lane & straight_bits) != 0 ? straight_plane : 0));
@@ -122,8 +119,6 @@ class CellPatterns {
   }
 
  private:
-  static bool several(unsigned directions) { return (directions & (directions - 1)) != 0; }
-
   // The line's span with every plane it carries: all the span kinds of one line share
   // their cells.
   void walk_span(int d, uint64_t planes) {
