@@ -46,17 +46,19 @@ uint64_t quiet_planes(uint64_t codes) {
   return kQuietPlanes[index];
 }
 
-// The planes of a line of kind k (four, open three or three) whose kind meets, in another
-// line, each kind of the set `others` (bit j for kind j): its own plane and one two-line
-// plane per kind met.
+// The planes of a line of a cell by the kinds of four, open three and three present in
+// the cell's lines (bits 0 to 2) and repeated (bits 3 to 5), and by the line's own kind bit
+// (1 four, 2 open three, 4 three): its kind's plane and one two-line plane per kind it meets
+// in another line (itself when repeated).
 constexpr auto kLinePlanes = [] {
   constexpr int kOwnPlane[3] = {kFourPlane, kOpenThreePlane, kThreePlane};
-  std::array<std::array<uint32_t, 8>, 3> planes{};
-  for (int k = 0; k < 3; ++k) {
-    for (uint32_t others = 0; others < 8; ++others) {
-      planes[k][others] = uint32_t{1} << kOwnPlane[k];
+  std::array<std::array<uint32_t, 5>, 64> planes{};
+  for (uint32_t kinds = 0; kinds < 64; ++kinds) {
+    for (int k = 0; k < 3; ++k) {
+      const uint32_t met = ((kinds & 07) & ~(1u << k)) | ((kinds >> 3) & (1u << k));
+      planes[kinds][1 << k] = uint32_t{1} << kOwnPlane[k];
       for (int j = 0; j < 3; ++j) {
-        if ((others >> j) & 1) planes[k][others] |= pair_plane(k, j);
+        if ((met >> j) & 1) planes[kinds][1 << k] |= pair_plane(k, j);
       }
     }
   }
@@ -103,10 +105,7 @@ class CellPatterns {
 
     // By the kind bits of a line (bits 5 to 7 of its code, one of them), the planes its span
     // carries, apart from the straight four.
-    std::array<uint64_t, 5> by_kind{};
-    for (int k = 0; k < 3; ++k) {
-      by_kind[1 << k] = uint64_t{kLinePlanes[k][(present & ~(1u << k)) | (repeated & (1u << k))]} << shift_;
-    }
+    const std::array<uint32_t, 5>& by_kind = kLinePlanes[present | repeated << 3];
     // Under Renju two fours in one line are forbidden for Black, not a threat.
     const bool double_four_wins = !(board_.config().rule == Rule::Renju && player_ == 0);
     const unsigned straight_bits = kStraightFour | (double_four_wins ? kDoubleFour : 0);
@@ -114,7 +113,7 @@ class CellPatterns {
     for (; walked != 0; walked &= walked - 1) {
       const int d = std::countr_zero(walked);
       const unsigned lane = code_lane(codes, d);
-      walk_span(d, by_kind[(lane >> 5) & 07] | ((lane & straight_bits) != 0 ? straight_plane : 0));
+      walk_span(d, uint64_t{by_kind[(lane >> 5) & 07]} << shift_ | ((lane & straight_bits) != 0 ? straight_plane : 0));
     }
   }
 
