@@ -152,15 +152,23 @@ EvalResult PatternEvaluator::evaluate(const Board& board) const {
 
   EvalResult result;
   result.policy.resize(board.candidates().size());
-  // The pattern terms: first those of the common planes alone, listing without a branch
-  // the candidates with other planes; then theirs, which often share their planes too (a
-  // three and a one of each side, say), worked out once per set of planes.
+  // The logits: first with the pattern terms of the common planes alone, listing without
+  // a branch the candidates with other planes; then theirs again, with their pattern terms,
+  // which often share their planes too (a three and a one of each side, say) and are
+  // worked out once per set of planes.
   const std::vector<Move>& candidates = board.candidates();
+  auto logit = [&](Move move, float pattern) {
+    const Surroundings::Counts counts = surroundings.around(move.x, move.y);
+    return pattern + proximity_[counts.near][counts.far] + edge_[counts.playable];
+  };
   std::array<uint16_t, kCellCount> uncommon;
   size_t uncommon_count = 0;
   for (size_t i = 0; i < candidates.size(); ++i) {
-    const uint64_t mask = masks[cell_index(candidates[i].x, candidates[i].y)];
-    result.policy[i] = common_terms_[common_index(mask & kCommonPlanes)];
+    const Move move = candidates[i];
+    // Black to move never has a forbidden point among the candidates.
+    assert(!(board.config().rule == Rule::Renju && side == 0 && board.forbidden()[cell_index(move.x, move.y)]));
+    const uint64_t mask = masks[cell_index(move.x, move.y)];
+    result.policy[i] = logit(move, common_terms_[common_index(mask & kCommonPlanes)]);
     uncommon[uncommon_count] = static_cast<uint16_t>(i);
     uncommon_count += (mask & ~kCommonPlanes) != 0;
   }
@@ -171,14 +179,7 @@ EvalResult PatternEvaluator::evaluate(const Board& board) const {
     const uint64_t mask = masks[cell_index(move.x, move.y)];
     PatternTerm& term = known[(mask * 0x9E3779B97F4A7C15ull) >> 58];
     if (term.planes != mask) term = PatternTerm{mask, pattern_term(mask)};
-    result.policy[uncommon[u]] = term.logit;
-  }
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    const Move move = candidates[i];
-    // Black to move never has a forbidden point among the candidates.
-    assert(!(board.config().rule == Rule::Renju && side == 0 && board.forbidden()[cell_index(move.x, move.y)]));
-    const Surroundings::Counts counts = surroundings.around(move.x, move.y);
-    result.policy[i] = result.policy[i] + proximity_[counts.near][counts.far] + edge_[counts.playable];
+    result.policy[uncommon[u]] = logit(move, term.logit);
   }
   softmax(result.policy);
   const float win_rate = value(masks, board);
