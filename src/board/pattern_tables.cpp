@@ -44,6 +44,6 @@ uint16_t pattern_code(int rule_class, uint32_t key) { return code_in(pattern_cod
 
 const uint8_t* pattern_code_table(int rule_class) { return tables() + 2 * entry(rule_class, 0); }
 
-uint8_t pattern_span(int rule_class, uint32_t key) { return pattern_spans(rule_class)[key]; }
+uint8_t pattern_span(int rule_class, uint32_t key) { return pattern_span_table(rule_class)[key]; }
 
-const uint8_t* pattern_spans(int rule_class) { return tables() + kCodeTableBytes + entry(rule_class, 0); }
+const uint8_t* pattern_span_table(int rule_class) { return tables() + kCodeTableBytes + entry(rule_class, 0); }

@@ -30,5 +30,5 @@ inline uint16_t code_in(const uint8_t* code_table, uint32_t key) {
 // the cells the pattern reaches along the line's step from the centre, low nibble the
 // cells it reaches the other way.
 uint8_t pattern_span(int rule_class, uint32_t key);
-// The span bytes of a rule class, by key, for reading many.
-const uint8_t* pattern_spans(int rule_class);
+// The span table of a rule class, for loops that read many spans: index it by key.
+const uint8_t* pattern_span_table(int rule_class);

@@ -21,8 +21,6 @@ constexpr uint32_t pair_plane(int a, int b) {
 }
 // Code bits whose patterns are marked as spans.
 constexpr uint16_t kSpanBits = kDoubleFour | kStraightFour | kFour | kOpenThree | kThree;
-// A code bit in all four lanes of a code word.
-constexpr uint64_t in_every_lane(uint16_t bits) { return bits * 0x0001000100010001ull; }
 constexpr uint64_t kThreatLanes = in_every_lane(kFive | kSpanBits);
 
 // The planes of a cell whose codes hold no five, four or three (most cells): open twos,
@@ -167,7 +165,7 @@ void pattern_plane_masks(const Board& board, PlaneMasks& masks) {
     }
   }
   const Rule rule = board.config().rule;
-  const uint8_t* const spans[2] = {pattern_spans(rule_class(rule, 0)), pattern_spans(rule_class(rule, 1))};
+  const uint8_t* const spans[2] = {pattern_span_table(rule_class(rule, 0)), pattern_span_table(rule_class(rule, 1))};
   for (size_t i = 0; i < threat_count; ++i) {
     const int index = threats[i] / 2;
     const int opponent = threats[i] & 1;
