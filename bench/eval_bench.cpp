@@ -21,9 +21,13 @@ namespace {
 constexpr int kSide = 15;
 
 const char* const kModels[] = {TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx",
-                               TOVAN_BENCH_MODEL_DIR "/resnet_10x128.onnx", TOVAN_MODEL_DIR "/freestyle.weights"};
-const char* const kModelLabels[] = {"pattern", "resnet 6x64", "resnet 10x128", "built-in pattern"};
+                               TOVAN_BENCH_MODEL_DIR "/resnet_10x128.onnx", TOVAN_MODEL_DIR "/freestyle.weights",
+                               "random"};
+const char* const kModelLabels[] = {"pattern", "resnet 6x64", "resnet 10x128", "built-in pattern", "random mode"};
 constexpr int kBuiltIn = 3;
+// Random mode's answers, to take off search_bench's random-mode visits for the search's
+// own cost per visit.
+constexpr int kRandomMode = 4;
 
 // Distinct middle-game positions (10 to 60 stones) from fixed-seed random games.
 std::vector<Board> middle_games(size_t count) {
@@ -85,6 +89,7 @@ void network_arguments(benchmark::internal::Benchmark* benchmark) {
 BENCHMARK(BM_RawSession)->Apply(network_arguments)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EvaluatorSubmitFlush)->Apply(network_arguments)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EvaluatorSubmitFlush)->Args({kBuiltIn, 1})->Args({kBuiltIn, 16})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EvaluatorSubmitFlush)->Args({kRandomMode, 8})->Unit(benchmark::kMicrosecond);
 
 // How to spend the machine's two cores, with 16 positions in flight: two evaluators of
 // one intra-op thread each, each fed 8 positions and flushed by its own thread (as two
