@@ -2,10 +2,10 @@
 # Checks `pbrain-tovan selfplay` end to end: tiny games under two rules read back with
 # tools/selfplay_records.py and judged by the match runner's own five-in-a-row rules;
 # a repeat with the same seed gives the same file, a cut-off file still reads its
-# complete games, and bad options fail with a message.
+# complete games, and bad options fail with a message. $1: the engine (build/pbrain-tovan).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-engine=$root/build/pbrain-tovan
+engine=${1:-$root/build/pbrain-tovan}
 py=/usr/bin/python3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
