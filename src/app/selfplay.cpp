@@ -12,6 +12,7 @@
 #include "app/selfplay_records.h"
 #include "board/win.h"
 #include "search/clock.h"
+#include "search/decision.h"
 #include "search/mcts.h"
 
 namespace {
@@ -70,7 +71,8 @@ PositionRecord position_record(const Board& board, decision::Node& root, const s
 }
 
 // One game from the empty board. A VCF the root solver finds for the side to move, or a
-// root the search proves, ends it with the proven winner.
+// root the search proves, ends it with the proven winner. As in a move decision, the
+// candidates that leave the opponent a VCF are not searched.
 GameRecord play_game(decision::MCTS& search, const Settings& settings, const SelfplayOptions& options,
                      std::mt19937_64& generator) {
   const decision::ThreatSettings& threats = settings.decision.threats;
@@ -92,6 +94,7 @@ GameRecord play_game(decision::MCTS& search, const Settings& settings, const Sel
     }
     const bool full = full_search(generator);
     search.set_root(settings.node_config, board, settings.decision.root_temperature, false, full);
+    if (threats.enabled) decision::exclude_refuted(search, board, root_limits, [](const std::string&) {});
     const float visits = static_cast<float>(full ? options.full_visits : options.fast_visits);
     search.search({visits, kNoTimeLimit, false, 0.0f, 0.0f, 0.0f, 0.0f});
     decision::Node& root = *search.root();
