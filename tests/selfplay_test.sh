@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks `pbrain-tovan selfplay` end to end: tiny games under two rules read back with
-# tools/selfplay_records.py and judged by the match runner's own five-in-a-row rules;
-# a repeat with the same seed gives the same file, a cut-off file still reads its
+# tools/selfplay_records.py and judged by the match runner's own five-in-a-row rules (moves
+# on free cells, the result against the final position, the VCF that ended a game played
+# out with every block forced, distributions over free cells summing to 1); a repeat with the same seed gives the same file, a cut-off file still reads its
 # complete games, and bad options fail with a message. $1: the engine (build/pbrain-tovan).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +22,6 @@ cat a.tvsp b.tvsp >all.tvsp
 head -c $(($(stat -c %s all.tvsp) - 20)) all.tvsp >cut.tvsp
 
 PYTHONPATH=$root/tools $py - <<'EOF2' || exit 1
-import sys
 from match import Board, winning_line, BLACK, WHITE, EMPTY
 from selfplay_records import read_games
 
