@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -22,9 +23,10 @@ eval::EvalResult uniform(size_t candidates) {
 TEST(RootNoise, DecidesTheFirstChoiceOfAnExploringRoot) {
   // A uniform prior: without noise candidate 0 would open first every time.
   std::set<int32_t> first_choices;
+  std::mt19937_64 generator{1};
   for (int repeat = 0; repeat < 8; ++repeat) {
     Node root(-1, nullptr, kConstants, uniform(16), false, 0);
-    root.enable_root_exploration();
+    root.enable_root_exploration(generator);
     first_choices.insert(root.select().action);
   }
   EXPECT_GT(first_choices.size(), 1u);

@@ -1,11 +1,13 @@
 // pbrain-tovan: a five-in-a-row engine speaking the tournament protocol on stdin/stdout.
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/bench.h"
 #include "app/config.h"
 #include "app/output.h"
 #include "app/protocol.h"
+#include "app/selfplay.h"
 #include "app/settings.h"
 #include "board/forbidden.h"
 
@@ -36,5 +38,7 @@ int main(int argc, char** argv) {
   }
   // "bench" as the first argument measures the search instead of serving the protocol.
   if (argc > 1 && std::string(argv[1]) == "bench") return run_bench(settings);
+  // "selfplay" plays the engine against itself and writes training records.
+  if (argc > 1 && std::string(argv[1]) == "selfplay") return run_selfplay(settings, {argv + 2, argv + argc});
   return run(settings);
 }

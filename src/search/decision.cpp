@@ -37,31 +37,6 @@ std::string line_text(const std::vector<Move>& moves) {
   return text;
 }
 
-// When the opponent would have a VCF if the side to move passed, the root's candidates
-// after which the solver finds the opponent's VCF are excluded from the search, unless
-// that is every one of them. A candidate left unsolved within the limits stays. Returns
-// whether the opponent had that VCF.
-bool exclude_refuted(const DecisionContext& context, const Board& position, const ThreatLimits& limits) {
-  ThreatSolver& solver = context.search.root_solver();
-  const Board passed(position.config(), position.move_count(), position.cells(), position.side_to_move() ^ 1);
-  if (passed.game_over()) return false;
-  const ThreatLine threat = solver.find_vcf(passed, limits);
-  if (!threat.win()) return false;
-  const std::vector<Move>& candidates = context.search.root_board().candidates();
-  std::vector<uint8_t> excluded(candidates.size(), 0);
-  Board after = position;  // each candidate played and taken back; the solver needs no candidate list
-  for (size_t a = 0; a < candidates.size(); ++a) {
-    after.play_tentative(candidates[a]);
-    excluded[a] = !after.game_over() && solver.find_vcf(after, limits).win();
-    after.undo_tentative(candidates[a]);
-  }
-  const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
-  context.say("DEBUG VCF threat: " + line_text(threat.moves) + "; " + std::to_string(kept) + " of " +
-              std::to_string(candidates.size()) + " moves stop it");
-  if (kept > 0 && kept < candidates.size()) context.search.root()->exclude_actions(std::move(excluded));
-  return true;
-}
-
 // A proven win replaces the drawn move, the quickest if several. A drawn move proven lost
 // or excluded gives way to the most visited (then the highest prior) candidate that is
 // neither, while one remains.
@@ -136,6 +111,28 @@ ThreatLimits tree_threat_limits(const ThreatSettings& threats) {
   return {threats.enabled ? threats.tree_nodes : 0, threats.max_fours, 0};
 }
 
+bool exclude_refuted(MCTS& search, const Board& position, const ThreatLimits& limits,
+                     const std::function<void(const std::string&)>& say) {
+  ThreatSolver& solver = search.root_solver();
+  const Board passed(position.config(), position.move_count(), position.cells(), position.side_to_move() ^ 1);
+  if (passed.game_over()) return false;
+  const ThreatLine threat = solver.find_vcf(passed, limits);
+  if (!threat.win()) return false;
+  const std::vector<Move>& candidates = search.root_board().candidates();
+  std::vector<uint8_t> excluded(candidates.size(), 0);
+  Board after = position;  // each candidate played and taken back; the solver needs no candidate list
+  for (size_t a = 0; a < candidates.size(); ++a) {
+    after.play_tentative(candidates[a]);
+    excluded[a] = !after.game_over() && solver.find_vcf(after, limits).win();
+    after.undo_tentative(candidates[a]);
+  }
+  const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
+  say("DEBUG VCF threat: " + line_text(threat.moves) + "; " + std::to_string(kept) + " of " +
+      std::to_string(candidates.size()) + " moves stop it");
+  if (kept > 0 && kept < candidates.size()) search.root()->exclude_actions(std::move(excluded));
+  return true;
+}
+
 Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut) {
   const DecisionSettings& settings = context.settings;
   const ThreatSettings& threats = settings.threats;
@@ -156,7 +153,8 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
   context.search.set_root(context.constants, position, settings.root_temperature, false, false);
   Node& root = *context.search.root();
   // Unthreatened, a VCT of the side to move is played at once.
-  if (threats.enabled && !exclude_refuted(context, position, root_limits) && threats.vct_threes > 0) {
+  if (threats.enabled && !exclude_refuted(context.search, position, root_limits, context.say) &&
+      threats.vct_threes > 0) {
     const ThreatLine threat = context.search.root_solver().find_vct(position, root_limits, threats.vct_threes);
     if (threat.win()) {
       context.say("DEBUG Win 1.00 | VCT " + move_text(threat.moves[0]) + " threatening " +

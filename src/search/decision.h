@@ -62,6 +62,14 @@ struct Decision {
 // The tree limits of the threat settings: new positions get tree_nodes (0 when disabled).
 ThreatLimits tree_threat_limits(const ThreatSettings& threats);
 
+// When the opponent would have a VCF if the side to move of `position` (the search's root,
+// not yet searched) passed, the root's candidates after which the solver finds the
+// opponent's VCF are excluded from the search, unless that is every one of them. A
+// candidate left unsolved within the limits stays. `say` gets the threat as a DEBUG line.
+// Returns whether the opponent had that VCF.
+bool exclude_refuted(MCTS& search, const Board& position, const ThreatLimits& limits,
+                     const std::function<void(const std::string&)>& say);
+
 // Searches `position` (not finished, with candidates) and chooses a move: a VCF found at the
 // root is played at once, else the move drawn from the search, replaced by a proven win
 // when the root has one, and by the best unproven move when it is proven lost while such

@@ -76,7 +76,7 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   tree_bytes_ = Node::footprint(evaluation.policy.size());
   tree_limit_reported_ = false;
   if (balanced) root_->enable_balanced_mode();
-  if (exploration) root_->enable_root_exploration();
+  if (exploration) root_->enable_root_exploration(noise_generator_);
   root_board_ = std::make_unique<Board>(board);
   // The positions the spare boards hold belonged to the dropped tree.
   for (std::vector<SpareBoard>& spares : spare_boards_) {

@@ -22,6 +22,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +71,10 @@ class MCTS {
   // exception in a search thread (a failed inference) stops the search, every thread
   // leaves, and it is rethrown here.
   bool search(const SearchLimits& limits);
+
+  // Seeds the generator of the root noise, which is otherwise seeded afresh by each search
+  // object, so that exploring searches repeat.
+  void seed_noise(uint64_t seed) { noise_generator_.seed(seed); }
 
   // Bytes of nodes the tree may hold (kNoTreeLimit: unbounded), counted by
   // Node::footprint. A search stops once the tree has reached them, since every further
@@ -120,6 +125,7 @@ class MCTS {
   uint32_t running_threads_ = 0;
   std::vector<std::thread> pool_threads_;
 
+  std::mt19937_64 noise_generator_{std::random_device{}()};
   NodeConfig constants_;  // of the current tree
   std::unique_ptr<Node> root_;
   std::unique_ptr<Board> root_board_;

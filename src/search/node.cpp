@@ -77,12 +77,12 @@ void Node::enable_balanced_mode() {
   for (float& p : prior_) p = uniform;
 }
 
-void Node::enable_root_exploration() {
+void Node::enable_root_exploration(std::mt19937_64& generator) {
   assert(visits_ == 1.0f && "root modes are set before the search");
   if (root_exploration_) return;
   root_exploration_ = true;
   const size_t n = prior_.size();
-  const std::vector<float> noise = dirichlet_noise(kNoiseConcentration / static_cast<float>(n), n);
+  const std::vector<float> noise = dirichlet_noise(kNoiseConcentration / static_cast<float>(n), n, generator);
   noisy_prior_.resize(n);
   for (size_t a = 0; a < n; ++a) {
     noisy_prior_[a] = constants_->noise_weight * noise[a] + (1.0f - constants_->noise_weight) * prior_[a];

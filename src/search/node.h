@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <vector>
 
 #include "board/move.h"
@@ -63,8 +64,8 @@ class Node {
   // Uniform prior, exploration constant times balanced_c_factor, child values scored by
   // closeness to an even game.
   void enable_balanced_mode();
-  // Dirichlet noise on the prior, forced playouts, pruned value average.
-  void enable_root_exploration();
+  // Dirichlet noise drawn from `generator` on the prior, forced playouts, pruned value average.
+  void enable_root_exploration(std::mt19937_64& generator);
 
   // Root only, before the search: the flagged candidates are never selected. At least one
   // must stay unflagged.

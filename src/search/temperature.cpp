@@ -35,8 +35,7 @@ void apply_temperature(std::vector<float>& probabilities, float temperature) {
   }
 }
 
-std::vector<float> dirichlet_noise(float alpha, size_t n) {
-  std::mt19937_64 generator{std::random_device{}()};
+std::vector<float> dirichlet_noise(float alpha, size_t n, std::mt19937_64& generator) {
   std::gamma_distribution<float> gamma(alpha, 1.0f);
   std::vector<float> noise(n);
   double sum = 0.0;

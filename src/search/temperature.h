@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <random>
 #include <vector>
 
 namespace decision {
@@ -11,7 +12,7 @@ namespace decision {
 // division, and a vector without a positive entry is left as it is. T = 1 only normalises.
 void apply_temperature(std::vector<float>& probabilities, float temperature);
 
-// n draws of Gamma(alpha, 1) from a freshly seeded generator, normalised to sum 1.
-std::vector<float> dirichlet_noise(float alpha, size_t n);
+// n draws of Gamma(alpha, 1) from `generator`, normalised to sum 1.
+std::vector<float> dirichlet_noise(float alpha, size_t n, std::mt19937_64& generator);
 
 }  // namespace decision

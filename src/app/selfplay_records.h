@@ -1,0 +1,60 @@
+// Self-play training records: one self-contained chunk per game, appended and flushed as
+// each game ends, so that files written side by side join by concatenation and a file
+// cut off mid-game still holds every game before the cut. README, "Self-play", gives the
+// byte layout; tools/selfplay_records.py reads it.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "board/move.h"
+#include "board/rule.h"
+
+// A fully searched position of a game: the move's index in the game (the stones on the
+// board), the side to move (0 Black, 1 White), the root's value for that side (-1..1)
+// and draw rate, and the normalised pruned visit weights of the candidates that have any.
+struct PositionRecord {
+  struct Weight {
+    Move move;
+    float probability;
+  };
+  int32_t ply;
+  int32_t side;
+  float value;
+  float draw_rate;
+  std::vector<Weight> policy;
+};
+
+// How a game ended: the last move made five; the board ended it without a five (full, or
+// no legal move left); or the search or the threat solver proved the winner and the game
+// stopped there.
+enum class GameEnd : uint8_t { kFive = 0, kBoard = 1, kProven = 2 };
+
+struct GameRecord {
+  Rule rule;
+  int32_t width;
+  int32_t height;
+  std::vector<Move> moves;  // from the empty board, Black first
+  // The VCF the root's threat check found after the last move, attacker first (see
+  // ThreatLine); empty when the game did not end so.
+  std::vector<Move> vcf;
+  int32_t winner;  // 0 Black, 1 White, 2 draw
+  GameEnd end;
+  std::vector<PositionRecord> positions;
+};
+
+class RecordWriter {
+ public:
+  static constexpr uint8_t kVersion = 1;
+
+  // Creates or empties the file; throws std::runtime_error when it cannot be opened.
+  explicit RecordWriter(const std::string& path);
+  // Appends the game's chunk and flushes it; throws std::runtime_error when writing fails.
+  void write(const GameRecord& game);
+
+ private:
+  std::string path_;
+  std::ofstream file_;
+};
