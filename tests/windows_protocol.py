@@ -13,12 +13,13 @@ ABOUT = 'name="Tovan", version="2024", author="Oren Valsk", country="Marovia"'
 SETTINGS = {"num_search_threads": "1", "device_ids": "[0]", "visits_limit": "300", "root_nodes": "20000",
             "Standard": '"models/standard.onnx"'}  # one rule's network loaded by ONNX Runtime from the folder
 GAME = "INFO timeout_turn 20000|START 15|BEGIN|TURN ?|TURN ?|TURN ?|TURN ?"
-SESSIONS = [  # commands split at "|"; "TURN ?" plays the first empty cell near the centre,
-    # "TAKEBACK ?" takes back the engine's last move; a session without END ends with its input
+# Commands split at "|"; turns of 20 s, so that the visits limit ends every search. "TURN ?" plays the first
+# empty cell near the centre, "TAKEBACK ?" takes back the engine's last move; a session without END ends with its input.
+SESSIONS = [
     "INFO timeout_turn 20000|INFO timeout_match 1000000|INFO time_left 1000000|INFO max_memory 200000000"
     "|INFO game_type 1|INFO rule 0|START 15|BEGIN|TURN ?|TAKEBACK 7,7|TURN ?|TAKEBACK ?|TURN ?|RESTART|BOARD|7,7,2|8,8,1|7,8,2|DONE"
     "|YXSHOWFORBID|RECTSTART 20,12|BEGIN|TURN ?|SWAP2BOARD|DONE|start 15|swap2board|7,7|8,8|7,8|DONE|END",
-    "TURN 7,7|START 4|START 30|RECTSTART 3,50|START 15|TURN 99,99|TURN 7,7|TURN 7,7|TURN a,b|TAKEBACK 1,1"
+    "INFO timeout_turn 20000|TURN 7,7|START 4|START 30|RECTSTART 3,50|START 15|TURN 99,99|TURN 7,7|TURN 7,7|TURN a,b|TAKEBACK 1,1"
     "|INFO rule 99|INFO timeout_turn x|BOARD|7,7,3|DONE|BOARD|1,1,1|1,1,2|DONE|FOO bar|TAKEBACK -1,-1",
     # A rule change in a game, then a short game under each rule, and Renju's forbidden points.
     f"{GAME}|INFO rule 1|TURN ?|TURN ?|{GAME}|INFO rule 4|{GAME}|INFO rule 8|{GAME}|INFO rule 9|{GAME}"
