@@ -17,15 +17,18 @@ GAME = "INFO timeout_turn 20000|START 15|BEGIN|TURN ?|TURN ?|TURN ?|TURN ?"
 # empty cell near the centre, "TAKEBACK ?" takes back the engine's last move; a session without END ends with its input.
 SESSIONS = [
     "INFO timeout_turn 20000|INFO timeout_match 1000000|INFO time_left 1000000|INFO max_memory 200000000"
-    "|INFO game_type 1|INFO rule 0|START 15|BEGIN|TURN ?|TAKEBACK 7,7|TURN ?|TAKEBACK ?|TURN ?|RESTART|BOARD|7,7,2|8,8,1|7,8,2|DONE"
+    "|INFO game_type 1|INFO rule 0|START 15|BEGIN|TURN ?|TAKEBACK 7,7|TURN ?|TAKEBACK ?|TURN ?|RESTART"
+    "|BOARD|7,7,2|8,8,1|7,8,2|DONE"
     "|YXSHOWFORBID|RECTSTART 20,12|BEGIN|TURN ?|SWAP2BOARD|DONE|start 15|swap2board|7,7|8,8|7,8|DONE|END",
-    "INFO timeout_turn 20000|TURN 7,7|START 4|START 30|RECTSTART 3,50|START 15|TURN 99,99|TURN 7,7|TURN 7,7|TURN a,b|TAKEBACK 1,1"
+    "INFO timeout_turn 20000|TURN 7,7|START 4|START 30|RECTSTART 3,50|START 15|TURN 99,99|TURN 7,7|TURN 7,7"
+    "|TURN a,b|TAKEBACK 1,1"
     "|INFO rule 99|INFO timeout_turn x|BOARD|7,7,3|DONE|BOARD|1,1,1|1,1,2|DONE|FOO bar|TAKEBACK -1,-1",
     # A rule change in a game, then a short game under each rule, and Renju's forbidden points.
     f"{GAME}|INFO rule 1|TURN ?|TURN ?|{GAME}|INFO rule 4|{GAME}|INFO rule 8|{GAME}|INFO rule 9|{GAME}"
-    "|INFO rule 4|START 15|BOARD|3,3,2|3,4,2|1,5,2|2,5,2|10,10,2|10,11,2|8,12,2|9,12,2|0,14,1|14,0,1|14,14,1|0,9,1|14,5,1"
-    "|5,14,1|12,0,1|DONE|YXSHOWFORBID|END"]
-NEAR_CENTRE = sorted(((x, y) for x in range(20) for y in range(20)), key=lambda c: (max(abs(c[0] - 7), abs(c[1] - 7)), c))
+    "|INFO rule 4|START 15|BOARD|3,3,2|3,4,2|1,5,2|2,5,2|10,10,2|10,11,2|8,12,2|9,12,2"
+    "|0,14,1|14,0,1|14,14,1|0,9,1|14,5,1|5,14,1|12,0,1|DONE|YXSHOWFORBID|END"]
+NEAR_CENTRE = sorted(((x, y) for x in range(20) for y in range(20)),
+                     key=lambda c: (max(abs(c[0] - 7), abs(c[1] - 7)), c))
 
 
 class Engine:
@@ -49,8 +52,8 @@ class Engine:
                 reply.append(normalise(line.rstrip("\r\n")))
         except queue.Empty:
             return reply + ["(no reply in 120 s)"]
-        reply = [text for i, text in enumerate(reply) if not (text.startswith("DEBUG Win") and
-                                                            i + 1 < len(reply) and reply[i + 1].startswith("DEBUG Win"))]
+        reports = [i for i, text in enumerate(reply) if text.startswith("DEBUG Win")]
+        reply = [text for i, text in enumerate(reply) if i not in reports or i + 1 not in reports]
         return reply if line is not None else reply + ["(exit)"]
 
 
@@ -72,7 +75,8 @@ def main():
     tmp = pathlib.Path(tempfile.mkdtemp(prefix="tovan-windows-"))
     try:
         folders = {}
-        for name, source, program in (("linux", args.linux, "pbrain-tovan"), ("windows", args.windows, "pbrain-tovan.exe")):
+        for name, source, program in (("linux", args.linux, "pbrain-tovan"),
+                                      ("windows", args.windows, "pbrain-tovan.exe")):
             folders[name] = folder = tmp / "Tövan 目录" / name
             (folder / "models").mkdir(parents=True)
             shutil.copy2(pathlib.Path(source) / program, folder)
