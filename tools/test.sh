@@ -33,3 +33,10 @@ cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
 ninja -C "$root/build-tsan" unit_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build-tsan/tests/unit_tests" \
   --gtest_filter='Configurations/WholeSearch.*:StopRule.*:SearchFailure.*'
+
+# The Windows build under Wine against the release build, where the cross tools and Wine
+# are installed (TOVAN_WINDOWS=1 installs them; tools/build_windows.sh alone builds it).
+if [ "${TOVAN_WINDOWS:-0}" = 1 ] ||
+   { command -v x86_64-w64-mingw32-g++-posix && { command -v wine64 || [ -x /usr/lib/wine/wine64 ]; }; } >/dev/null 2>&1; then
+  bash "$root/tools/test_windows.sh"
+fi

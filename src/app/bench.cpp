@@ -64,7 +64,7 @@ int run_bench(const Settings& settings) {
   for (const BenchPosition& position : bench_positions()) {
     const Rule rule = rule_by_name(position.rule);
     const std::string model =
-        resolve_data_path(config_string("eval.model." + model_name(position.rule, kSide, kSide))).string();
+        utf8_of(resolve_data_path(config_string("eval.model." + model_name(position.rule, kSide, kSide))));
     // One evaluator and one search thread keep the result the same on every run.
     eval::Evaluator evaluator(0, kSide, kSide, rule, 0, 0, kSearchBatch, 1, "cpu", 0, 0, "", "");
     evaluator.load_model(model);

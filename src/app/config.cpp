@@ -2,8 +2,14 @@
 
 #include <cpptoml.h>
 
+#include <fstream>
 #include <optional>
 #include <system_error>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 #include "app/output.h"
 
@@ -11,6 +17,12 @@ std::filesystem::path executable_directory;
 std::shared_ptr<cpptoml::table> config;
 
 std::filesystem::path directory_of_executable(const std::string& argv0) {
+#ifdef _WIN32
+  // The module's file name comes in UTF-16, whatever characters its folders have.
+  std::wstring name(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+  if (length > 0 && length < name.size()) return std::filesystem::path(name.substr(0, length)).parent_path();
+#endif
   const size_t separator = argv0.find_last_of("/\\");
   // A program in the root folder ("/pbrain-tovan") keeps "/" as its directory.
   if (separator != std::string::npos) return std::filesystem::path(argv0.substr(0, separator == 0 ? 1 : separator));
@@ -20,7 +32,7 @@ std::filesystem::path directory_of_executable(const std::string& argv0) {
 }
 
 std::filesystem::path resolve_data_path(const std::string& name) {
-  const std::filesystem::path path(name);
+  const std::filesystem::path path = path_from_utf8(name);
   std::error_code error;
   const bool found = std::filesystem::exists(path, error);
   if (error) throw std::filesystem::filesystem_error("cannot look up data file", path, error);
@@ -29,13 +41,18 @@ std::filesystem::path resolve_data_path(const std::string& name) {
 
 void load_config() {
   const std::filesystem::path path = resolve_data_path("config.toml");
-  say("DEBUG load config: " + path.string());
+  const std::string text = utf8_of(path);
+  say("DEBUG load config: " + text);
   // The parser would read a directory as an empty file and report every key missing.
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
-    throw ConfigError(path.string() + " is a directory, not a configuration file");
+    throw ConfigError(text + " is a directory, not a configuration file");
   }
-  config = cpptoml::parse_file(path.string());
+  // Opened here rather than by the parser, which takes a narrow name: on Windows only the
+  // path's own UTF-16 name reaches every folder.
+  std::ifstream file(path);
+  if (!file) throw cpptoml::parse_exception(text + " could not be opened for parsing");
+  config = cpptoml::parser(file).parse();
 }
 
 std::string config_string(const std::string& key) {

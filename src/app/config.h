@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "evaluation/file_path.h"
+
 namespace cpptoml {
 class table;
 }
@@ -25,11 +27,13 @@ extern std::shared_ptr<cpptoml::table> config;
 
 // Directory part of the program's argv[0]: the text before its last slash or backslash.
 // When argv[0] holds no separator (a program found through PATH) the running program's
-// own directory is used, since argv[0] then names no directory at all.
+// own directory is used, since argv[0] then names no directory at all. On Windows that
+// directory is always used: argv[0] comes in the ANSI code page there, which cannot spell
+// every folder name.
 std::filesystem::path directory_of_executable(const std::string& argv0);
 
-// The name itself when an entry of that name exists relative to the working directory,
-// otherwise the name joined to the executable's directory. Throws
+// The name (UTF-8) itself when an entry of that name exists relative to the working
+// directory, otherwise the name joined to the executable's directory. Throws
 // std::filesystem::filesystem_error when the existence test itself fails.
 std::filesystem::path resolve_data_path(const std::string& name);
 

@@ -1,6 +1,8 @@
 #include "app/engine.h"
 
+#if defined(__GLIBC__)
 #include <malloc.h>
+#endif
 
 #include <algorithm>
 
@@ -47,7 +49,9 @@ void apply_memory_limit(GameState& state, bool rebuilt) {
   }
   for (auto& evaluator : state.evaluators) evaluator->set_cache_budget(cache_each);
   state.search->set_tree_budget(tree, [](const std::string& line) { say(line); });
+#if defined(__GLIBC__)
   malloc_trim(0);
+#endif
 }
 
 // Evaluators loaded with the model for the current rule and size, and the search over them.
@@ -55,7 +59,7 @@ void apply_memory_limit(GameState& state, bool rebuilt) {
 // leaves no search, so the next request builds again.
 void build_engine(GameState& state) {
   const std::string model_path =
-      resolve_data_path(config_string("eval.model." + model_name(state.rule_name, state.height, state.width))).string();
+      utf8_of(resolve_data_path(config_string("eval.model." + model_name(state.rule_name, state.height, state.width))));
   say("DEBUG load model: " + model_path +
       (eval::Evaluator::names_pattern_weights(model_path) ? " (built-in pattern evaluator)" : ""));
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "evaluation/file_path.h"
+
 namespace eval {
 namespace {
 
@@ -247,7 +249,9 @@ void InferenceSession::load(const std::string& model_path, const ModelContract& 
                                                       settings.value_pointers().data(), settings.keys.size()));
       Ort::ThrowOnError(api.SessionOptionsAppendExecutionProvider_CUDA_V2(options, provider));
     }
-    session = std::make_unique<Ort::Session>(runtime_->environment, model_path.c_str(), options);
+    // The path in the system's own characters: the library takes UTF-16 names on Windows.
+    const std::filesystem::path file = path_from_utf8(model_path);
+    session = std::make_unique<Ort::Session>(runtime_->environment, file.c_str(), options);
   } catch (const Ort::Exception& error) {
     throw ModelError("cannot load model " + model_path + " on device " + device_ + ": " + error.what());
   }

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "evaluation/file_path.h"
+
 #include "evaluation/inference_session.h"
 
 namespace eval {
@@ -64,7 +66,7 @@ bool parse_finite(const std::string& word, float& value) {
 }  // namespace
 
 PatternWeights read_pattern_weights(const std::string& path) {
-  std::ifstream file(path);
+  std::ifstream file(path_from_utf8(path));
   if (!file) throw ModelError("cannot read pattern weights " + path);
   auto fail = [&](int line, const std::string& what) {
     throw ModelError("pattern weights " + path + ", line " + std::to_string(line) + ": " + what);

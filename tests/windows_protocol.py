@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+"""The Windows engine under Wine against the native one, over pipes, in lockstep: every command of
+the sessions below goes to both, each followed by ABOUT (what comes before the about line is the
+command's reply), and the replies must agree. Both engines run from a copy of their folder under a
+non-ASCII name, started from another working directory, so that config.toml and the models are
+found next to the executable; that config.toml makes searches repeatable (one search thread, a
+visits limit). The Windows engine gets CR LF line ends and is started by backslash and slash paths.
+DEBUG lines are compared without their times, file paths by their last name; swap2 openings are
+drawn at random, so their replies are compared by form. Exits non-zero on the first difference."""
+import argparse, os, pathlib, queue, re, shutil, subprocess, sys, tempfile, threading
+
+ABOUT = 'name="Tovan", version="2024", author="Oren Valsk", country="Marovia"'
+SETTINGS = {"num_search_threads": "1", "device_ids": "[0]", "visits_limit": "300", "root_nodes": "20000",
+            "Standard": '"models/standard.onnx"'}  # one rule's network loaded by ONNX Runtime from the folder
+GAME = "INFO timeout_turn 20000|START 15|BEGIN|TURN ?|TURN ?|TURN ?|TURN ?"
+# Commands split at "|"; turns of 20 s, so that the visits limit ends every search. "TURN ?" plays the first
+# empty cell near the centre, "TAKEBACK ?" takes back the engine's last move; a session without END ends with its input.
+SESSIONS = [
+    "INFO timeout_turn 20000|INFO timeout_match 1000000|INFO time_left 1000000|INFO max_memory 200000000"
+    "|INFO game_type 1|INFO rule 0|START 15|BEGIN|TURN ?|TAKEBACK 7,7|TURN ?|TAKEBACK ?|TURN ?|RESTART"
+    "|BOARD|7,7,2|8,8,1|7,8,2|DONE"
+    "|YXSHOWFORBID|RECTSTART 20,12|BEGIN|TURN ?|SWAP2BOARD|DONE|start 15|swap2board|7,7|8,8|7,8|DONE|END",
+    "INFO timeout_turn 20000|TURN 7,7|START 4|START 30|RECTSTART 3,50|START 15|TURN 99,99|TURN 7,7|TURN 7,7"
+    "|TURN a,b|TAKEBACK 1,1"
+    "|INFO rule 99|INFO timeout_turn x|BOARD|7,7,3|DONE|BOARD|1,1,1|1,1,2|DONE|FOO bar|TAKEBACK -1,-1",
+    # A rule change in a game, then a short game under each rule, and Renju's forbidden points.
+    f"{GAME}|INFO rule 1|TURN ?|TURN ?|{GAME}|INFO rule 4|{GAME}|INFO rule 8|{GAME}|INFO rule 9|{GAME}"
+    "|INFO rule 4|START 15|BOARD|3,3,2|3,4,2|1,5,2|2,5,2|10,10,2|10,11,2|8,12,2|9,12,2"
+    "|0,14,1|14,0,1|14,14,1|0,9,1|14,5,1|5,14,1|12,0,1|DONE|YXSHOWFORBID|END"]
+NEAR_CENTRE = sorted(((x, y) for x in range(20) for y in range(20)),
+                     key=lambda c: (max(abs(c[0] - 7), abs(c[1] - 7)), c))
+
+
+class Engine:
+    def __init__(self, command, cwd, crlf):
+        env = dict(os.environ, LC_ALL="C.UTF-8")  # Wine reads the non-ASCII path as UTF-8
+        self.proc = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
+        self.end, self.lines = "\r\n" if crlf else "\n", queue.Queue()
+        threading.Thread(target=lambda: [self.lines.put(line) for line in self.proc.stdout] + [self.lines.put(None)],
+                         daemon=True).start()
+
+    def ask(self, command):  # the reply lines, normalised; None when the engine is gone
+        try:
+            self.proc.stdin.write((command + "\nABOUT\n").replace("\n", self.end))
+            self.proc.stdin.flush()
+        except OSError:
+            return None
+        reply = []
+        try:
+            while (line := self.lines.get(timeout=120)) is not None and line.rstrip("\r\n") != ABOUT:
+                reply.append(normalise(line.rstrip("\r\n")))
+        except queue.Empty:
+            return reply + ["(no reply in 120 s)"]
+        reports = [i for i, text in enumerate(reply) if text.startswith("DEBUG Win")]
+        reply = [text for i, text in enumerate(reply) if i not in reports or i + 1 not in reports]
+        return reply if line is not None else reply + ["(exit)"]
+
+
+def normalise(line):  # (a search reports more than once when it takes long: only its last report is compared)
+    line = re.sub(r"^(DEBUG load (?:config|model): ).*[\\/]", r"\1", line)
+    return re.sub(r" \| Time [\d.]+|, used time: [\d.]+", "", line)
+
+
+def form(reply):  # a random opening's reply: its kind of line, without the cells
+    return [re.sub(r"\d+", "#", line) for line in reply if not line.startswith("DEBUG")]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--linux", required=True, help="the native build folder (build)")
+    parser.add_argument("--windows", required=True, help="the unpacked Windows archive")
+    parser.add_argument("--wine", required=True)
+    args = parser.parse_args()
+    tmp = pathlib.Path(tempfile.mkdtemp(prefix="tovan-windows-"))
+    try:
+        folders = {}
+        for name, source, program in (("linux", args.linux, "pbrain-tovan"),
+                                      ("windows", args.windows, "pbrain-tovan.exe")):
+            folders[name] = folder = tmp / "Tövan 目录" / name
+            (folder / "models").mkdir(parents=True)
+            shutil.copy2(pathlib.Path(source) / program, folder)
+            for model in (pathlib.Path(source) / "models").iterdir():
+                shutil.copy2(model, folder / "models")
+            for dll in pathlib.Path(source).glob("*.dll"):
+                shutil.copy2(dll, folder)
+            config = (pathlib.Path(args.windows) / "config.toml").read_text()
+            for key, value in SETTINGS.items():
+                config = re.sub(rf"(?m)^{key} = .*$", f"{key} = {value}", config)
+            (folder / "config.toml").write_text(config)
+        (tmp / "work").mkdir()
+        windows_exe = "Z:" + str(folders["windows"] / "pbrain-tovan.exe")
+        for number, session in enumerate(SESSIONS, 1):
+            exe = windows_exe.replace("/", "\\") if number % 2 else windows_exe
+            engines = [Engine([str(folders["linux"] / "pbrain-tovan")], tmp / "work", False),
+                       Engine([args.wine, exe], tmp / "work", True)]
+            taken, last = set(), ""
+            commands = re.findall(r"(?i)(?:(?:swap2)?board\|(?:[^|]*\|)*?done|[^|]+)", session)
+            for command in commands:
+                command = command.replace("|", "\n")  # a board's lines go as one command
+                if command == "TURN ?":
+                    command = "TURN %d,%d" % next(c for c in NEAR_CENTRE if c not in taken)
+                command = command.replace("TAKEBACK ?", "TAKEBACK " + last)
+                replies = [engine.ask(command) for engine in engines]
+                if "swap2board" in command.lower() or (replies[0] and "SWAP" in replies[0]):
+                    replies = [form(reply) for reply in replies]
+                if replies[0] != replies[1]:
+                    command = command.replace("\n", "|")
+                    sys.exit(f"session {number}, {command}: Linux replied {replies[0]}, Windows {replies[1]}")
+                if command.split(" ")[0] in ("START", "RESTART", "RECTSTART"):
+                    taken = set()
+                for text in [command.split(" ")[-1]] + replies[0]:
+                    if re.fullmatch(r"\d+,\d+", text):
+                        taken.add(tuple(map(int, text.split(","))))
+                        last = text
+            codes = []
+            for engine in engines:
+                engine.proc.stdin.close()
+                codes.append(engine.proc.wait(timeout=60))
+            if codes != [0, 0]:
+                sys.exit(f"session {number}: exit statuses {codes}")
+            print(f"ok   session {number}: {len(commands)} commands, the same replies")
+    finally:
+        shutil.rmtree(tmp)
+
+
+if __name__ == "__main__":
+    main()
