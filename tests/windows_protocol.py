@@ -6,7 +6,8 @@ non-ASCII name, started from another working directory, so that config.toml and 
 found next to the executable; that config.toml makes searches repeatable (one search thread, a
 visits limit). The Windows engine gets CR LF line ends and is started by backslash and slash paths.
 DEBUG lines are compared without their times, file paths by their last name; swap2 openings are
-drawn at random, so their replies are compared by form. Exits non-zero on the first difference."""
+drawn at random, so their replies are compared by form. Then a copy of the Windows engine without ONNX Runtime's
+DLLs plays alone (check_without_runtime). Exits non-zero on the first difference."""
 import argparse, os, pathlib, queue, re, shutil, subprocess, sys, tempfile, threading
 
 ABOUT = 'name="Tovan", version="2024", author="Oren Valsk", country="Marovia"'
@@ -66,6 +67,35 @@ def form(reply):  # a random opening's reply: its kind of line, without the cell
     return [re.sub(r"\d+", "#", line) for line in reply if not line.startswith("DEBUG")]
 
 
+def write_config(folder, windows):  # the shipped config.toml with SETTINGS
+    config = (pathlib.Path(windows) / "config.toml").read_text()
+    for key, value in SETTINGS.items():
+        config = re.sub(rf"(?m)^{key} = .*$", f"{key} = {value}", config)
+    (folder / "config.toml").write_text(config)
+
+
+def check_without_runtime(windows, wine, tmp):
+    """Without ONNX Runtime's DLLs the Windows engine starts and plays with its .weights models, answers the rule
+    whose model is a network with an ERROR line naming the DLL and the Visual C++ run-time, and plays on."""
+    folder = tmp / "without runtime"
+    shutil.copytree(pathlib.Path(windows) / "models", folder / "models")
+    shutil.copy2(pathlib.Path(windows) / "pbrain-tovan.exe", folder)
+    write_config(folder, windows)
+    engine = Engine([wine, "Z:" + str(folder / "pbrain-tovan.exe")], tmp / "work", True)
+    moved = lambda reply: any(re.fullmatch(r"\d+,\d+", line) for line in reply)
+    refused = lambda reply: any(line.startswith("ERROR") and "onnxruntime.dll" in line and "Visual C++" in line
+                                for line in reply)
+    for command, judge in (("INFO timeout_turn 20000\nSTART 15\nBEGIN", moved), ("TURN 0,0", moved),
+                           ("INFO rule 1\nSTART 15\nBEGIN", refused), ("INFO rule 0\nSTART 15\nBEGIN", moved)):
+        reply = engine.ask(command)
+        if not judge(reply):
+            sys.exit(f"without ONNX Runtime, {command!r}: the reply was {reply}")
+    engine.proc.stdin.close()
+    if (code := engine.proc.wait(timeout=60)) != 0:
+        sys.exit(f"without ONNX Runtime: exit status {code}")
+    print("ok   without ONNX Runtime's DLLs: games with .weights models, an ERROR line for a network")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--linux", required=True, help="the native build folder (build)")
@@ -84,10 +114,7 @@ def main():
                 shutil.copy2(model, folder / "models")
             for dll in pathlib.Path(source).glob("*.dll"):
                 shutil.copy2(dll, folder)
-            config = (pathlib.Path(args.windows) / "config.toml").read_text()
-            for key, value in SETTINGS.items():
-                config = re.sub(rf"(?m)^{key} = .*$", f"{key} = {value}", config)
-            (folder / "config.toml").write_text(config)
+            write_config(folder, args.windows)
         (tmp / "work").mkdir()
         windows_exe = "Z:" + str(folders["windows"] / "pbrain-tovan.exe")
         for number, session in enumerate(SESSIONS, 1):
@@ -120,6 +147,7 @@ def main():
             if codes != [0, 0]:
                 sys.exit(f"session {number}: exit statuses {codes}")
             print(f"ok   session {number}: {len(commands)} commands, the same replies")
+        check_without_runtime(args.windows, args.wine, tmp)
     finally:
         shutil.rmtree(tmp)
 

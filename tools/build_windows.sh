@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-compiles the Windows x64 engine with Debian's MinGW-w64 into build-windows/ (or the
 # folder given as $1) and packs the archive a tournament takes,
-# build-windows/pbrain-tovan-windows-x64.zip: pbrain-tovan.exe, ONNX Runtime's two DLLs,
-# config.toml and the models, nothing else needed on Windows.
+# build-windows/pbrain-tovan-windows-x64.zip: pbrain-tovan.exe, ONNX Runtime's two DLLs
+# (loaded only for .onnx networks, and needing the Visual C++ run-time), config.toml and
+# the models.
 # Idempotent: runs tools/setup.sh, then installs the cross tools (and wine64 when
 # TOVAN_WINE=1, for tools/test_windows.sh) only where they are missing, and takes the
 # Windows DLLs and the headers from the same ONNX Runtime npm package the Linux build uses.

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Tests the Windows build under Wine against the native build in build/ (built first by
 # tools/test.sh): builds and packs it (tools/build_windows.sh, installing wine64 too),
-# unpacks its archive, then drives the unpacked engine over pipes: the protocol sessions of
-# tests/windows_protocol.py with the native engine's replies, the bench signature, and
-# short matches against the native engine with no fault allowed.
+# unpacks its archive, checks that the engine imports no ONNX Runtime DLL, then drives the
+# unpacked engine over pipes: the protocol sessions of tests/windows_protocol.py with the
+# native engine's replies (and a copy without the DLLs), the bench signature, and short
+# matches against the native engine with no fault allowed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir="$root/build-windows"
@@ -17,6 +18,13 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 unpacked="$build_dir/unpacked"
 rm -rf "$unpacked"
 /usr/bin/python3 -m zipfile -e "$build_dir/pbrain-tovan-windows-x64.zip" "$unpacked"
+
+# ONNX Runtime is loaded at run time, so that the engine starts without it.
+if x86_64-w64-mingw32-objdump -p "$unpacked/pbrain-tovan.exe" | grep -qi 'DLL Name: onnxruntime'; then
+  echo "pbrain-tovan.exe imports ONNX Runtime" >&2
+  exit 1
+fi
+echo "ok   pbrain-tovan.exe imports no ONNX Runtime DLL"
 
 /usr/bin/python3 "$root/tests/windows_protocol.py" --linux "$root/build" --windows "$unpacked" --wine "$wine"
 

@@ -1,26 +1,13 @@
 #include "evaluation/inference_session.h"
 
-#include <onnxruntime_cxx_api.h>
-
 #include <algorithm>
 #include <sstream>
 
 #include "evaluation/file_path.h"
+#include "evaluation/onnx_runtime.h"
 
 namespace eval {
 namespace {
-
-// The library's function table, fetched once before main for the API version the engine
-// is written against.
-constexpr uint32_t kOrtApiVersion = 17;
-
-bool init_runtime_api() {
-  const OrtApi* api = OrtGetApiBase()->GetApi(kOrtApiVersion);
-  if (api != nullptr) Ort::InitApi(api);
-  return api != nullptr;
-}
-
-const bool runtime_api_ready = init_runtime_api();
 
 std::string shape_text(const std::vector<int64_t>& shape) {
   std::ostringstream text;
@@ -175,12 +162,7 @@ InferenceSession::InferenceSession(uint32_t intra_op_threads, std::string device
       device_id_(device_id),
       device_memory_limit_(device_memory_limit),
       trt_engine_cache_path_(std::move(trt_engine_cache_path)),
-      trt_timing_cache_path_(std::move(trt_timing_cache_path)) {
-  if (!runtime_api_ready) {
-    throw ModelError("ONNX Runtime does not offer API version " + std::to_string(kOrtApiVersion));
-  }
-  runtime_ = std::make_unique<Runtime>();
-}
+      trt_timing_cache_path_(std::move(trt_timing_cache_path)) {}
 
 InferenceSession::~InferenceSession() = default;
 
@@ -211,9 +193,11 @@ struct ProviderOptions {
 void InferenceSession::load(const std::string& model_path, const ModelContract& contract,
                             const std::map<std::string, int64_t>& overrides, const std::vector<InputTensor>& warm_up) {
   std::lock_guard lock(mutex_);
-  const OrtApi& api = Ort::GetApi();
   std::unique_ptr<Ort::Session> session;
   try {
+    // The library and its environment come with the first network.
+    const OrtApi& api = onnx_runtime_api();
+    if (!runtime_) runtime_ = std::make_unique<Runtime>();
     Ort::SessionOptions options;
     options.SetIntraOpNumThreads(static_cast<int>(intra_op_threads_));
     options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
@@ -254,6 +238,8 @@ void InferenceSession::load(const std::string& model_path, const ModelContract& 
     session = std::make_unique<Ort::Session>(runtime_->environment, file.c_str(), options);
   } catch (const Ort::Exception& error) {
     throw ModelError("cannot load model " + model_path + " on device " + device_ + ": " + error.what());
+  } catch (const RuntimeUnavailable& error) {
+    throw ModelError("cannot load model " + model_path + ": " + error.what());
   }
 
   const auto inputs = tensors_of(*session, true);
@@ -284,7 +270,7 @@ void InferenceSession::load(const std::string& model_path, const ModelContract& 
 
 void InferenceSession::infer(const std::vector<InputTensor>& inputs, std::vector<std::vector<float>>& outputs) {
   std::lock_guard lock(mutex_);
-  if (!runtime_->session) throw ModelError("no model is loaded");
+  if (!runtime_ || !runtime_->session) throw ModelError("no model is loaded");
   run_session(*runtime_->session, runtime_->input_names, runtime_->output_names, inputs, outputs);
 }
 

@@ -41,10 +41,13 @@ struct InputTensor {
 class InferenceSession {
  public:
   ~InferenceSession();
-  // No model is loaded. device is "cpu", "cuda" or "tensorrt".
+  // No model is loaded, and ONNX Runtime is not touched before the first load. device is
+  // "cpu", "cuda" or "tensorrt".
   InferenceSession(uint32_t intra_op_threads, std::string device, uint32_t device_id, int64_t device_memory_limit,
                    std::string trt_engine_cache_path, std::string trt_timing_cache_path);
 
+  // The first load loads the library itself (onnx_runtime.h); a library that cannot be
+  // loaded fails the load like a broken model file, and a later load tries again.
   // Creates the session for the model file, checks it against the contract and runs it
   // once on `warm_up`, all under the session's mutex. Dimension overrides (symbolic name to extent) are applied only on
   // "tensorrt". On any failure a ModelError says what went wrong and the previously
