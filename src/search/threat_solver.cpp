@@ -200,7 +200,7 @@ bool ThreatSolver::attack(int32_t depth) {
   Move block{};
   const int width = board.config().width;
   for (int y = 0; y < board.config().height; ++y) {
-    // Most rows hold none of these: one branch-free pass tells.
+    // A row holding none of these is passed over after one branch-free pass.
     uint64_t any = 0;
     for (int index = cell_index(0, y); index < cell_index(width, y); ++index) {
       any |= (own[index] & (kFiveLanes | kFourLanes)) | (theirs[index] & kFiveLanes);
