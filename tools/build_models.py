@@ -21,7 +21,7 @@ Input planes, all 0/1. B basic planes (B = 4, or 6 for Renju):
   0 on board, 1 side-to-move stones, 2 opponent stones, 3 candidate moves,
   Renju only: 4 all ones when Black is to move, 5 Black's forbidden points.
 Then one block of 18 pattern planes for the side to move (starting at B) and one
-for the opponent (starting at B + 18); see PATTERNS below for their order.
+for the opponent (starting at B + 18); see PATTERNS (tools/pattern_weights.py) for their order.
 
 Subcommands
 -----------
@@ -55,10 +55,11 @@ Subcommands
 Weights files of the built-in pattern evaluator (KEY.weights)
 -------------------------------------------------------------
 Text: '#' starts a comment, the first entry is "tovan-pattern-weights 1", then one
-line per name with its numbers; vectors have 18 numbers, one per pattern plane in
-the order of PATTERNS. The names and the formulas they enter are those of the
-pattern networks below (policy_own = POLICY_OWN, value_opponent_max = VALUE_OPP_MAX,
-proximity_ring = PROXIMITY_RING[1], PROXIMITY_RING[2], and so on).
+line per name with its numbers (tools/pattern_weights.py writes and reads it);
+vectors have 18 numbers, one per pattern plane in the order of PATTERNS. The names
+and the formulas they enter are those of the pattern networks below (policy_own =
+POLICY_OWN, value_opponent_max = VALUE_OPP_MAX, proximity_ring = PROXIMITY_RING[1],
+PROXIMITY_RING[2], and so on).
 
 Deterministic test model (linear40.onnx, linear42.onnx)
 -------------------------------------------------------
@@ -85,34 +86,14 @@ import numpy as np
 import onnx
 from onnx import TensorProto, helper, numpy_helper
 
+from pattern_weights import PAT, PATTERNS, format_weights
+
 OPSET = 17
 IR_VERSION = 8
 INPUT = "spatial_feature"
 BATCH, HEIGHT, WIDTH, POLICY = "batch_size", "board_height", "board_width", "policy_size"
 
-# Order of the 18 pattern planes of one player's block. "cell" planes mark only the
-# move; "spans" planes mark the move, the stones of the pattern and its key cells.
-PATTERNS = [
-    "five",                    # +0  cell: the move makes five
-    "straight_four",           # +1  spans: open four, or two fours in one line
-    "four",                    # +2  spans: the move makes a four
-    "open_three",              # +3  spans
-    "three",                   # +4  spans: closed three
-    "open_two",                # +5  cell
-    "two",                     # +6  cell
-    "one",                     # +7  cell
-    "four_four",               # +8  spans: two fours in two lines
-    "four_open_three",         # +9  spans
-    "four_three",              # +10 spans
-    "four_open_two",           # +11 cell
-    "open_three_open_three",   # +12 spans
-    "open_three_three",        # +13 spans
-    "open_three_open_two",     # +14 cell
-    "three_three",             # +15 spans
-    "three_open_two",          # +16 cell
-    "open_two_open_two",       # +17 cell
-]
-PAT = {name: i for i, name in enumerate(PATTERNS)}
+# PATTERNS: the order of the 18 pattern planes of one player's block (pattern_weights.py).
 
 # Keys of the shipped networks: file name -> number of basic planes.
 PATTERN_MODELS = {
@@ -442,33 +423,30 @@ def pattern_weights(key):
     def planes(table):
         return [table.get(name, 0.0) for name in PATTERNS]
 
-    entries = [
-        ("policy_own", planes(POLICY_OWN)),
-        ("policy_opponent", planes(POLICY_OPP)),
-        ("combo_scale", [COMBO_SCALE]),
-        ("combo_divisor", [COMBO_DIV]),
-        ("proximity_scale", [PROXIMITY_SCALE]),
-        ("proximity_ring", [PROXIMITY_RING[1], PROXIMITY_RING[2]]),
-        ("edge_per_cell", [EDGE_PER_CELL]),
-        ("value_own_max", planes(VALUE_OWN_MAX)),
-        ("value_opponent_max", planes(VALUE_OPP_MAX)),
-        ("value_own_sum", planes(VALUE_OWN_SUM)),
-        ("value_opponent_sum", planes(VALUE_OPP_SUM)),
-        ("value_tempo", [VALUE_TEMPO]),
-        ("value_quiet", [VALUE_QUIET]),
-        ("value_own_five", [VALUE_OWN_FIVE]),
-        ("value_opponent_double_five", [VALUE_OPP_DOUBLE_FIVE]),
-        ("value_own_strong", [VALUE_OWN_STRONG]),
-        ("value_forced", [VALUE_FORCED]),
-        ("value_forced_shift", [VALUE_FORCED_SHIFT]),
-        ("draw_bias", [DRAW_BIAS]),
-        ("draw_fill", [DRAW_FILL]),
-    ]
-    lines = [f"# Built-in pattern evaluator weights '{key}': the numbers of {key}.onnx.",
-             "# Written by tools/build_models.py; plane order: " + " ".join(PATTERNS) + ".",
-             "tovan-pattern-weights 1"]
-    lines += [name + " " + " ".join(repr(float(v)) for v in values) for name, values in entries]
-    return "\n".join(lines) + "\n"
+    values = {
+        "policy_own": planes(POLICY_OWN),
+        "policy_opponent": planes(POLICY_OPP),
+        "combo_scale": [COMBO_SCALE],
+        "combo_divisor": [COMBO_DIV],
+        "proximity_scale": [PROXIMITY_SCALE],
+        "proximity_ring": [PROXIMITY_RING[1], PROXIMITY_RING[2]],
+        "edge_per_cell": [EDGE_PER_CELL],
+        "value_own_max": planes(VALUE_OWN_MAX),
+        "value_opponent_max": planes(VALUE_OPP_MAX),
+        "value_own_sum": planes(VALUE_OWN_SUM),
+        "value_opponent_sum": planes(VALUE_OPP_SUM),
+        "value_tempo": [VALUE_TEMPO],
+        "value_quiet": [VALUE_QUIET],
+        "value_own_five": [VALUE_OWN_FIVE],
+        "value_opponent_double_five": [VALUE_OPP_DOUBLE_FIVE],
+        "value_own_strong": [VALUE_OWN_STRONG],
+        "value_forced": [VALUE_FORCED],
+        "value_forced_shift": [VALUE_FORCED_SHIFT],
+        "draw_bias": [DRAW_BIAS],
+        "draw_fill": [DRAW_FILL],
+    }
+    return format_weights(values, [f"Built-in pattern evaluator weights '{key}': the numbers of {key}.onnx.",
+                                   "Written by tools/build_models.py; plane order: " + " ".join(PATTERNS) + "."])
 
 
 # ---------------------------------------------------------------------------------
