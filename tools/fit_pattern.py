@@ -34,18 +34,17 @@ def losses(model, batch, value_mix):
     """(policy, value, draw) mean losses of a batch, and the share of positions whose
     most visited move gets the highest logit."""
     logits, win, draw = model(torch.from_numpy(batch["planes"]))
-    target = torch.from_numpy(batch["policy"]).double()
+    target = torch.from_numpy(batch["policy"]).to(win.dtype)
     on = torch.isfinite(logits)
     target = torch.where(on, target, torch.zeros_like(target))   # weight off the candidates: none
     target = target / target.sum(1, keepdim=True).clamp(min=1e-12)
     logp = torch.log_softmax(logits, 1)
     policy = -torch.where(target > 0, target * logp, torch.zeros_like(logp)).sum(1).mean()
-    z = (1 - value_mix) * torch.from_numpy(batch["result"]).double() \
-        + value_mix * torch.from_numpy(batch["root_value"]).double()
+    z = (1 - value_mix) * torch.from_numpy(batch["result"]) + value_mix * torch.from_numpy(batch["root_value"])
     value = ((win - z) ** 2).mean()
-    drawn = torch.from_numpy(batch["draw"]).double()
+    drawn = torch.from_numpy(batch["draw"]).to(win.dtype)
     draw_loss = torch.nn.functional.binary_cross_entropy(draw.clamp(1e-7, 1 - 1e-7), drawn)
-    top = (logits.argmax(1) == target.argmax(1)).double().mean()
+    top = (logits.argmax(1) == target.argmax(1)).to(win.dtype).mean()
     return policy, value, draw_loss, top
 
 
@@ -107,7 +106,7 @@ def main(argv=None):
 
     torch.manual_seed(args.seed)
     rng = np.random.default_rng(args.seed)
-    model = PatternMirror(read_weights(args.init))
+    model = PatternMirror(read_weights(args.init), dtype=torch.float32)
     divisor_sign = float(np.sign(model.w["combo_divisor"].item()))
     before = score(model, held, args)
     print(describe("held out, before", before), flush=True)

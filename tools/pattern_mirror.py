@@ -16,16 +16,16 @@ def _ring_kernels():
     """Two 5 x 5 kernels counting the stones at Chebyshev distance 1 and 2."""
     d = torch.arange(5) - 2
     ring = torch.maximum(d.abs()[:, None], d.abs()[None, :])
-    return torch.stack([(ring == 1), (ring == 2)]).double().unsqueeze(1)   # [2, 1, 5, 5]
+    return torch.stack([(ring == 1), (ring == 2)]).unsqueeze(1)   # [2, 1, 5, 5]
 
 
 class PatternMirror(torch.nn.Module):
-    def __init__(self, values):
+    def __init__(self, values, dtype=torch.float64):
         """`values`: {name: numbers} as pattern_weights.read_weights gives."""
         super().__init__()
         self.w = torch.nn.ParameterDict({
-            name: torch.nn.Parameter(torch.tensor(values[name], dtype=torch.float64)) for name, _ in ENTRIES})
-        self.register_buffer("rings", _ring_kernels())
+            name: torch.nn.Parameter(torch.tensor(values[name], dtype=dtype)) for name, _ in ENTRIES})
+        self.register_buffer("rings", _ring_kernels().to(dtype))
 
     def values(self):
         return {name: self.w[name].detach().tolist() for name, _ in ENTRIES}
@@ -33,7 +33,7 @@ class PatternMirror(torch.nn.Module):
     def forward(self, x):
         """x: [N, C, H, W] planes (C = 40, or 42 under Renju). Returns the logits [N, H*W]
         (-inf off the candidates), the win rate [N] of the side to move and the draw rate [N]."""
-        x = x.double()
+        x = x.to(self.rings.dtype)
         basic = x.shape[1] - 2 * PLANES
         own, opp = x[:, basic:basic + PLANES], x[:, basic + PLANES:]
         if basic == 6:
