@@ -10,9 +10,11 @@ weights of --init and minimises with Adam, over random batches of one file at a 
 
 through the torch mirror of the evaluator (pattern_mirror.py). The last --holdout share of
 every file (its last games) is left out of the fit and scored before and after. The
-weights keep their structure: combo_divisor keeps its sign and stays at least 1 away
-from 0, the fixed values of decided positions stay within -1..1 and the caps of the
-quiet and forced values within 0..1. Writes --out in the .weights format.
+weights keep their structure: a five to play stays the highest tier and blocking the
+opponent's five the next, each at least 1 above the rest; combo_divisor keeps its sign
+and stays at least 1 away from 0; the fixed values of decided positions stay within
+-1..1 and the caps of the quiet and forced values within 0..1. Writes --out in the
+.weights format.
 
 Example:
   tools/fit_pattern.py --init build/models/freestyle.weights --out fitted.weights \\
@@ -62,6 +64,12 @@ def score(model, parts, args):
 
 def constrain(w, divisor_sign):
     with torch.no_grad():
+        # Fives come first: one's own, then blocking the opponent's, each a tier above the
+        # rest (the games rarely show a five to play, so the data alone would not hold it).
+        own, opp = w["policy_own"], w["policy_opponent"]
+        rest = max(own[1:].max(), opp[1:].max())
+        opp[0] = opp[0].clamp(min=rest + 1)
+        own[0] = own[0].clamp(min=opp[0] + 1)
         w["combo_divisor"].copy_(divisor_sign * w["combo_divisor"].abs().clamp(min=1.0))
         for name in ("value_own_five", "value_opponent_double_five", "value_own_strong"):
             w[name].clamp_(-1, 1)
