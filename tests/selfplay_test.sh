@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Checks `pbrain-tovan selfplay` end to end: tiny games under two rules read back with
-# tools/selfplay_records.py and judged by the match runner's own five-in-a-row rules (moves
-# on free cells, the result against the final position, the VCF that ended a game played
-# out with every block forced, distributions over free cells summing to 1); a repeat with the same seed gives the same file, a cut-off file still reads its
-# complete games, and bad options fail with a message. $1: the engine (build/pbrain-tovan).
+# Checks `pbrain-tovan selfplay` and `dataset` end to end: tiny games under two rules read
+# back with tools/selfplay_records.py and judged by the match runner's own five-in-a-row
+# rules (moves on free cells, the result against the final position, the VCF that ended a
+# game played out with every block forced, distributions over free cells summing to 1); a
+# repeat with the same seed gives the same file, a cut-off file still reads its complete
+# games, and bad options fail with a message. Their samples (tools/training_samples.py)
+# hold the replayed stones, the targets and the model's answers, one per searched position
+# and winning-line move; mixed or damaged records fail. $1: the engine (build/pbrain-tovan).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 engine=${1:-$root/build/pbrain-tovan}
@@ -71,6 +74,59 @@ for g in games:
     check(g)
 assert len(list(read_games("cut.tvsp"))) == 5, "the cut-off file lost complete games"
 EOF2
+$engine dataset --model "$(dirname "$engine")/models/freestyle.weights" --out a.tvds a.tvsp >a.log ||
+  fail "dataset: $(cat a.log)"
+$engine dataset --out b.tvds b.tvsp >b.log || fail "renju dataset: $(cat b.log)"
+PYTHONPATH=$root/tools $py - <<'EOF2' || exit 1
+import numpy as np
+from match import Board, BLACK, WHITE
+from selfplay_records import read_games
+from training_samples import SampleFile
+
+def expected(game):
+    """(board after the moves, side to move, policy plane, result) per sample, in file order."""
+    def board_after(moves):
+        board = Board(game.width, game.height)
+        for ply, (x, y) in enumerate(moves):
+            board.place(x, y, BLACK if ply % 2 == 0 else WHITE)
+        return np.array(board.cells)
+    for p in game.positions:
+        result = 0 if game.winner == 2 else 1 if game.winner == p.side else -1
+        yield board_after(game.moves[:p.ply]), p.side, p.policy_plane(game.width, game.height), result
+    for i, (x, y) in enumerate(game.vcf):
+        side = (len(game.moves) + i) % 2
+        plane = np.zeros((game.height, game.width), np.float32)
+        plane[y, x] = 1
+        yield board_after(game.moves + game.vcf[:i]), side, plane, 1 if side == game.winner else -1
+
+for name, records, renju in (("a", "a.tvsp", False), ("b", "b.tvsp", True)):
+    samples = SampleFile(name + ".tvds")
+    want = [e for g in read_games(records) for e in expected(g)]
+    assert samples.channels == (42 if renju else 40) and len(samples) == len(want), (len(samples), len(want))
+    s = samples.batch(np.arange(len(samples)))
+    for i, (cells, side, policy, result) in enumerate(want):
+        planes = s["planes"][i]
+        assert (planes[0] == 1).all(), "a cell off the board"
+        assert (planes[1] == (cells == BLACK + side)).all() and (planes[2] == (cells == WHITE - side)).all(), i
+        assert np.allclose(s["policy"][i], policy.reshape(-1)) and s["result"][i] == result, f"targets of {i}"
+        assert (s["policy"][i].reshape(policy.shape)[planes[3] == 0] == 0).all(), "a target off the candidates"
+        assert not renju or (planes[4] == (side == 0)).all(), "the Renju side plane"
+    if samples.has_model:
+        model = s["model_policy"].reshape(-1, samples.height, samples.width)
+        assert ((model > 0) == (s["planes"][:, 3] == 1)).all() and np.allclose(model.sum(axis=(1, 2)), 1)
+        assert (np.abs(s["model_win"]) <= 1).all() and ((0 <= s["model_draw"]) & (s["model_draw"] <= 1)).all()
+EOF2
+$engine dataset --out mixed.tvds all.tvsp >out.log 2>&1 && fail "records of two rules were accepted"
+grep -q "^dataset: all.tvsp: game 4: " out.log && [ ! -e mixed.tvds ] || fail "mixed records: $(cat out.log)"
+printf 'x' | dd of=all.tvsp bs=1 seek=100 conv=notrunc 2>/dev/null
+$engine dataset --out bad.tvds all.tvsp >out.log 2>&1 && fail "a damaged record was accepted"
+grep -q "^dataset: all.tvsp: " out.log || fail "damaged record: $(cat out.log)"
+for bad in "" "--out" "--bogus a.tvsp" "--out a.tvsp a.tvsp" "missing.tvsp" "--model missing.onnx a.tvsp"; do
+  $engine dataset $bad >out.log 2>&1 && fail "dataset '$bad' was accepted"
+  grep -q "^dataset: " out.log || fail "dataset '$bad' gave no message: $(cat out.log)"
+done
+cmp -s a.tvsp again.tvsp || fail "a failed dataset run touched its records"
+
 summary=$($py "$root/tools/selfplay_records.py" cut.tvsp) && grep -q "5 games" <<<"$summary" || fail "summary: $summary"
 
 for bad in "--size 4" "--full-share 1.5" "--rule gomoku" "--games" "--bogus 1" "--out /nonexistent/x"; do

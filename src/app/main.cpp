@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/bench.h"
+#include "app/dataset.h"
 #include "app/config.h"
 #include "app/output.h"
 #include "app/protocol.h"
@@ -40,5 +41,7 @@ int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "bench") return run_bench(settings);
   // "selfplay" plays the engine against itself and writes training records.
   if (argc > 1 && std::string(argv[1]) == "selfplay") return run_selfplay(settings, {argv + 2, argv + argc});
+  // "dataset" turns self-play records into training samples.
+  if (argc > 1 && std::string(argv[1]) == "dataset") return run_dataset(settings, {argv + 2, argv + argc});
   return run(settings);
 }

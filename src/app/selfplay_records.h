@@ -1,7 +1,7 @@
 // Self-play training records: one self-contained chunk per game, appended and flushed as
 // each game ends, so that files written side by side join by concatenation and a file
 // cut off mid-game still holds every game before the cut. README, "Self-play", gives the
-// byte layout; tools/selfplay_records.py reads it.
+// byte layout; RecordReader and tools/selfplay_records.py read it.
 #pragma once
 
 #include <cstdint>
@@ -57,4 +57,21 @@ class RecordWriter {
  private:
   std::string path_;
   std::ofstream file_;
+};
+
+// Reads a record file game by game. The games are taken as written: replaying them is the
+// reader's caller's check (a record may come from anywhere).
+class RecordReader {
+ public:
+  // Throws std::runtime_error when the file cannot be opened.
+  explicit RecordReader(const std::string& path);
+  // The next game; false at the end of the file, or at a last chunk cut off before its
+  // end. Throws std::runtime_error naming the file and the chunk's offset for a damaged
+  // chunk: another magic or version, a stream that does not inflate, or fields that do
+  // not fill it exactly.
+  bool next(GameRecord& game);
+
+ private:
+  std::string path_;
+  std::ifstream file_;
 };
