@@ -41,13 +41,16 @@ class Network(nn.Module):
         self.blocks = nn.Sequential(*[Block(channels) for _ in range(blocks)])
         self.policy = nn.Sequential(nn.Conv2d(channels, channels, 1, bias=False),
                                     nn.BatchNorm2d(channels), nn.ReLU(), nn.Conv2d(channels, 1, 1))
+        self.value_conv = nn.Sequential(nn.Conv2d(channels, channels, 1, bias=False),
+                                        nn.BatchNorm2d(channels), nn.ReLU())
         self.value = nn.Sequential(nn.Linear(2 * channels, channels), nn.ReLU(), nn.Linear(channels, 2))
 
     def forward(self, x):
         """policy logits [N, H*W], win rate [N] in -1..1, draw logit [N]."""
         h = self.blocks(self.stem(x))
         policy = self.policy(h).flatten(1)
-        pooled = torch.cat([nn.functional.adaptive_avg_pool2d(h, 1), nn.functional.adaptive_max_pool2d(h, 1)],
+        v = self.value_conv(h)
+        pooled = torch.cat([nn.functional.adaptive_avg_pool2d(v, 1), nn.functional.adaptive_max_pool2d(v, 1)],
                            dim=1).flatten(1)
         v = self.value(pooled)
         return policy, torch.tanh(v[:, 0]), v[:, 1]
