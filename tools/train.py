@@ -127,7 +127,7 @@ def train(args):
     print(f"{c['blocks']}x{c['channels']} network, {c['planes']} planes, from step {step}; window "
           f"{len(window)} of {window.total} samples, {window.width}x{window.height}", flush=True)
     net.train()
-    sums, count, started = np.zeros(3), 0, time.perf_counter()
+    sums, count, started, cpu = np.zeros(3), 0, time.perf_counter(), time.process_time()
     for step in range(step + 1, step + args.steps + 1):
         b = window.sample(rng, args.batch)
         if args.symmetries:
@@ -141,9 +141,11 @@ def train(args):
         count += 1
         if step % args.log_every == 0 or count == args.steps:
             rate = count * args.batch / (time.perf_counter() - started)
+            cpu_rate = count * args.batch / (time.process_time() - cpu)
             p, v, d = sums / count
-            print(f"step {step}  {rate:.0f} samples/s  policy {p:.4f}  value {v:.4f}  draw {d:.4f}", flush=True)
-            sums, count, started = np.zeros(3), 0, time.perf_counter()
+            print(f"step {step}  {rate:.0f} samples/s ({cpu_rate:.0f} per CPU second)  policy {p:.4f}  "
+                  f"value {v:.4f}  draw {d:.4f}", flush=True)
+            sums, count, started, cpu = np.zeros(3), 0, time.perf_counter(), time.process_time()
         if step % args.save_every == 0:
             save(args.checkpoint, net, opt, args, step)
     save(args.checkpoint, net, opt, args, step)
