@@ -167,7 +167,7 @@ def main(argv=None):
     t.add_argument("--batch", type=int, default=256, help="samples per step (256)")
     t.add_argument("--window", type=int, default=0, help="train on the newest N samples (0: all)")
     t.add_argument("--optimizer", choices=("sgd", "adam"), default="sgd", help="SGD with Nesterov momentum, or AdamW")
-    t.add_argument("--lr", type=float, default=0.02, help="learning rate (0.02)")
+    t.add_argument("--lr", type=float, help="learning rate (0.02 for SGD, 0.001 for AdamW)")
     t.add_argument("--momentum", type=float, default=0.9, help="SGD momentum (0.9)")
     t.add_argument("--weight-decay", type=float, default=1e-4, help="weight decay (1e-4)")
     t.add_argument("--value-mix", type=float, default=0.0,
@@ -188,6 +188,7 @@ def main(argv=None):
         print(f"exported {args.out}")
         return 0
     torch.set_num_threads(args.threads)
+    args.lr = args.lr or (0.001 if args.optimizer == "adam" else 0.02)
     try:
         train(args)
     except ValueError as error:
