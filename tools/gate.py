@@ -45,7 +45,7 @@ def gate(candidate, best, rule="freestyle", size=15, turn_ms=1000, max_games=100
          engine=os.path.join(ROOT, "build", "pbrain-tovan"), openings=os.path.join(ROOT, "tools", "openings-15x15.txt"),
          progress=print):
     """Plays the match; returns a dict: accepted, wins, draws, losses (the candidate's), elo,
-    low, high."""
+    low, high, and faults (how each game lost by a fault of either engine ended)."""
     with tempfile.TemporaryDirectory(prefix="tovan-gate-") as folder:
         cwd = {name: selfplay_jobs.engine_folder(os.path.join(folder, name), path)
                for name, path in (("candidate", candidate), ("best", best))}
@@ -55,13 +55,16 @@ def gate(candidate, best, rule="freestyle", size=15, turn_ms=1000, max_games=100
         if openings and size == 15:
             words += ["--openings", openings]
         args, specs = match.parse_args(words)
-        points = {1.0: 0, 0.5: 0, 0.0: 0}
+        points, faults = {1.0: 0, 0.5: 0, 0.0: 0}, []
         upper, lower = math.log((1 - BETA) / ALPHA), math.log(BETA / (1 - ALPHA))
         for number in range(1, max_games + 1):
             opening = args.openings_list[((number - 1) // 2) % len(args.openings_list)]
             game = match.Game(number, args, specs, match.BLACK if number % 2 else match.WHITE, opening)
             game.play()
             points[game.engine1_points()] += 1
+            if game.faulty is not None:
+                faults.append(f"game {number}: {game.reason}")
+                progress(f"gate: {faults[-1]}")
             wins, draws, losses = points[1.0], points[0.5], points[0.0]
             elo, low, high = match.elo_interval(wins, draws, losses)
             ratio = llr(wins, draws, losses, elo1)
@@ -70,7 +73,7 @@ def gate(candidate, best, rule="freestyle", size=15, turn_ms=1000, max_games=100
             if number % 2 == 0 and number >= min_games and not lower < ratio < upper:
                 break
     return {"accepted": low > 0, "wins": wins, "draws": draws, "losses": losses, "elo": elo, "low": low,
-            "high": high}
+            "high": high, "faults": faults}
 
 
 def main(argv):

@@ -14,6 +14,7 @@ m = --value-mix.
 """
 
 import argparse
+import json
 import os
 import sys
 import time
@@ -127,6 +128,7 @@ def train(args):
     print(f"{c['blocks']}x{c['channels']} network, {c['planes']} planes, from step {step}; window "
           f"{len(window)} of {window.total} samples, {window.width}x{window.height}", flush=True)
     net.train()
+    totals = []  # the loss of each progress line
     sums, count, started, cpu = np.zeros(3), 0, time.perf_counter(), time.process_time()
     for step in range(step + 1, step + args.steps + 1):
         b = window.sample(rng, args.batch)
@@ -143,6 +145,7 @@ def train(args):
             rate = count * args.batch / (time.perf_counter() - started)
             cpu_rate = count * args.batch / (time.process_time() - cpu)
             p, v, d = sums / count
+            totals.append(p + args.value_weight * v + args.draw_weight * d)
             print(f"step {step}  {rate:.0f} samples/s ({cpu_rate:.0f} per CPU second)  policy {p:.4f}  "
                   f"value {v:.4f}  draw {d:.4f}", flush=True)
             sums, count, started, cpu = np.zeros(3), 0, time.perf_counter(), time.process_time()
@@ -152,6 +155,9 @@ def train(args):
     if args.export:
         export(net, args.export, window.height, window.width)
         print(f"exported {args.export}")
+    if args.summary and totals:
+        with open(args.summary, "w", encoding="utf-8") as file:
+            json.dump({"samples": len(window), "loss_before": totals[0], "loss_after": totals[-1]}, file)
 
 
 def main(argv=None):
@@ -161,6 +167,7 @@ def main(argv=None):
     t.add_argument("data", nargs="+", help="TVDS sample files, oldest first")
     t.add_argument("--checkpoint", required=True, help="checkpoint file, resumed when it exists")
     t.add_argument("--export", help="write the ONNX model here at the end")
+    t.add_argument("--summary", help="write the window's size and the first and last losses here (JSON)")
     t.add_argument("--blocks", type=int, default=6, help="residual blocks of a new network (6)")
     t.add_argument("--channels", type=int, default=64, help="channels of a new network (64)")
     t.add_argument("--steps", type=int, default=1000, help="training steps (1000)")
