@@ -444,6 +444,15 @@ def elo_from_score(score, clamp=0.999):
     return -400.0 * math.log10(1.0 / score - 1.0)
 
 
+def elo_interval(wins, draws, losses):
+    """The Elo difference the score gives and its 95% interval (normal approximation)."""
+    n = wins + draws + losses
+    score = (wins + 0.5 * draws) / n
+    variance = (wins * (1 - score) ** 2 + draws * (0.5 - score) ** 2 + losses * score ** 2) / n
+    stderr = math.sqrt(variance / n)
+    return elo_from_score(score), elo_from_score(score - 1.96 * stderr), elo_from_score(score + 1.96 * stderr)
+
+
 def signed(value):
     return f"{int(round(value)):+d}"
 
@@ -469,11 +478,7 @@ def summarise(games, specs, args):
             w = sum(1 for g in sub if g.engine1_points() == 1.0)
             d = sum(1 for g in sub if g.engine1_points() == 0.5)
             print(f"  as {COLOUR[colour]}: {w} wins, {d} draws, {len(sub) - w - d} losses")
-    variance = (wins * (1 - score) ** 2 + draws * (0.5 - score) ** 2 + losses * score ** 2) / n
-    stderr = math.sqrt(variance / n)
-    elo = elo_from_score(score)
-    low = elo_from_score(score - 1.96 * stderr)
-    high = elo_from_score(score + 1.96 * stderr)
+    elo, low, high = elo_interval(wins, draws, losses)
     clamped = " (clamped: the score is 0 or 1)" if score in (0.0, 1.0) else ""
     print(f"Elo of {name1} over {name2}: {signed(elo)} +/- {(high - low) / 2:.0f} "
           f"(95% interval {signed(low)} .. {signed(high)}){clamped}")

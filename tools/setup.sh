@@ -3,7 +3,8 @@
 # Idempotent: packages already present and an already extracted ONNX Runtime are left alone.
 #   - Debian packages: compiler tool chain, cpptoml, zlib, GoogleTest, Google Benchmark,
 #     and Debian's python3 with onnx and numpy for the model-building tools, torch for the
-#     weights fitter.
+#     trainer, distributed (Dask) for self-play jobs, matplotlib and tqdm for the training
+#     log's plot and progress.
 #   - ONNX Runtime 1.29.0 from its npm package, cached in ~/.cache/tovan (outside the tree)
 #     and extracted into third_party/onnxruntime (ignored by git); its CUDA and TensorRT
 #     provider libraries too, but only when config.toml selects a GPU device (or
@@ -19,7 +20,7 @@ cache_dir="${TOVAN_CACHE_DIR:-$HOME/.cache/tovan}"
 ort_dir="$root/third_party/onnxruntime"
 
 debian_packages=(g++ cmake ninja-build libcpptoml-dev zlib1g-dev libgtest-dev libbenchmark-dev
-                 python3-onnx python3-numpy python3-torch)
+                 python3-onnx python3-numpy python3-torch python3-distributed python3-matplotlib python3-tqdm)
 
 missing=()
 for package in "${debian_packages[@]}"; do

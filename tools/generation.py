@@ -1,0 +1,233 @@
+#!/usr/bin/python3
+"""Runs generations of training: self-play with the best model, samples, a trained
+candidate, a gate match against the best, and promotion when the candidate wins.
+
+A run lives in one folder (README, "Training"). What is committed resumes it anywhere:
+run.json (its settings), best.weights or best.onnx (the best model so far; a network run
+starts from the rule's built-in weights), network.pt (a network run's training state),
+log.csv (one row per generation) and plot.png (loss and Elo by generation). Everything
+else goes under work/ (records, samples, candidates, gate results): regenerated, never
+committed. Each step writes its result whole or not at all, so a run stopped at any time
+(Ctrl-C) goes on from the step it was in.
+
+Usage: generation.py --run FOLDER [--generations N] [--workers N | --scheduler ADDRESS]
+       generation.py --run FOLDER --new --kind weights|network --rule R --size N [settings]
+       generation.py --run FOLDER --plot
+"""
+
+import argparse
+import csv
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+import gate
+import selfplay_jobs
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PYTHON = "/usr/bin/python3"
+LOG_FIELDS = ["generation", "games", "positions", "samples", "loss_before", "loss_after", "accepted", "wins",
+              "draws", "losses", "elo", "elo_low", "elo_high", "elo_vs_first", "minutes"]
+# The settings of a new run; each is a command-line option of --new.
+DEFAULTS = {"kind": "weights", "rule": "freestyle", "size": 15, "games": 400, "window": 3, "full_visits": 800,
+            "fast_visits": 100, "train_steps": 400, "turn_ms": 1000, "gate_games": 100, "gate_min_games": 20,
+            "blocks": 4, "channels": 32}
+RULE_FILES = {"freestyle": "freestyle", "standard": "standard", "renju": "renju", "caro": "standard_caro"}
+
+
+def say(text):
+    print(text, flush=True)
+
+
+class Run:
+    def __init__(self, folder):
+        self.folder = folder
+        with open(os.path.join(folder, "run.json"), encoding="utf-8") as file:
+            self.settings = json.load(file)
+        self.engine = os.path.join(ROOT, "build", "pbrain-tovan")
+
+    def path(self, *parts):
+        return os.path.join(self.folder, *parts)
+
+    @property
+    def best(self):
+        """The best model: a network run starts from the rule's built-in weights and plays
+        them until a network beats them."""
+        return self.path("best.onnx") if os.path.exists(self.path("best.onnx")) else self.path("best.weights")
+
+    @property
+    def candidate_suffix(self):
+        return ".onnx" if self.settings["kind"] == "network" else ".weights"
+
+    def log(self):
+        if not os.path.exists(self.path("log.csv")):
+            return []
+        with open(self.path("log.csv"), encoding="utf-8") as file:
+            return list(csv.DictReader(file))
+
+    def generation(self, number, scheduler=None, workers=None):
+        s, work = self.settings, self.path("work", f"gen-{number}")
+        os.makedirs(work, exist_ok=True)
+        records = os.path.join(work, "records.tvsp")
+        stats = self.self_play(records, number, scheduler, workers)
+        samples = os.path.join(work, "samples.tvds")
+        recent = range(max(1, number - s["window"] + 1), number + 1)
+        window = [self.path("work", f"gen-{g}", "records.tvsp") for g in recent]
+        window = [w for w in window if os.path.exists(w)]
+        started = time.time()
+        if not os.path.exists(samples):
+            say(f"generation {number}: samples from the records of {len(window)} generation(s)")
+            step([self.engine, "dataset", "--out", samples + ".part", *window], cwd=ROOT)
+            os.replace(samples + ".part", samples)
+        candidate = os.path.join(work, "candidate" + self.candidate_suffix)
+        losses = self.train(samples, candidate, work, started)
+        verdict = self.gate(candidate, work)
+        minutes = (stats["seconds"] + losses["seconds"] + verdict["seconds"]) / 60
+        self.promote(number, candidate, stats, losses, verdict, minutes)
+
+    def self_play(self, records, number, scheduler, workers):
+        s = self.settings
+        stats_path = records + ".json"
+        if not os.path.exists(stats_path):
+            client = selfplay_jobs.make_client(workers, scheduler)
+            jobs = 4 * len(client.scheduler_info()["workers"])
+            options = ["--rule", s["rule"], "--size", str(s["size"]), "--full-visits", str(s["full_visits"]),
+                       "--fast-visits", str(s["fast_visits"])]
+            games, positions, seconds = selfplay_jobs.run(client, self.engine, self.best, s["games"], jobs,
+                                                          1000 * number, records, options)
+            client.close()
+            write_json(stats_path, {"games": games, "positions": positions, "seconds": seconds})
+        with open(stats_path, encoding="utf-8") as file:
+            return json.load(file)
+
+    def train(self, samples, candidate, work, started):
+        """Trains the candidate; returns the trainer's losses and the seconds since `started`
+        (the samples were made then)."""
+        s, losses_path = self.settings, os.path.join(work, "train.json")
+        if not os.path.exists(losses_path):
+            say(f"training the candidate on {samples}")
+            if s["kind"] == "weights":
+                step([PYTHON, os.path.join(ROOT, "tools", "fit_pattern.py"), "--init", self.best, "--out",
+                      candidate + ".part", "--steps", str(s["train_steps"]), "--summary", losses_path + ".part",
+                      samples])
+            else:  # the network goes on from its own last state, promoted or not
+                step([PYTHON, os.path.join(ROOT, "tools", "train.py"), "train", "--checkpoint",
+                      self.path("network.pt"), "--blocks", str(s["blocks"]), "--channels", str(s["channels"]),
+                      "--optimizer", "adam", "--steps", str(s["train_steps"]), "--export", candidate + ".part",
+                      "--summary", losses_path + ".part", samples])
+            with open(losses_path + ".part", encoding="utf-8") as file:
+                losses = json.load(file)
+            os.replace(candidate + ".part", candidate)
+            write_json(losses_path, dict(losses, seconds=time.time() - started))
+            os.remove(losses_path + ".part")
+        with open(losses_path, encoding="utf-8") as file:
+            return json.load(file)
+
+    def gate(self, candidate, work):
+        s, verdict_path = self.settings, os.path.join(work, "gate.json")
+        if not os.path.exists(verdict_path):
+            say(f"gate: {candidate} against {self.best}")
+            started = time.time()
+            verdict = gate.gate(candidate, self.best, s["rule"], s["size"], s["turn_ms"], s["gate_games"],
+                                s["gate_min_games"], engine=self.engine, progress=say)
+            write_json(verdict_path, dict(verdict, seconds=time.time() - started))
+        with open(verdict_path, encoding="utf-8") as file:
+            return json.load(file)
+
+    def promote(self, number, candidate, stats, losses, verdict, minutes):
+        rows = self.log()
+        elo_vs_first = float(rows[-1]["elo_vs_first"]) if rows else 0.0
+        if verdict["accepted"]:
+            elo_vs_first += verdict["elo"]
+            best = self.path("best" + self.candidate_suffix)
+            shutil.copyfile(candidate, best + ".part")
+            os.replace(best + ".part", best)
+        rows.append({"generation": number, "games": stats["games"], "positions": stats["positions"],
+                     "samples": losses.get("samples", ""), "loss_before": f"{losses['loss_before']:.4f}",
+                     "loss_after": f"{losses['loss_after']:.4f}", "accepted": int(verdict["accepted"]),
+                     "wins": verdict["wins"], "draws": verdict["draws"], "losses": verdict["losses"],
+                     "elo": f"{verdict['elo']:.0f}", "elo_low": f"{verdict['low']:.0f}",
+                     "elo_high": f"{verdict['high']:.0f}", "elo_vs_first": f"{elo_vs_first:.0f}",
+                     "minutes": f"{minutes:.1f}"})
+        with open(self.path("log.csv.part"), "w", encoding="utf-8", newline="") as file:
+            writer = csv.DictWriter(file, LOG_FIELDS)
+            writer.writeheader()
+            writer.writerows(rows)
+        os.replace(self.path("log.csv.part"), self.path("log.csv"))
+        plot(self)
+        say(f"generation {number}: {'promoted' if verdict['accepted'] else 'kept the best'}, "
+            f"Elo {verdict['elo']:+.0f} ({verdict['low']:+.0f} .. {verdict['high']:+.0f}), "
+            f"Elo against the first {elo_vs_first:+.0f}")
+
+
+def step(command, cwd=None):
+    """Runs one step's command, its output shown as it comes; a failure stops the run."""
+    done = subprocess.run(command, cwd=cwd)
+    if done.returncode != 0:
+        sys.exit(f"generation: '{' '.join(command[:3])} ...' failed with status {done.returncode}")
+
+
+def write_json(path, value):
+    with open(path + ".part", "w", encoding="utf-8") as file:
+        json.dump(value, file)
+    os.replace(path + ".part", path)
+
+
+def plot(run):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    rows = run.log()
+    generations = [int(r["generation"]) for r in rows]
+    figure, (loss, elo) = plt.subplots(1, 2, figsize=(9, 3.2))
+    loss.plot(generations, [float(r["loss_after"]) for r in rows], marker="o")
+    loss.set(title="training loss after each generation", xlabel="generation")
+    elo.plot([0] + generations, [0] + [float(r["elo_vs_first"]) for r in rows], marker="o")
+    elo.set(title="Elo against the first model", xlabel="generation")
+    figure.tight_layout()
+    figure.savefig(run.path("plot.png"), dpi=80)
+    plt.close(figure)
+
+
+def new_run(folder, settings):
+    os.makedirs(folder, exist_ok=True)
+    write_json(os.path.join(folder, "run.json"), settings)
+    run = Run(folder)
+    shutil.copyfile(os.path.join(ROOT, "build", "models", RULE_FILES[settings["rule"]] + ".weights"), run.best)
+    with open(os.path.join(folder, ".gitignore"), "w", encoding="utf-8") as file:
+        file.write("work/\n")
+    return run
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--run", required=True, help="the run's folder")
+    parser.add_argument("--new", action="store_true", help="start a run with the settings below")
+    for name, value in DEFAULTS.items():
+        parser.add_argument("--" + name.replace("_", "-"), type=type(value), default=value)
+    parser.add_argument("--generations", type=int, default=1, help="generations to run now")
+    parser.add_argument("--workers", type=int, help="local self-play workers (default: one per core)")
+    parser.add_argument("--scheduler", help="address of a running Dask scheduler for self-play")
+    parser.add_argument("--plot", action="store_true", help="only redraw plot.png from log.csv")
+    args = parser.parse_args(argv)
+    if args.new:
+        run = new_run(args.run, {name: getattr(args, name) for name in DEFAULTS})
+    else:
+        run = Run(args.run)
+    if args.plot:
+        plot(run)
+        return 0
+    first = len(run.log()) + 1
+    for number in range(first, first + args.generations):
+        run.generation(number, args.scheduler, args.workers)
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except KeyboardInterrupt:
+        sys.exit("generation: stopped; run the same command again to go on")
