@@ -22,6 +22,7 @@ Example:
 """
 
 import argparse
+import json
 import sys
 
 import numpy as np
@@ -96,6 +97,7 @@ def main(argv=None):
     parser.add_argument("--holdout", type=float, default=0.1, help="share of each file held out (default 0.1)")
     parser.add_argument("--report", type=int, default=100, help="steps between progress lines (default 100)")
     parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
+    parser.add_argument("--summary", help="write the training positions and the held-out losses here (JSON)")
     args = parser.parse_args(argv)
 
     files = [SampleFile(path) for path in args.samples]
@@ -146,6 +148,11 @@ def main(argv=None):
     with open(args.out, "w") as out:
         out.write(format_weights(values, comments))
     print(args.out)
+    if args.summary:
+        weights = (1.0, args.value_weight, args.draw_weight)
+        with open(args.summary, "w", encoding="utf-8") as file:
+            json.dump({"samples": int(sizes.sum()), "loss_before": float(np.dot(weights, before[:3])),
+                       "loss_after": float(np.dot(weights, after[:3]))}, file)
     return 0
 
 

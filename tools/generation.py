@@ -111,18 +111,18 @@ class Run:
             say(f"training the candidate on {samples}")
             if s["kind"] == "weights":
                 step([PYTHON, os.path.join(ROOT, "tools", "fit_pattern.py"), "--init", self.best, "--out",
-                      candidate + ".part", "--steps", str(s["train_steps"]), "--summary", losses_path + ".part",
+                      candidate + ".part", "--steps", str(s["train_steps"]), "--summary", losses_path + ".trainer",
                       samples])
             else:  # the network goes on from its own last state, promoted or not
                 step([PYTHON, os.path.join(ROOT, "tools", "train.py"), "train", "--checkpoint",
                       self.path("network.pt"), "--blocks", str(s["blocks"]), "--channels", str(s["channels"]),
                       "--optimizer", "adam", "--steps", str(s["train_steps"]), "--export", candidate + ".part",
-                      "--summary", losses_path + ".part", samples])
-            with open(losses_path + ".part", encoding="utf-8") as file:
+                      "--summary", losses_path + ".trainer", samples])
+            with open(losses_path + ".trainer", encoding="utf-8") as file:
                 losses = json.load(file)
             os.replace(candidate + ".part", candidate)
             write_json(losses_path, dict(losses, seconds=time.time() - started))
-            os.remove(losses_path + ".part")
+            os.remove(losses_path + ".trainer")
         with open(losses_path, encoding="utf-8") as file:
             return json.load(file)
 

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The whole training pipeline on a tiny budget: one generation of a network run and one of
+# a weights run (self-play over local Dask workers, samples, training, export, a gate
+# match that the engine plays with the new model), the log and the plot;
+# then a stopped run resumed: the generation's finished steps are not redone and it logs
+# the same row. $1: the engine (build/pbrain-tovan), which the tools find in build/.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+py=/usr/bin/python3
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL $*"; exit 1; }
+tiny="--games 4 --full-visits 32 --fast-visits 8 --train-steps 20 --turn-ms 400 --gate-games 2 --gate-min-games 2"
+
+for kind in network weights; do
+  $py "$root/tools/generation.py" --run "$tmp/$kind" --new --kind $kind $tiny --blocks 1 --channels 8 --workers 2 \
+    >"$tmp/$kind.log" 2>&1 || fail "$kind generation: $(tail -5 "$tmp/$kind.log")"
+  for file in run.json log.csv plot.png work/gen-1/gate.json; do
+    [ -s "$tmp/$kind/$file" ] || fail "$kind run has no $file"
+  done
+  # The new model loads and answers (a loaded machine may still run out of the short time).
+  $py -c 'import json, sys; faults = json.load(open(sys.argv[1]))["faults"]
+sys.exit(any("(candidate)" in f and "timed out" not in f for f in faults))' "$tmp/$kind/work/gen-1/gate.json" ||
+    fail "$kind gate: $(cat "$tmp/$kind/work/gen-1/gate.json")"
+done
+[ -s "$tmp/network/network.pt" ] && [ -s "$tmp/network/work/gen-1/candidate.onnx" ] || fail "no network"
+
+# Stopped after its last step, before the log: the generation is done again from its files.
+cd "$tmp/weights" || exit 1
+cp log.csv logged.csv && rm log.csv
+touch -d '2000-01-01' work/gen-1/records.tvsp
+$py "$root/tools/generation.py" --run . >resume.log 2>&1 || fail "resume: $(tail -5 resume.log)"
+cmp -s log.csv logged.csv || fail "the resumed generation logged another row: $(cat log.csv)"
+[ "$(stat -c %Y work/gen-1/records.tvsp)" = "$(date -d 2000-01-01 +%s)" ] || fail "self-play was done again"
+echo "all generation checks passed"
