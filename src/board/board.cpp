@@ -32,6 +32,8 @@ Board::Board(const BoardConfig& config, int32_t move_count, const CellArray& cel
       black_codes_{},
       white_codes_{},
       renju_flags_{},
+      five_cells_{},
+      four_cells_{},
       forbidden_{},
       verify_limit_(-1) {
   // Every position reads BLOCKED until the on-board cells write their state over it.

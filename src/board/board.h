@@ -25,6 +25,8 @@ struct BoardConfig {
 };
 
 using CellArray = std::array<int8_t, kCellCount>;
+// A set of cells, bit i of word i / 64 for cell index i.
+using CellSet = std::array<uint64_t, (kCellCount + 63) / 64>;
 
 class Board {
  public:
@@ -76,6 +78,11 @@ class Board {
   const std::array<uint64_t, kCellCount>& black_codes() const { return black_codes_; }
   const std::array<uint64_t, kCellCount>& white_codes() const { return white_codes_; }
   const std::array<std::array<uint8_t, 5>, kCellCount>& renju_flags() const { return renju_flags_; }
+  // By player (0 Black, 1 White): the empty cells whose code has a five in some lane, and
+  // those whose code has a four of any kind (kFour, kStraightFour, kDoubleFour), kept
+  // with the codes.
+  const CellSet& five_cells(int player) const { return five_cells_[player]; }
+  const CellSet& four_cells(int player) const { return four_cells_[player]; }
   // 1 where Black may not play under Renju.
   const std::array<uint8_t, kCellCount>& forbidden() const { return forbidden_; }
   // -1 unless a forbidden-point verification runs.
@@ -85,6 +92,8 @@ class Board {
   // The board modules keep the data derived from the stones up to date.
   friend void toggle_line_words(Board& board, int x, int y, uint64_t bits);
   friend void set_lane(Board& board, bool renju, int index, int shift, uint64_t black_code, uint64_t white_code);
+  friend void store_codes(Board& board, bool renju, int index, uint64_t black, uint64_t white);
+  friend void mark_threat_cells(Board& board, int index);
   friend void refresh_around(Board& board, int y, int x);
   friend void add_neighbourhood(Board& board, int y, int x);
   friend void remove_neighbourhood(Board& board, int y, int x);
@@ -122,6 +131,8 @@ class Board {
   std::array<uint64_t, kCellCount> black_codes_;
   std::array<uint64_t, kCellCount> white_codes_;
   std::array<std::array<uint8_t, 5>, kCellCount> renju_flags_;
+  std::array<CellSet, 2> five_cells_;
+  std::array<CellSet, 2> four_cells_;
   std::array<uint8_t, kCellCount> forbidden_;
   int32_t verify_limit_;
 };
