@@ -309,7 +309,8 @@ void expect_same(const Board& a, const Board& b) {
   EXPECT_EQ(std::tie(a.black_codes(), a.white_codes()), std::tie(b.black_codes(), b.white_codes()));
   EXPECT_EQ(std::tie(a.renju_flags(), a.forbidden()), std::tie(b.renju_flags(), b.forbidden()));
   for (int player = 0; player < 2; ++player) {
-    EXPECT_EQ(std::tie(a.five_cells(player), a.four_cells(player)), std::tie(b.five_cells(player), b.four_cells(player)));
+    EXPECT_EQ(std::tie(a.five_cells(player), a.four_cells(player)),
+              std::tie(b.five_cells(player), b.four_cells(player)));
   }
 }
 

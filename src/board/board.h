@@ -15,6 +15,25 @@
 #include "board/move.h"
 #include "board/rule.h"
 
+// A set of cells, bit i of word i / 64 for cell index i.
+using CellSet = std::array<uint64_t, (kCellCount + 63) / 64>;
+
+// What a tentative move changes in the codes, Renju flags and five and four sets, kept so
+// that its undo puts them back instead of looking the codes up again.
+struct CodeRecord {
+  struct Cell {
+    int32_t index;
+    std::array<uint8_t, 5> renju_flags;
+    uint64_t black_codes;
+    uint64_t white_codes;
+  };
+  // The empty cells up to five steps from the move along its four lines, then its own cell.
+  std::array<Cell, 4 * 10 + 1> cells;
+  int32_t count;
+  std::array<CellSet, 2> five_cells;
+  std::array<CellSet, 2> four_cells;
+};
+
 // The settings a board is built from: rule, size and the two candidate ranges.
 struct BoardConfig {
   Rule rule;
@@ -25,8 +44,6 @@ struct BoardConfig {
 };
 
 using CellArray = std::array<int8_t, kCellCount>;
-// A set of cells, bit i of word i / 64 for cell index i.
-using CellSet = std::array<uint64_t, (kCellCount + 63) / 64>;
 
 class Board {
  public:
@@ -45,6 +62,10 @@ class Board {
   // the candidates are not kept either.
   void play_tentative(Move move);
   void undo_tentative(Move move);
+  // The same, the codes before the move kept in `record` and put back from it by the undo,
+  // which must come before any other move is taken back.
+  void play_tentative(Move move, CodeRecord& record);
+  void undo_tentative(Move move, const CodeRecord& record);
   // Gives the turn to the other side without a stone, for searches that ask what the side
   // to move threatens; forbidden points and candidates stay cleared, as after a tentative
   // play. Passing again restores the side to move and the hash.
@@ -94,7 +115,8 @@ class Board {
   friend void set_lane(Board& board, bool renju, int index, int shift, uint64_t black_code, uint64_t white_code);
   friend void store_codes(Board& board, bool renju, int index, uint64_t black, uint64_t white);
   friend void mark_threat_cells(Board& board, int index);
-  friend void refresh_around(Board& board, int y, int x);
+  friend void refresh_around(Board& board, int y, int x, CodeRecord* record);
+  friend void restore_codes(Board& board, const CodeRecord& record);
   friend void add_neighbourhood(Board& board, int y, int x);
   friend void remove_neighbourhood(Board& board, int y, int x);
   friend void rebuild_candidates(Board& board);
@@ -103,8 +125,10 @@ class Board {
 
   // The stone, line words, hash, side to move, pattern codes and the end of the game, with
   // forbidden points and candidates cleared; not the near counts.
-  void place_stone(Move move);
-  void take_stone(Move move);
+  // With a record, the codes before the stone are kept in it (place_stone) or put back
+  // from it (take_stone).
+  void place_stone(Move move, CodeRecord* record = nullptr);
+  void take_stone(Move move, const CodeRecord* record = nullptr);
   void declare_win(int32_t player);
   void declare_draw();
   void end_if_no_candidates();

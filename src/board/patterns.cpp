@@ -80,8 +80,9 @@ inline void set_lane(Board& board, bool renju, int index, int shift, uint64_t bl
 // change. Each line's word is read once; off-board positions read BLOCKED, so only
 // empty cells pass. (Looking up every position's code and writing only the empty cells',
 // without the branch, was slower: the extra lookups miss the cache.)
-template <bool kRenju>
-void refresh_lines(Board& board, int y, int x, const uint8_t* black_table, const uint8_t* white_table) {
+template <bool kRenju, bool kRecord>
+void refresh_lines(Board& board, int y, int x, const uint8_t* black_table, const uint8_t* white_table,
+                   CodeRecord* record) {
   const int index = cell_index(x, y);
   for (int d = 0; d < 4; ++d) {
     const uint64_t word = line_word(board, x, y, d);
@@ -90,7 +91,12 @@ void refresh_lines(Board& board, int y, int x, const uint8_t* black_table, const
     for (int k = -5; k <= 5; ++k) {
       const int position = centre + k;
       if (((word >> (2 * position + 10)) & 3) != EMPTY) continue;
-      set_lane(board, kRenju, index + k * kLineSteps[d], 16 * d, code_in(black_table, window_key(word, position)),
+      const int cell = index + k * kLineSteps[d];
+      if constexpr (kRecord) {
+        record->cells[record->count++] = {cell, board.renju_flags()[cell], board.black_codes()[cell],
+                                          board.white_codes()[cell]};
+      }
+      set_lane(board, kRenju, cell, 16 * d, code_in(black_table, window_key(word, position)),
                code_in(white_table, window_key(white_word, position)));
     }
   }
@@ -131,20 +137,45 @@ void refresh_cell_lane(Board& board, int y, int x, int d) {
            pattern_code(rule_class(rule, 1), white_key(key)));
 }
 
-void refresh_around(Board& board, int y, int x) {
+void refresh_around(Board& board, int y, int x, CodeRecord* record) {
   const Rule rule = board.config().rule;
   const uint8_t* black_table = pattern_code_table(rule_class(rule, 0));
   const uint8_t* white_table = pattern_code_table(rule_class(rule, 1));
-  if (rule == Rule::Renju) {
-    refresh_lines<true>(board, y, x, black_table, white_table);
-  } else {
-    refresh_lines<false>(board, y, x, black_table, white_table);
-  }
   const int index = cell_index(x, y);
+  if (record != nullptr) {
+    record->count = 0;
+    record->five_cells = board.five_cells_;
+    record->four_cells = board.four_cells_;
+    if (rule == Rule::Renju) {
+      refresh_lines<true, true>(board, y, x, black_table, white_table, record);
+    } else {
+      refresh_lines<false, true>(board, y, x, black_table, white_table, record);
+    }
+    if (board.cells()[index] != EMPTY) {
+      record->cells[record->count++] = {index, board.renju_flags_[index], board.black_codes_[index],
+                                        board.white_codes_[index]};
+    }
+  } else if (rule == Rule::Renju) {
+    refresh_lines<true, false>(board, y, x, black_table, white_table, nullptr);
+  } else {
+    refresh_lines<false, false>(board, y, x, black_table, white_table, nullptr);
+  }
   if (board.cells()[index] != EMPTY) {
     board.black_codes_[index] = 0;
     board.white_codes_[index] = 0;
     board.renju_flags_[index] = {};
     mark_threat_cells(board, index);
   }
+}
+
+void restore_codes(Board& board, const CodeRecord& record) {
+  // Every cell is kept once, so the order does not matter.
+  for (int i = 0; i < record.count; ++i) {
+    const CodeRecord::Cell& cell = record.cells[i];
+    board.black_codes_[cell.index] = cell.black_codes;
+    board.white_codes_[cell.index] = cell.white_codes;
+    board.renju_flags_[cell.index] = cell.renju_flags;
+  }
+  board.five_cells_ = record.five_cells;
+  board.four_cells_ = record.four_cells;
 }

@@ -9,6 +9,7 @@
 #include "board/forbidden.h"
 #include "board/pattern_codes.h"
 #include "board/patterns.h"
+#include "board/zobrist.h"
 #include "search/clock.h"
 
 namespace decision {
@@ -96,8 +97,9 @@ FivePoints five_points_through(const Board& board, int attacker, Move move) {
 
 bool any_five_left(const Board& board, int attacker, const FivePoints& points) {
   const auto& codes = codes_of(board, attacker);
-  return std::any_of(points.moves.begin(), points.moves.begin() + points.count,
-                     [&](Move p) { return board.cell(p.x, p.y) == EMPTY && (codes[cell_index(p.x, p.y)] & kFiveLanes); });
+  return std::any_of(points.moves.begin(), points.moves.begin() + points.count, [&](Move p) {
+    return board.cell(p.x, p.y) == EMPTY && (codes[cell_index(p.x, p.y)] & kFiveLanes);
+  });
 }
 
 // How many of the defender's replies (to move on `board`) leave the attacker none of its
@@ -178,6 +180,8 @@ void ThreatSolver::start(const Board& position, const ThreatLimits& limits) {
     board_ = std::make_unique<Board>(position);
   }
   limits_ = limits;
+  if (records_.size() < 2 * static_cast<size_t>(limits.depth) + 2)
+    records_.resize(2 * static_cast<size_t>(limits.depth) + 2);
   nodes_ = 0;
   aborted_ = false;
   line_.clear();
@@ -245,8 +249,8 @@ bool ThreatSolver::attack(int32_t depth) {
     size_t size;
     ~Truncate() { fours.resize(size); }
   } truncate{fours_, first};
-  int32_t defender_fives = 0;
-  for (const uint64_t word : board.five_cells(defender)) defender_fives += std::popcount(word);
+  int32_t defender_fives = 0;  // a word holding two or more counts two
+  for (const uint64_t word : board.five_cells(defender)) defender_fives += word == 0 ? 0 : (word & (word - 1)) ? 2 : 1;
   if (defender_fives > 0) {
     // The defender's five point must be blocked: that is the only move, and it must be a four.
     if (defender_fives > 1) return false;
@@ -255,7 +259,9 @@ bool ThreatSolver::attack(int32_t depth) {
     if (!(board.four_cells(attacker)[block / 64] & (uint64_t{1} << (block % 64)))) return false;
     fours_.push_back({move_at(block), 0});
   } else {
-    for_each_cell(board.four_cells(attacker), [&](int index) { fours_.push_back({move_at(index), order_of(own[index])}); });
+    for_each_cell(board.four_cells(attacker), [&](int index) {
+      fours_.push_back({move_at(index), order_of(own[index])});
+    });
   }
   const size_t last = fours_.size();
   if (depth == 0 || last == first) return false;
@@ -277,12 +283,15 @@ bool ThreatSolver::attack(int32_t depth) {
     fours_[j] = four;
   }
 
+  // This level's moves keep the codes they change here, so that their undos need no lookups.
+  CodeRecord& four_record = records_[2 * static_cast<size_t>(depth)];
+  CodeRecord& reply_record = records_[2 * static_cast<size_t>(depth) + 1];
   for (size_t i = first; i < last; ++i) {
     const Move move = fours_[i].move;  // fours_ may grow (and move) in the deeper levels
     if (!may_play(board, attacker, move)) continue;
-    board.play_tentative(move);
+    board.play_tentative(move, four_record);
     if (board.game_over()) {  // the last empty cell: a draw
-      board.undo_tentative(move);
+      board.undo_tentative(move, four_record);
       continue;
     }
     // The four wins when no reply stops its fives, and goes on when exactly one does.
@@ -290,14 +299,19 @@ bool ThreatSolver::attack(int32_t depth) {
     const Replies replies = stopping_replies(board, points);
     bool win = points.count > 0 && replies.count == 0;
     if (replies.count == 1) {
-      board.play_tentative(replies.first);
+      // The position after the reply: its table entry is fetched while the reply is played.
+      const uint64_t next_hash =
+          board.hash() ^ zobrist_keys().cell_keys[cell_index(replies.first.x, replies.first.y)][defender] ^ 1;
+      __builtin_prefetch(&entry_of(next_hash));
+      board.play_tentative(replies.first, reply_record);
+      assert(board.hash() == next_hash);
       if (!board.game_over() && attack(depth - 1)) {
         line_.push_back(replies.first);
         win = true;
       }
-      board.undo_tentative(replies.first);
+      board.undo_tentative(replies.first, reply_record);
     }
-    board.undo_tentative(move);
+    board.undo_tentative(move, four_record);
     if (win) {
       line_.push_back(move);
       entry_of(board.hash()) = {board.hash(), move, 0, Entry::kWin};

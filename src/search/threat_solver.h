@@ -83,8 +83,9 @@ class ThreatSolver {
   int64_t nodes_ = 0;
   bool aborted_ = false;
   bool ends_in_five_ = false;
-  std::vector<Move> line_;  // the winning line, last move first, while the search unwinds
-  std::vector<FourMove> fours_;  // the four moves of every level of the search, deepest last
+  std::vector<Move> line_;           // the winning line, last move first, while the search unwinds
+  std::vector<FourMove> fours_;      // the four moves of every level of the search, deepest last
+  std::vector<CodeRecord> records_;  // by depth, two per level: the four's and the reply's
 };
 
 }  // namespace decision
