@@ -23,7 +23,7 @@ using CellSet = std::array<uint64_t, (kCellCount + 63) / 64>;
 struct CodeRecord {
   struct Cell {
     int32_t index;
-    std::array<uint8_t, 5> renju_flags;
+    std::array<uint8_t, 5> renju_flags;  // kept under Renju only
     uint64_t black_codes;
     uint64_t white_codes;
   };

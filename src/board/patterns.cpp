@@ -93,8 +93,11 @@ void refresh_lines(Board& board, int y, int x, const uint8_t* black_table, const
       if (((word >> (2 * position + 10)) & 3) != EMPTY) continue;
       const int cell = index + k * kLineSteps[d];
       if constexpr (kRecord) {
-        record->cells[record->count++] = {cell, board.renju_flags()[cell], board.black_codes()[cell],
-                                          board.white_codes()[cell]};
+        CodeRecord::Cell& kept = record->cells[record->count++];
+        kept.index = cell;
+        kept.black_codes = board.black_codes()[cell];
+        kept.white_codes = board.white_codes()[cell];
+        if constexpr (kRenju) kept.renju_flags = board.renju_flags()[cell];
       }
       set_lane(board, kRenju, cell, 16 * d, code_in(black_table, window_key(word, position)),
                code_in(white_table, window_key(white_word, position)));
@@ -169,12 +172,14 @@ void refresh_around(Board& board, int y, int x, CodeRecord* record) {
 }
 
 void restore_codes(Board& board, const CodeRecord& record) {
-  // Every cell is kept once, so the order does not matter.
+  // Every cell is kept once, so the order does not matter. Renju flags are kept under
+  // Renju only: under the other rules they stay cleared.
+  const bool renju = board.config().rule == Rule::Renju;
   for (int i = 0; i < record.count; ++i) {
     const CodeRecord::Cell& cell = record.cells[i];
     board.black_codes_[cell.index] = cell.black_codes;
     board.white_codes_[cell.index] = cell.white_codes;
-    board.renju_flags_[cell.index] = cell.renju_flags;
+    if (renju) board.renju_flags_[cell.index] = cell.renju_flags;
   }
   board.five_cells_ = record.five_cells;
   board.four_cells_ = record.four_cells;
