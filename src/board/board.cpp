@@ -152,8 +152,8 @@ void Board::take_stone(Move move, const CodeRecord* record) {
     CodeRecord restored;
     restored.count = 0;
     for (int i = 0; i < record->count; ++i) {
-      const int index = record->cells[i].index;
-      restored.cells[restored.count++] = {index, renju_flags_[index], black_codes_[index], white_codes_[index]};
+      const int kept = record->cells[i].index;
+      restored.cells[restored.count++] = {kept, renju_flags_[kept], black_codes_[kept], white_codes_[kept]};
     }
     restored.five_cells = five_cells_;
     restored.four_cells = four_cells_;
