@@ -308,6 +308,10 @@ void expect_same(const Board& a, const Board& b) {
             std::tie(b.row_lines(), b.col_lines(), b.sum_lines(), b.diff_lines()));
   EXPECT_EQ(std::tie(a.black_codes(), a.white_codes()), std::tie(b.black_codes(), b.white_codes()));
   EXPECT_EQ(std::tie(a.renju_flags(), a.forbidden()), std::tie(b.renju_flags(), b.forbidden()));
+  for (int player = 0; player < 2; ++player) {
+    EXPECT_EQ(std::tie(a.five_cells(player), a.four_cells(player)),
+              std::tie(b.five_cells(player), b.four_cells(player)));
+  }
 }
 
 void expect_matches_reference(const Board& b) {
@@ -322,7 +326,9 @@ void expect_matches_reference(const Board& b) {
   EXPECT_EQ(b.forbidden(), forbidden);
   EXPECT_EQ(b.candidates(), ref::candidates(c, b.cells(), b.side_to_move()));
 
-  // Keys read cell by cell for each colour; the Black key also through the line words.
+  // Keys read cell by cell for each colour; the Black key also through the line words. The
+  // five and four sets of each player from the codes of the reference's keys.
+  std::array<CellSet, 2> fives{}, fours{};
   for (int y = 0; y < c.height; ++y)
     for (int x = 0; x < c.width; ++x) {
       const int i = cell_index(x, y);
@@ -331,10 +337,21 @@ void expect_matches_reference(const Board& b) {
         const uint32_t black = ref::key_of(ref::line_at(c, b.cells(), x, y, d, BLACK));
         const uint32_t white = ref::key_of(ref::line_at(c, b.cells(), x, y, d, WHITE));
         ASSERT_EQ(line_key(b, x, y, d), black) << move_text(at(x, y)) << " d " << d;
-        ASSERT_EQ(code_lane(b.black_codes()[i], d), pattern_code(ref::line_class(rule, BLACK), black));
-        ASSERT_EQ(code_lane(b.white_codes()[i], d), pattern_code(ref::line_class(rule, WHITE), white));
+        const uint16_t codes[2] = {pattern_code(ref::line_class(rule, BLACK), black),
+                                   pattern_code(ref::line_class(rule, WHITE), white)};
+        ASSERT_EQ(code_lane(b.black_codes()[i], d), codes[0]);
+        ASSERT_EQ(code_lane(b.white_codes()[i], d), codes[1]);
+        for (int player = 0; player < 2; ++player) {
+          const uint16_t code = codes[player];
+          if (code & kFive) fives[player][i / 64] |= uint64_t{1} << (i % 64);
+          if (code & (kFour | kStraightFour | kDoubleFour)) fours[player][i / 64] |= uint64_t{1} << (i % 64);
+        }
       }
     }
+  for (int player = 0; player < 2; ++player) {
+    EXPECT_EQ(b.five_cells(player), fives[player]) << "player " << player;
+    EXPECT_EQ(b.four_cells(player), fours[player]) << "player " << player;
+  }
 }
 
 // Random play and take-backs, several at once after a finished game, from a board with a

@@ -32,6 +32,8 @@ Board::Board(const BoardConfig& config, int32_t move_count, const CellArray& cel
       black_codes_{},
       white_codes_{},
       renju_flags_{},
+      five_cells_{},
+      four_cells_{},
       forbidden_{},
       verify_limit_(-1) {
   // Every position reads BLOCKED until the on-board cells write their state over it.
@@ -98,7 +100,11 @@ void Board::play_tentative(Move move) { place_stone(move); }
 
 void Board::undo_tentative(Move move) { take_stone(move); }
 
-void Board::place_stone(Move move) {
+void Board::play_tentative(Move move, CodeRecord& record) { place_stone(move, &record); }
+
+void Board::undo_tentative(Move move, const CodeRecord& record) { take_stone(move, &record); }
+
+void Board::place_stone(Move move, CodeRecord* record) {
   const int x = move.x;
   const int y = move.y;
   const int index = cell_index(x, y);
@@ -112,7 +118,7 @@ void Board::place_stone(Move move) {
   toggle_line_words(*this, x, y, static_cast<uint64_t>(colour));
   hash_ ^= zobrist_keys().cell_keys[index][side_to_move_] ^ 1;
   side_to_move_ ^= 1;
-  refresh_around(*this, y, x);
+  refresh_around(*this, y, x, record);
   if (config_.rule == Rule::Renju) forbidden_.fill(0);
   candidates_.clear();
   ++stone_count_;
@@ -126,7 +132,7 @@ void Board::place_stone(Move move) {
   }
 }
 
-void Board::take_stone(Move move) {
+void Board::take_stone(Move move, const CodeRecord* record) {
   const int x = move.x;
   const int y = move.y;
   const int index = cell_index(x, y);
@@ -139,7 +145,29 @@ void Board::take_stone(Move move) {
   hash_ ^= static_cast<uint64_t>(side_to_move_) ^ zobrist_keys().cell_keys[index][colour - 1] ^
            static_cast<uint64_t>(colour - 1);
   side_to_move_ = colour - 1;
-  refresh_around(*this, y, x);
+  if (record != nullptr) {
+    restore_codes(*this, *record);
+#ifndef NDEBUG
+    // Looked up again, the codes must come out as they were put back.
+    CodeRecord restored;
+    restored.count = 0;
+    for (int i = 0; i < record->count; ++i) {
+      const int kept = record->cells[i].index;
+      restored.cells[restored.count++] = {kept, renju_flags_[kept], black_codes_[kept], white_codes_[kept]};
+    }
+    restored.five_cells = five_cells_;
+    restored.four_cells = four_cells_;
+    refresh_around(*this, y, x, nullptr);
+    for (int i = 0; i < restored.count; ++i) {
+      const CodeRecord::Cell& cell = restored.cells[i];
+      assert(black_codes_[cell.index] == cell.black_codes && white_codes_[cell.index] == cell.white_codes &&
+             renju_flags_[cell.index] == cell.renju_flags);
+    }
+    assert(five_cells_ == restored.five_cells && four_cells_ == restored.four_cells);
+#endif
+  } else {
+    refresh_around(*this, y, x, nullptr);
+  }
   if (config_.rule == Rule::Renju) forbidden_.fill(0);
   candidates_.clear();
   --stone_count_;

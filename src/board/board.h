@@ -15,6 +15,25 @@
 #include "board/move.h"
 #include "board/rule.h"
 
+// A set of cells, bit i of word i / 64 for cell index i.
+using CellSet = std::array<uint64_t, (kCellCount + 63) / 64>;
+
+// What a tentative move changes in the codes, Renju flags and five and four sets, kept so
+// that its undo puts them back instead of looking the codes up again.
+struct CodeRecord {
+  struct Cell {
+    int32_t index;
+    std::array<uint8_t, 5> renju_flags;  // kept under Renju only
+    uint64_t black_codes;
+    uint64_t white_codes;
+  };
+  // The empty cells up to five steps from the move along its four lines, then its own cell.
+  std::array<Cell, 4 * 10 + 1> cells;
+  int32_t count;
+  std::array<CellSet, 2> five_cells;
+  std::array<CellSet, 2> four_cells;
+};
+
 // The settings a board is built from: rule, size and the two candidate ranges.
 struct BoardConfig {
   Rule rule;
@@ -43,6 +62,10 @@ class Board {
   // the candidates are not kept either.
   void play_tentative(Move move);
   void undo_tentative(Move move);
+  // The same, the codes before the move kept in `record` and put back from it by the undo,
+  // which must come before any other move is taken back.
+  void play_tentative(Move move, CodeRecord& record);
+  void undo_tentative(Move move, const CodeRecord& record);
   // Gives the turn to the other side without a stone, for searches that ask what the side
   // to move threatens; forbidden points and candidates stay cleared, as after a tentative
   // play. Passing again restores the side to move and the hash.
@@ -76,6 +99,11 @@ class Board {
   const std::array<uint64_t, kCellCount>& black_codes() const { return black_codes_; }
   const std::array<uint64_t, kCellCount>& white_codes() const { return white_codes_; }
   const std::array<std::array<uint8_t, 5>, kCellCount>& renju_flags() const { return renju_flags_; }
+  // By player (0 Black, 1 White): the empty cells whose code has a five in some lane, and
+  // those whose code has a four of any kind (kFour, kStraightFour, kDoubleFour), kept
+  // with the codes.
+  const CellSet& five_cells(int player) const { return five_cells_[player]; }
+  const CellSet& four_cells(int player) const { return four_cells_[player]; }
   // 1 where Black may not play under Renju.
   const std::array<uint8_t, kCellCount>& forbidden() const { return forbidden_; }
   // -1 unless a forbidden-point verification runs.
@@ -85,7 +113,10 @@ class Board {
   // The board modules keep the data derived from the stones up to date.
   friend void toggle_line_words(Board& board, int x, int y, uint64_t bits);
   friend void set_lane(Board& board, bool renju, int index, int shift, uint64_t black_code, uint64_t white_code);
-  friend void refresh_around(Board& board, int y, int x);
+  friend void store_codes(Board& board, bool renju, int index, uint64_t black, uint64_t white);
+  friend void mark_threat_cells(Board& board, int index);
+  friend void refresh_around(Board& board, int y, int x, CodeRecord* record);
+  friend void restore_codes(Board& board, const CodeRecord& record);
   friend void add_neighbourhood(Board& board, int y, int x);
   friend void remove_neighbourhood(Board& board, int y, int x);
   friend void rebuild_candidates(Board& board);
@@ -94,8 +125,10 @@ class Board {
 
   // The stone, line words, hash, side to move, pattern codes and the end of the game, with
   // forbidden points and candidates cleared; not the near counts.
-  void place_stone(Move move);
-  void take_stone(Move move);
+  // With a record, the codes before the stone are kept in it (place_stone) or put back
+  // from it (take_stone).
+  void place_stone(Move move, CodeRecord* record = nullptr);
+  void take_stone(Move move, const CodeRecord* record = nullptr);
   void declare_win(int32_t player);
   void declare_draw();
   void end_if_no_candidates();
@@ -122,6 +155,8 @@ class Board {
   std::array<uint64_t, kCellCount> black_codes_;
   std::array<uint64_t, kCellCount> white_codes_;
   std::array<std::array<uint8_t, 5>, kCellCount> renju_flags_;
+  std::array<CellSet, 2> five_cells_;
+  std::array<CellSet, 2> four_cells_;
   std::array<uint8_t, kCellCount> forbidden_;
   int32_t verify_limit_;
 };

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 class Board;
+struct CodeRecord;
 
 // The line word of direction d (0 row, 1 y - x constant, 2 column, 3 x + y constant)
 // through (x, y), and the position of the cell inside it.
@@ -30,5 +31,8 @@ void toggle_line_words(Board& board, int x, int y, uint64_t bits);
 // Recomputes lane d of the Black and White codes of an empty on-board cell, and its Renju
 // flags when the Black code changed.
 void refresh_cell_lane(Board& board, int y, int x, int d);
-// Brings the codes up to date after a stone was placed on or removed from (x, y).
-void refresh_around(Board& board, int y, int x);
+// Brings the codes up to date after a stone was placed on or removed from (x, y); with a
+// record, what they were before is kept in it.
+void refresh_around(Board& board, int y, int x, CodeRecord* record);
+// Puts back the codes, Renju flags and five and four sets that a record kept.
+void restore_codes(Board& board, const CodeRecord& record);

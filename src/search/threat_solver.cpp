@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstddef>
 
 #include "board/forbidden.h"
 #include "board/pattern_codes.h"
 #include "board/patterns.h"
+#include "board/zobrist.h"
 #include "search/clock.h"
 
 namespace decision {
@@ -22,11 +24,6 @@ constexpr uint64_t kThreatKey = 0x9E3779B97F4A7C15ULL;
 
 // The clock is read once per this many nodes.
 constexpr int64_t kClockInterval = 256;
-
-struct FourMove {
-  Move move;
-  int32_t order;  // higher first
-};
 
 const std::array<uint64_t, kCellCount>& codes_of(const Board& board, int player) {
   return player == 0 ? board.black_codes() : board.white_codes();
@@ -44,52 +41,98 @@ int32_t order_of(uint64_t code) {
   return lanes + ((code & in_every_lane(kStraightFour | kDoubleFour)) ? 8 : 0);
 }
 
-// The attacker's five points made by its stone on `move`: they lie on its four lines.
-std::vector<Move> five_points_through(const Board& board, int attacker, Move move) {
+// The move on the cell of index `index`.
+Move move_at(int index) { return {static_cast<int8_t>(index % kMaxSide), static_cast<int8_t>(index / kMaxSide)}; }
+
+// Calls visit(index) for every cell of `cells`, in index order (row-major).
+template <typename Visit>
+void for_each_cell(const CellSet& cells, Visit&& visit) {
+  for (size_t word = 0; word < cells.size(); ++word) {
+    for (uint64_t bits = cells[word]; bits != 0; bits &= bits - 1) {
+      visit(static_cast<int>(64 * word) + std::countr_zero(bits));
+    }
+  }
+}
+
+bool any_cell(const CellSet& cells) {
+  uint64_t any = 0;
+  for (const uint64_t word : cells) any |= word;
+  return any != 0;
+}
+
+#ifndef NDEBUG
+// Whether the board's five and four sets of `player` are the cells its codes say.
+bool threat_cells_match(const Board& board, int player) {
+  const auto& codes = codes_of(board, player);
+  for (int index = 0; index < kCellCount; ++index) {
+    const uint64_t bit = uint64_t{1} << (index % 64);
+    const bool five = (board.five_cells(player)[index / 64] & bit) != 0;
+    const bool four = (board.four_cells(player)[index / 64] & bit) != 0;
+    if (five != ((codes[index] & kFiveLanes) != 0) || four != ((codes[index] & kFourLanes) != 0)) return false;
+  }
+  return true;
+}
+#endif
+
+// The attacker's five points made by its stone on a move: they lie on its four lines, at
+// most eight on each.
+struct FivePoints {
+  std::array<Move, 32> moves;
+  int count = 0;
+};
+
+FivePoints five_points_through(const Board& board, int attacker, Move move) {
   const auto& codes = codes_of(board, attacker);
-  std::vector<Move> points;
+  FivePoints points;
   for (int d = 0; d < 4; ++d) {
     for (int k = -4; k <= 4; ++k) {
       const int x = move.x + k * DX[d];
       const int y = move.y + k * DY[d];
       if (k == 0 || !board.on_board(x, y) || !(codes[cell_index(x, y)] & kFiveLanes)) continue;
-      const Move point{static_cast<int8_t>(x), static_cast<int8_t>(y)};
-      if (std::find(points.begin(), points.end(), point) == points.end()) points.push_back(point);
+      points.moves[points.count++] = {static_cast<int8_t>(x), static_cast<int8_t>(y)};
     }
   }
   return points;
 }
 
-bool any_five_left(const Board& board, int attacker, const std::vector<Move>& points) {
+bool any_five_left(const Board& board, int attacker, const FivePoints& points) {
   const auto& codes = codes_of(board, attacker);
-  return std::any_of(points.begin(), points.end(),
-                     [&](Move p) { return board.cell(p.x, p.y) == EMPTY && (codes[cell_index(p.x, p.y)] & kFiveLanes); });
+  return std::any_of(points.moves.begin(), points.moves.begin() + points.count, [&](Move p) {
+    return board.cell(p.x, p.y) == EMPTY && (codes[cell_index(p.x, p.y)] & kFiveLanes);
+  });
 }
 
-// The defender's replies (to move on `board`) that leave the attacker none of its five
-// points. A five point can only be taken, except under Caro, where a stone just beyond a
-// five's end can also close it at both ends.
-std::vector<Move> stopping_replies(Board& board, const std::vector<Move>& points) {
+// How many of the defender's replies (to move on `board`) leave the attacker none of its
+// five points, counted up to two, and the first of them. A five point can only be taken,
+// except under Caro, where a stone just beyond a five's end can also close it at both ends.
+struct Replies {
+  Move first{};
+  int count = 0;  // 0, 1, or 2 for two or more
+};
+
+Replies stopping_replies(Board& board, const FivePoints& points) {
   const int defender = board.side_to_move();
-  std::vector<Move> replies;
+  Replies replies;
   if (board.config().rule != Rule::StandardCaro) {
-    if (points.size() == 1 && may_play(board, defender, points[0])) replies.push_back(points[0]);
+    if (points.count == 1 && may_play(board, defender, points.moves[0])) replies = {points.moves[0], 1};
     return replies;
   }
-  for (const Move point : points) {
+  for (int i = 0; i < points.count; ++i) {
+    const Move point = points.moves[i];
     for (int d = 0; d < 4; ++d) {
       for (int k = -5; k <= 5; ++k) {
         const int x = point.x + k * DX[d];
         const int y = point.y + k * DY[d];
         const Move reply{static_cast<int8_t>(x), static_cast<int8_t>(y)};
-        if (!board.on_board(x, y) || board.cell(x, y) != EMPTY ||
-            std::find(replies.begin(), replies.end(), reply) != replies.end()) {
+        if (!board.on_board(x, y) || board.cell(x, y) != EMPTY || (replies.count == 1 && reply == replies.first)) {
           continue;
         }
         board.play_tentative(reply);
         const bool stops = !board.game_over() && !any_five_left(board, defender ^ 1, points);
         board.undo_tentative(reply);
-        if (stops) replies.push_back(reply);
+        if (!stops) continue;
+        if (replies.count == 1) return {replies.first, 2};
+        replies = {reply, 1};
       }
     }
   }
@@ -114,19 +157,16 @@ std::vector<Move> replies_to(Board& board, const std::vector<Move>& threat) {
       for (int k = -5; k <= 5; ++k) add(move.x + k * DX[d], move.y + k * DY[d]);
     }
   }
-  const auto& fours = codes_of(board, defender);
-  for (int y = 0; y < board.config().height; ++y) {
-    for (int x = 0; x < board.config().width; ++x) {
-      if (fours[cell_index(x, y)] & kFourLanes) add(x, y);
-    }
-  }
+  for_each_cell(board.four_cells(defender), [&](int index) { add(index % kMaxSide, index / kMaxSide); });
   return replies;
 }
 
 }  // namespace
 
 ThreatSolver::ThreatSolver(int32_t table_bits)
-    : table_(size_t{1} << table_bits), mask_((uint64_t{1} << table_bits) - 1) {}
+    : table_(size_t{1} << table_bits), mask_((uint64_t{1} << table_bits) - 1) {
+  fours_.reserve(1024);
+}
 
 ThreatSolver::~ThreatSolver() = default;
 
@@ -140,6 +180,8 @@ void ThreatSolver::start(const Board& position, const ThreatLimits& limits) {
     board_ = std::make_unique<Board>(position);
   }
   limits_ = limits;
+  if (records_.size() < 2 * static_cast<size_t>(limits.depth) + 2)
+    records_.resize(2 * static_cast<size_t>(limits.depth) + 2);
   nodes_ = 0;
   aborted_ = false;
   line_.clear();
@@ -150,9 +192,8 @@ ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& lim
   // Without a five point or a four move of its own the side to move has no VCF: the
   // search would end at its first position, so that position is not even copied.
   assert(!position.game_over());
-  uint64_t threats = 0;
-  for (const uint64_t code : codes_of(position, position.side_to_move())) threats |= code;
-  if ((threats & (kFiveLanes | kFourLanes)) == 0) {
+  const int side = position.side_to_move();
+  if (!any_cell(position.five_cells(side)) && !any_cell(position.four_cells(side))) {
     ThreatLine none;
     none.nodes = 1;
     return none;
@@ -191,78 +232,89 @@ bool ThreatSolver::attack(int32_t depth) {
   const int attacker = board.side_to_move();
   const int defender = attacker ^ 1;
   const auto& own = codes_of(board, attacker);
-  const auto& theirs = codes_of(board, defender);
+  assert(threat_cells_match(board, attacker) && threat_cells_match(board, defender));
 
-  // One pass: a five wins at once; the defender's five points must be blocked; the rest
-  // are the four moves.
-  std::vector<FourMove> fours;
-  int32_t defender_fives = 0;
-  Move block{};
-  const int width = board.config().width;
-  for (int y = 0; y < board.config().height; ++y) {
-    // A row holding none of these is passed over after one branch-free pass.
-    uint64_t any = 0;
-    for (int index = cell_index(0, y); index < cell_index(width, y); ++index) {
-      any |= (own[index] & (kFiveLanes | kFourLanes)) | (theirs[index] & kFiveLanes);
-    }
-    if (any == 0) continue;
-    for (int x = 0; x < width; ++x) {
-      const int index = cell_index(x, y);
-      const Move move{static_cast<int8_t>(x), static_cast<int8_t>(y)};
-      if (own[index] & kFiveLanes) {
-        line_.push_back(move);
-        ends_in_five_ = true;
-        return true;
-      }
-      if (theirs[index] & kFiveLanes) {
-        ++defender_fives;
-        block = move;
-      }
-      if (own[index] & kFourLanes) fours.push_back({move, order_of(own[index])});
-    }
+  // A five wins at once (the first in row-major order).
+  const CellSet& own_fives = board.five_cells(attacker);
+  for (size_t word = 0; word < own_fives.size(); ++word) {
+    if (own_fives[word] == 0) continue;
+    line_.push_back(move_at(static_cast<int>(64 * word) + std::countr_zero(own_fives[word])));
+    ends_in_five_ = true;
+    return true;
   }
+  // This level's four moves go on top of fours_, and leave it on every return.
+  const size_t first = fours_.size();
+  struct Truncate {
+    std::vector<FourMove>& fours;
+    size_t size;
+    ~Truncate() { fours.resize(size); }
+  } truncate{fours_, first};
+  int32_t defender_fives = 0;  // a word holding two or more counts two
+  for (const uint64_t word : board.five_cells(defender)) defender_fives += word == 0 ? 0 : (word & (word - 1)) ? 2 : 1;
   if (defender_fives > 0) {
-    // The block is the only move, and it must be a four.
-    const bool block_is_four = std::any_of(fours.begin(), fours.end(), [&](const FourMove& f) { return f.move == block; });
-    if (defender_fives > 1 || !block_is_four) return false;
-    fours = {{block, 0}};
+    // The defender's five point must be blocked: that is the only move, and it must be a four.
+    if (defender_fives > 1) return false;
+    int block = 0;
+    for_each_cell(board.five_cells(defender), [&](int index) { block = index; });
+    if (!(board.four_cells(attacker)[block / 64] & (uint64_t{1} << (block % 64)))) return false;
+    fours_.push_back({move_at(block), 0});
+  } else {
+    for_each_cell(board.four_cells(attacker), [&](int index) {
+      fours_.push_back({move_at(index), order_of(own[index])});
+    });
   }
-  if (depth == 0 || fours.empty()) return false;
+  const size_t last = fours_.size();
+  if (depth == 0 || last == first) return false;
 
   const Entry& entry = entry_of(board.hash());
   if (entry.hash == board.hash()) {
     if (entry.kind == Entry::kNoWin && entry.depth >= depth) return false;
     if (entry.kind == Entry::kWin) {
-      for (FourMove& four : fours) {
-        if (four.move == entry.move) four.order = 1000;
+      for (size_t i = first; i < last; ++i) {
+        if (fours_[i].move == entry.move) fours_[i].order = 1000;
       }
     }
   }
-  std::stable_sort(fours.begin(), fours.end(), [](const FourMove& a, const FourMove& b) { return a.order > b.order; });
+  // Higher order first, ties in row-major order: a stable insertion sort, the lists being short.
+  for (size_t i = first + 1; i < last; ++i) {
+    const FourMove four = fours_[i];
+    size_t j = i;
+    for (; j > first && fours_[j - 1].order < four.order; --j) fours_[j] = fours_[j - 1];
+    fours_[j] = four;
+  }
 
-  for (const FourMove& four : fours) {
-    if (!may_play(board, attacker, four.move)) continue;
-    board.play_tentative(four.move);
+  // This level's moves keep the codes they change here, so that their undos need no lookups.
+  CodeRecord& four_record = records_[2 * static_cast<size_t>(depth)];
+  CodeRecord& reply_record = records_[2 * static_cast<size_t>(depth) + 1];
+  for (size_t i = first; i < last; ++i) {
+    const Move move = fours_[i].move;  // fours_ may grow (and move) in the deeper levels
+    if (!may_play(board, attacker, move)) continue;
+    board.play_tentative(move, four_record);
     if (board.game_over()) {  // the last empty cell: a draw
-      board.undo_tentative(four.move);
+      board.undo_tentative(move, four_record);
       continue;
     }
     // The four wins when no reply stops its fives, and goes on when exactly one does.
-    const std::vector<Move> points = five_points_through(board, attacker, four.move);
-    const std::vector<Move> replies = stopping_replies(board, points);
-    bool win = !points.empty() && replies.empty();
-    if (replies.size() == 1) {
-      board.play_tentative(replies[0]);
+    const FivePoints points = five_points_through(board, attacker, move);
+    const Replies replies = stopping_replies(board, points);
+    bool win = points.count > 0 && replies.count == 0;
+    if (replies.count == 1) {
+      // The position after the reply: its table entry is fetched while the reply is played.
+      const uint64_t next_hash =
+          board.hash() ^ zobrist_keys().cell_keys[cell_index(replies.first.x, replies.first.y)][defender] ^ 1;
+      __builtin_prefetch(&entry_of(next_hash));
+      board.play_tentative(replies.first, reply_record);
+      assert(board.hash() == next_hash);
       if (!board.game_over() && attack(depth - 1)) {
-        line_.push_back(replies[0]);
+        line_.push_back(replies.first);
         win = true;
       }
-      board.undo_tentative(replies[0]);
+      board.undo_tentative(replies.first, reply_record);
     }
-    board.undo_tentative(four.move);
+    board.undo_tentative(move, four_record);
     if (win) {
-      line_.push_back(four.move);
-      entry_of(board.hash()) = {board.hash(), four.move, 0, Entry::kWin};
+      line_.push_back(move);
+      entry_of(board.hash()) = {board.hash(), move, 0, Entry::kWin};
       return true;
     }
     if (aborted_) return false;

@@ -64,6 +64,12 @@ class ThreatSolver {
     Kind kind = kEmpty;
   };
 
+  // A four move of the attacker's and its rank in the search order.
+  struct FourMove {
+    Move move;
+    int32_t order;  // higher first
+  };
+
   void start(const Board& position, const ThreatLimits& limits);
   bool attack(int32_t depth);
   bool threaten(int32_t threes);
@@ -77,7 +83,9 @@ class ThreatSolver {
   int64_t nodes_ = 0;
   bool aborted_ = false;
   bool ends_in_five_ = false;
-  std::vector<Move> line_;  // the winning line, last move first, while the search unwinds
+  std::vector<Move> line_;           // the winning line, last move first, while the search unwinds
+  std::vector<FourMove> fours_;      // the four moves of every level of the search, deepest last
+  std::vector<CodeRecord> records_;  // by depth, two per level: the four's and the reply's
 };
 
 }  // namespace decision
