@@ -3,14 +3,15 @@
 # a weights run (self-play over local Dask workers, samples, training, export, a gate
 # match that the engine plays with the new model), the log and the plot;
 # then a stopped run resumed: the generation's finished steps are not redone and it logs
-# the same row. $1: the engine (build/pbrain-tovan), which the tools find in build/.
+# the same row. $1: the engine (build/pbrain-tovan), its built models next to it.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 py=/usr/bin/python3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL $*"; exit 1; }
-tiny="--games 4 --full-visits 32 --fast-visits 8 --train-steps 20 --turn-ms 400 --gate-games 2 --gate-min-games 2"
+engine=${1:-$root/build/pbrain-tovan}
+tiny="--engine $engine --games 4 --full-visits 32 --fast-visits 8 --train-steps 20 --turn-ms 400 --gate-games 2 --gate-min-games 2"
 
 for kind in network weights; do
   $py "$root/tools/generation.py" --run "$tmp/$kind" --new --kind $kind $tiny --blocks 1 --channels 8 --workers 2 \
@@ -29,7 +30,7 @@ done
 cd "$tmp/weights" || exit 1
 cp log.csv logged.csv && rm log.csv
 touch -d '2000-01-01' work/gen-1/records.tvsp
-$py "$root/tools/generation.py" --run . >resume.log 2>&1 || fail "resume: $(tail -5 resume.log)"
+$py "$root/tools/generation.py" --run . --engine "$engine" >resume.log 2>&1 || fail "resume: $(tail -5 resume.log)"
 cmp -s log.csv logged.csv || fail "the resumed generation logged another row: $(cat log.csv)"
 [ "$(stat -c %Y work/gen-1/records.tvsp)" = "$(date -d 2000-01-01 +%s)" ] || fail "self-play was done again"
 echo "all generation checks passed"

@@ -262,15 +262,15 @@ INSTANTIATE_TEST_SUITE_P(Protocol, ProtocolExchange, ::testing::ValuesIn(kExchan
 // request, whether the file cannot be read, the configuration names none, or the working
 // folder, looked in before the engine's, holds a file that is no model or no weights.
 TEST_F(ProtocolTest, AModelThatCannotBeLoadedIsReportedAndTriedAgain) {
-  const std::string shipped = "Freestyle = \"models/freestyle.weights\"";
+  const std::string shipped = "Freestyle = \"models/freestyle-fitted.weights\"";
   const std::pair<std::string, std::string> cases[] = {
       {"Freestyle = \"no_such_model.onnx\"", "*no_such_model.onnx*"},
       {"", "*eval.model.Freestyle*"},
       {"Freestyle = \"models/freestyle.onnx\"", "*models/freestyle.onnx*"},
-      {shipped, "*models/freestyle.weights, line 1: expected*"}};
+      {shipped, "*models/freestyle-fitted.weights, line 1: expected*"}};
   fs::create_directory(dir_ / "models");
   write_file(dir_ / "models" / "freestyle.onnx", "no model\n");
-  write_file(dir_ / "models" / "freestyle.weights", "no weights\n");
+  write_file(dir_ / "models" / "freestyle-fitted.weights", "no weights\n");
   for (const auto& [line, mention] : cases) {
     write_file(dir_ / "config.toml", shipped_config_with(shipped, line));
     expect_lines(replies("start 15\nbegin\nabout\nbegin\nturn 7,7\n"),

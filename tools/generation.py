@@ -43,11 +43,11 @@ def say(text):
 
 
 class Run:
-    def __init__(self, folder):
+    def __init__(self, folder, engine=os.path.join(ROOT, "build", "pbrain-tovan")):
         self.folder = folder
         with open(os.path.join(folder, "run.json"), encoding="utf-8") as file:
             self.settings = json.load(file)
-        self.engine = os.path.join(ROOT, "build", "pbrain-tovan")
+        self.engine = engine
 
     def path(self, *parts):
         return os.path.join(self.folder, *parts)
@@ -183,20 +183,26 @@ def plot(run):
     rows = run.log()
     generations = [int(r["generation"]) for r in rows]
     figure, (loss, elo) = plt.subplots(1, 2, figsize=(9, 3.2))
-    loss.plot(generations, [float(r["loss_after"]) for r in rows], marker="o")
-    loss.set(title="training loss after each generation", xlabel="generation")
+    loss.plot(generations, [float(r["loss_before"]) for r in rows], marker="o", label="before training")
+    loss.plot(generations, [float(r["loss_after"]) for r in rows], marker="o", label="after")
+    loss.set(title="loss of each generation's samples", xlabel="generation")
+    loss.legend()
     elo.plot([0] + generations, [0] + [float(r["elo_vs_first"]) for r in rows], marker="o")
     elo.set(title="Elo against the first model", xlabel="generation")
+    for axes in (loss, elo):
+        axes.set_xlim(-0.5, generations[-1] + 0.5)
+        axes.xaxis.set_major_locator(matplotlib.ticker.MaxNLocator(integer=True))
     figure.tight_layout()
     figure.savefig(run.path("plot.png"), dpi=80)
     plt.close(figure)
 
 
-def new_run(folder, settings):
+def new_run(folder, settings, engine):
     os.makedirs(folder, exist_ok=True)
     write_json(os.path.join(folder, "run.json"), settings)
-    run = Run(folder)
-    shutil.copyfile(os.path.join(ROOT, "build", "models", RULE_FILES[settings["rule"]] + ".weights"), run.best)
+    run = Run(folder, engine)
+    models = os.path.join(os.path.dirname(engine), "models")
+    shutil.copyfile(os.path.join(models, RULE_FILES[settings["rule"]] + ".weights"), run.best)
     with open(os.path.join(folder, ".gitignore"), "w", encoding="utf-8") as file:
         file.write("work/\n")
     return run
@@ -212,11 +218,14 @@ def main(argv):
     parser.add_argument("--workers", type=int, help="local self-play workers (default: one per core)")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler for self-play")
     parser.add_argument("--plot", action="store_true", help="only redraw plot.png from log.csv")
+    parser.add_argument("--engine", default=os.path.join(ROOT, "build", "pbrain-tovan"),
+                        help="the engine binary, its built models next to it in models/")
     args = parser.parse_args(argv)
+    engine = os.path.abspath(args.engine)
     if args.new:
-        run = new_run(args.run, {name: getattr(args, name) for name in DEFAULTS})
+        run = new_run(args.run, {name: getattr(args, name) for name in DEFAULTS}, engine)
     else:
-        run = Run(args.run)
+        run = Run(args.run, engine)
     if args.plot:
         plot(run)
         return 0
