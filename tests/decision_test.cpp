@@ -407,8 +407,9 @@ TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
   executable_directory = std::filesystem::path(SHIPPED_MODEL_DIR).parent_path();
   const Settings settings = read_settings(*config);
   GameState state(settings);
-  for (const auto& [rule, size, stem] : {std::tuple{"Freestyle", 20, "freestyle_large"}, std::tuple{"Renju", 15, "renju"},
-                                         std::tuple{"Freestyle", 15, "freestyle-fitted"}}) {
+  for (const auto& [rule, size, stem] :
+       {std::tuple{"Freestyle", 20, "freestyle_large"}, std::tuple{"Renju", 15, "renju"},
+        std::tuple{"Freestyle", 15, "freestyle-fitted"}}) {
     SCOPED_TRACE(rule);
     state.rule_name = rule;
     state.height = state.width = size;
