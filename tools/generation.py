@@ -45,8 +45,7 @@ def say(text):
 class Run:
     def __init__(self, folder, engine=os.path.join(ROOT, "build", "pbrain-tovan")):
         self.folder = folder
-        with open(os.path.join(folder, "run.json"), encoding="utf-8") as file:
-            self.settings = json.load(file)
+        self.settings = read_json(os.path.join(folder, "run.json"))
         self.engine = engine
 
     def path(self, *parts):
@@ -89,9 +88,8 @@ class Run:
         self.promote(number, candidate, stats, losses, verdict, minutes)
 
     def self_play(self, records, number, scheduler, workers):
-        s = self.settings
-        stats_path = records + ".json"
-        if not os.path.exists(stats_path):
+        def play():
+            s = self.settings
             client = selfplay_jobs.make_client(workers, scheduler)
             jobs = 4 * len(client.scheduler_info()["workers"])
             options = ["--rule", s["rule"], "--size", str(s["size"]), "--full-visits", str(s["full_visits"]),
@@ -99,43 +97,37 @@ class Run:
             games, positions, seconds = selfplay_jobs.run(client, self.engine, self.best, s["games"], jobs,
                                                           1000 * number, records, options)
             client.close()
-            write_json(stats_path, {"games": games, "positions": positions, "seconds": seconds})
-        with open(stats_path, encoding="utf-8") as file:
-            return json.load(file)
+            return {"games": games, "positions": positions, "seconds": seconds}
+        return once(records + ".json", play)
 
     def train(self, samples, candidate, work, started):
         """Trains the candidate; returns the trainer's losses and the seconds since `started`
         (the samples were made then)."""
-        s, losses_path = self.settings, os.path.join(work, "train.json")
-        if not os.path.exists(losses_path):
+        def fit():
+            s, summary = self.settings, os.path.join(work, "train.json.trainer")
             say(f"training the candidate on {samples}")
             if s["kind"] == "weights":
                 step([PYTHON, os.path.join(ROOT, "tools", "fit_pattern.py"), "--init", self.best, "--out",
-                      candidate + ".part", "--steps", str(s["train_steps"]), "--summary", losses_path + ".trainer",
-                      samples])
+                      candidate + ".part", "--steps", str(s["train_steps"]), "--summary", summary, samples])
             else:  # the network goes on from its own last state, promoted or not
                 step([PYTHON, os.path.join(ROOT, "tools", "train.py"), "train", "--checkpoint",
                       self.path("network.pt"), "--blocks", str(s["blocks"]), "--channels", str(s["channels"]),
                       "--optimizer", "adam", "--steps", str(s["train_steps"]), "--export", candidate + ".part",
-                      "--summary", losses_path + ".trainer", samples])
-            with open(losses_path + ".trainer", encoding="utf-8") as file:
-                losses = json.load(file)
+                      "--summary", summary, samples])
+            losses = read_json(summary)
+            os.remove(summary)
             os.replace(candidate + ".part", candidate)
-            write_json(losses_path, dict(losses, seconds=time.time() - started))
-            os.remove(losses_path + ".trainer")
-        with open(losses_path, encoding="utf-8") as file:
-            return json.load(file)
+            return dict(losses, seconds=time.time() - started)
+        return once(os.path.join(work, "train.json"), fit)
 
     def gate(self, candidate, work):
-        s, verdict_path = self.settings, os.path.join(work, "gate.json")
-        if not os.path.exists(verdict_path):
+        def play():
+            s, started = self.settings, time.time()
             say(f"gate: {candidate} against {self.best}")
-            started = time.time()
             verdict = gate.gate(candidate, self.best, s["rule"], s["size"], s["turn_ms"], s["gate_games"],
                                 s["gate_min_games"], engine=self.engine, progress=say)
-            write_json(verdict_path, dict(verdict, seconds=time.time() - started))
-        with open(verdict_path, encoding="utf-8") as file:
-            return json.load(file)
+            return dict(verdict, seconds=time.time() - started)
+        return once(os.path.join(work, "gate.json"), play)
 
     def promote(self, number, candidate, stats, losses, verdict, minutes):
         rows = self.log()
@@ -174,6 +166,18 @@ def write_json(path, value):
     with open(path + ".part", "w", encoding="utf-8") as file:
         json.dump(value, file)
     os.replace(path + ".part", path)
+
+
+def read_json(path):
+    with open(path, encoding="utf-8") as file:
+        return json.load(file)
+
+
+def once(path, compute):
+    """A step's result: computed and written whole the first time, read back after (resume)."""
+    if not os.path.exists(path):
+        write_json(path, compute())
+    return read_json(path)
 
 
 def plot(run):
