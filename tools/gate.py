@@ -33,8 +33,7 @@ def llr(wins, draws, losses, elo1):
     """Log-likelihood ratio of Elo elo1 against Elo 0 for the score so far, in the normal
     approximation of the game results."""
     n = wins + draws + losses
-    score = (wins + 0.5 * draws) / n
-    variance = (wins * (1 - score) ** 2 + draws * (0.5 - score) ** 2 + losses * score ** 2) / n
+    score, variance = match.score_and_variance(wins, draws, losses)
     if variance == 0:
         variance = 0.25 / n  # all games alike: take one game's largest variance, shared out
     s0, s1 = 0.5, expected_score(elo1)

@@ -444,12 +444,17 @@ def elo_from_score(score, clamp=0.999):
     return -400.0 * math.log10(1.0 / score - 1.0)
 
 
-def elo_interval(wins, draws, losses):
-    """The Elo difference the score gives and its 95% interval (normal approximation)."""
+def score_and_variance(wins, draws, losses):
+    """The mean score of the games and the variance of one game's score."""
     n = wins + draws + losses
     score = (wins + 0.5 * draws) / n
-    variance = (wins * (1 - score) ** 2 + draws * (0.5 - score) ** 2 + losses * score ** 2) / n
-    stderr = math.sqrt(variance / n)
+    return score, (wins * (1 - score) ** 2 + draws * (0.5 - score) ** 2 + losses * score ** 2) / n
+
+
+def elo_interval(wins, draws, losses):
+    """The Elo difference the score gives and its 95% interval (normal approximation)."""
+    score, variance = score_and_variance(wins, draws, losses)
+    stderr = math.sqrt(variance / (wins + draws + losses))
     return elo_from_score(score), elo_from_score(score - 1.96 * stderr), elo_from_score(score + 1.96 * stderr)
 
 
