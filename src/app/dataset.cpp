@@ -252,7 +252,6 @@ class Dataset {
 
   size_t plane_size() const { return static_cast<size_t>(config_.width) * config_.height; }
 
-  static constexpr int32_t kMinSide = 5;
   const Settings& settings_;
   const DatasetOptions& options_;
   BoardConfig config_{};

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int32_t kMinSide = 5;
 constexpr float kStartupDeduction = 0.3f;  // seconds, for the engine build of a new game
 
 bool valid_side(int32_t side) { return side >= kMinSide && side <= kMaxSide; }

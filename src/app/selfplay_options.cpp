@@ -48,7 +48,6 @@ Rule rule_of(const std::string& text) {
 }  // namespace
 
 SelfplayOptions parse_selfplay_options(const std::vector<std::string>& args) {
-  constexpr int32_t kMinSide = 5;
   SelfplayOptions o;
   using Setter = std::function<void(const std::string& option, const std::string& value)>;
   const std::map<std::string, Setter> setters = {

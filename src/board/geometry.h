@@ -5,7 +5,8 @@
 #include <array>
 #include <cstdint>
 
-// Largest board side; every per-cell array has kMaxSide * kMaxSide entries.
+// Smallest and largest board side; every per-cell array has kMaxSide * kMaxSide entries.
+inline constexpr int kMinSide = 5;
 inline constexpr int kMaxSide = 20;
 inline constexpr int kCellCount = kMaxSide * kMaxSide;
 
