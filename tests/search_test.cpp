@@ -16,7 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "search/clock.h"
 #include "search/mcts.h"
+#include "search/sliced_search.h"
 #include "test_positions.h"
 
 namespace {
@@ -269,13 +271,35 @@ TEST(StopRule, TimeLimitAndRunFlagEndASearchWithNoVisitsLimitInSight) {
   run = true;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(search.search(visits_limit(1e9f, 0.2f)));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+  // It runs until a round would end past the time (rounds here are far shorter than 50 ms).
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
   // Cleared from another thread while a search with no limit in sight runs.
   auto searching = std::async(std::launch::async, [&] { return search.search(visits_limit(1e9f, 600.0f)); });
   std::this_thread::sleep_for(100ms);
   run = false;
   ASSERT_EQ(searching.wait_for(30s), std::future_status::ready) << "the search ignored the run flag";
   EXPECT_TRUE(searching.get());
+  check_node(*search.root(), false, false);
+}
+
+// A round held up for half a second by a paused evaluator: a search of 0.3 s then starts
+// no round, since by the last one it would end past its time, while slices towards a
+// deadline 1.5 s away grow to hold such rounds and gain visits.
+TEST(StopRule, NoRoundStartsThatWouldEndPastTheDeadline) {
+  Evaluators evaluators = make_evaluators(1, "random");
+  MCTS search(nullptr, false, 0, 1, 8, evaluators.pointers);
+  search.set_root(kConstants, middle(), 1.0f, false, false);
+  evaluators.owned[0]->load_model("pause");
+  auto resume = std::async(std::launch::async, [&] {
+    std::this_thread::sleep_for(500ms);
+    evaluators.owned[0]->load_model("random");
+  });
+  EXPECT_TRUE(search.search(visits_limit(1e9f, 0.2f)));
+  resume.get();
+  const float visits = search.root()->get_visits();
+  EXPECT_FALSE(search.search(visits_limit(1e9f, 0.3f)));
+  decision::search_in_slices(search, visits_limit(1e9f), monotonic_ns() + 1'500'000'000, [] {});
+  EXPECT_GT(search.root()->get_visits(), visits);
   check_node(*search.root(), false, false);
 }
 

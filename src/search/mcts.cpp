@@ -19,6 +19,10 @@ constexpr int32_t kTreeTableBits = 16;
 // what an integer count of nanoseconds holds.
 double now_ns() { return static_cast<double>(monotonic_ns()); }
 
+// A round's estimate is the longest recent round: it falls by this factor a round, and
+// rises at once to any longer round.
+constexpr double kRoundEstimateDecay = 0.75;
+
 }  // namespace
 
 MCTS::MCTS(const std::atomic<bool>* external_run_flag, bool evaluators_run_themselves, uint32_t pad_to,
@@ -65,9 +69,13 @@ void MCTS::pool_thread() {
 
 void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_temperature, bool balanced,
                     bool exploration) {
+  const double start = now_ns();
   auto futures = evaluators_[0]->submit({&board}, pad_to_);
   if (!evaluators_run_themselves_) evaluators_[0]->flush();
   eval::EvalResult evaluation = futures[0].get();
+  // A batch of positions takes at most as long as one at a time: a guess before the first
+  // round (or a new model's), corrected by the rounds.
+  round_estimate_ns_ = std::max(round_estimate_ns_, (now_ns() - start) * static_cast<double>(batch_size_));
   apply_temperature(evaluation.policy, root_temperature);
   root_.reset();  // before its constants change
   constants_ = constants;
@@ -137,8 +145,9 @@ void MCTS::record_failure() {
 }
 
 void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
-  const double deadline = now_ns() + static_cast<double>(limits.seconds) * 1e9;
-  if (index == 0) apply_stop_rule(limits, deadline);
+  double round_start = now_ns();
+  const double deadline = round_start + static_cast<double>(limits.seconds) * 1e9;
+  if (index == 0) apply_stop_rule(limits, deadline - round_estimate_ns_);
   eval::Evaluator& evaluator = *evaluators_[static_cast<size_t>(index) % evaluators_.size()];
   const bool pooled = barrier_ != nullptr;
   if (pooled) barrier_->wait();
@@ -190,7 +199,12 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
         tree_bytes_ += bytes;
       }
     });
-    if (index == 0) apply_stop_rule(limits, deadline);
+    if (index == 0) {
+      const double now = now_ns();
+      round_estimate_ns_ = std::max(now - round_start, round_estimate_ns_ * kRoundEstimateDecay);
+      round_start = now;
+      apply_stop_rule(limits, deadline - round_estimate_ns_);
+    }
     if (pooled) barrier_->wait();
     // Every evaluator has finished with the round's positions: their boards serve the
     // next round's leaves, each known as its new node's position once backed up.

@@ -67,10 +67,13 @@ class MCTS {
   void set_root(const NodeConfig& constants, const Board& board, float root_temperature, bool balanced,
                 bool exploration);
 
-  // Searches until the stop rule says stop; true when the root gained visits. An
-  // exception in a search thread (a failed inference) stops the search, every thread
-  // leaves, and it is rethrown here.
+  // Searches until the stop rule says stop; true when the root gained visits. No round
+  // starts that would, by the rounds before, end past `limits.seconds`. An exception in a
+  // search thread (a failed inference) stops the search, every thread leaves, and it is
+  // rethrown here.
   bool search(const SearchLimits& limits);
+  // How long the next round may take, from the rounds before; read between searches.
+  float round_estimate_seconds() const { return static_cast<float>(round_estimate_ns_ / 1e9); }
 
   // Seeds the generator of the root noise, which is otherwise seeded afresh by each search
   // object, so that exploring searches repeat.
@@ -113,6 +116,10 @@ class MCTS {
   std::vector<std::vector<SpareBoard>> spare_boards_;  // per search thread: boards for its leaves
 
   std::atomic<bool> keep_searching_{true};
+  // How long a round may take, in nanoseconds, kept from search to search and written by
+  // the first search thread alone (and by set_root, between searches). A slow network's round can outlast the time kept back
+  // for the reply, so the deadline must hold for a whole round.
+  double round_estimate_ns_ = 0.0;
   std::unique_ptr<SearchBarrier> barrier_;
   std::mutex failure_mutex_;
   std::exception_ptr failure_;  // the first exception of the current search

@@ -1,5 +1,6 @@
-// Long searches run in slices of at most kSliceSeconds, with a progress report after
-// slices 1, 2, 4, 8, …; the move decision and the opening generator both search this way.
+// Long searches run in slices of kSliceSeconds (or of two rounds, when those take longer),
+// with a progress report after slices 1, 2, 4, 8, …; the move decision and the opening
+// generator both search this way.
 #pragma once
 
 #include <cstdint>
