@@ -56,6 +56,10 @@ class Evaluator {
   // size is not the evaluator's own (its features would not fit the network's input).
   std::vector<std::future<EvalResult>> submit(const std::vector<const Board*>& positions, uint32_t pad_to);
 
+  // Whether submit answers every position itself (random mode, the built-in evaluator), so
+  // that flush has nothing to run. Read it between loads only.
+  bool answers_in_submit() const { return mode_ != Mode::kNetwork; }
+
   // Runs every queued position and returns when all are answered. When a network run
   // fails, every request still waiting (the failed batch and the rest of the queue) gets
   // the exception, and flush rethrows it.

@@ -96,14 +96,22 @@ bool MCTS::search(const SearchLimits& limits) {
   if (!root_) throw std::logic_error("search before any root was set");
   const float visits_before = root_->get_visits();
   failure_ = nullptr;
-  if (pool_threads_.empty()) {
-    thread_routine(0, limits);
+  const double deadline = now_ns() + static_cast<double>(limits.seconds) * 1e9;
+  keep_searching_ = true;
+  apply_stop_rule(limits, deadline - round_estimate_ns_);
+  // Evaluators that answer inside submit (random mode, the built-in evaluator) leave the
+  // threads nothing to meet for: each then goes through its rounds on its own.
+  pooled_ = barrier_ != nullptr && !std::ranges::all_of(evaluators_, &eval::Evaluator::answers_in_submit);
+  if (!keep_searching_) {
+    // Nothing to search: a finished game, or no time or visits left.
+  } else if (pool_threads_.empty()) {
+    thread_routine(0, limits, deadline);
   } else {
     std::unique_lock lock(pool_mutex_);
     running_threads_ = static_cast<uint32_t>(pool_threads_.size());
     for (int32_t i = 0; i < static_cast<int32_t>(pool_threads_.size()); ++i) {
-      tasks_.emplace_back([this, i, limits] {
-        thread_routine(i, limits);
+      tasks_.emplace_back([this, i, limits, deadline] {
+        thread_routine(i, limits, deadline);
         std::lock_guard done_lock(pool_mutex_);
         if (--running_threads_ == 0) search_done_.notify_all();
       });
@@ -144,17 +152,13 @@ void MCTS::record_failure() {
   if (!failure_) failure_ = std::current_exception();
 }
 
-void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
+void MCTS::thread_routine(int32_t index, const SearchLimits& limits, double deadline) {
   double round_start = now_ns();
-  const double deadline = round_start + static_cast<double>(limits.seconds) * 1e9;
-  if (index == 0) apply_stop_rule(limits, deadline - round_estimate_ns_);
   eval::Evaluator& evaluator = *evaluators_[static_cast<size_t>(index) % evaluators_.size()];
-  const bool pooled = barrier_ != nullptr;
-  if (pooled) barrier_->wait();
 
   // A failing step is recorded and skipped, but every thread still meets the others at
-  // each barrier and flushes its evaluator, so nobody waits forever; the stop rule then
-  // ends the search.
+  // each barrier (when they meet) and flushes its evaluator, so nobody waits forever; the
+  // stop rule then ends the search.
   auto guarded = [this](auto&& step) {
     try {
       step();
@@ -178,9 +182,13 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
       }
       futures = evaluator.submit(positions, pad_to_);
     });
-    if (pooled) barrier_->wait();
-    if (!evaluators_run_themselves_ && static_cast<size_t>(index) < evaluators_.size()) {
-      guarded([&] { evaluators_[index]->flush(); });
+    if (pooled_) {
+      barrier_->wait();
+      if (!evaluators_run_themselves_ && static_cast<size_t>(index) < evaluators_.size()) {
+        guarded([&] { evaluators_[index]->flush(); });
+      }
+    } else if (!evaluators_run_themselves_) {
+      guarded([&] { evaluator.flush(); });
     }
     guarded([&] {
       if (futures.size() != static_cast<size_t>(std::count_if(leaves.begin(), leaves.end(), needs_network))) {
@@ -205,9 +213,10 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits) {
       round_start = now;
       apply_stop_rule(limits, deadline - round_estimate_ns_);
     }
-    if (pooled) barrier_->wait();
-    // Every evaluator has finished with the round's positions: their boards serve the
-    // next round's leaves, each known as its new node's position once backed up.
+    if (pooled_) barrier_->wait();
+    // Every answer has come, so no evaluator holds the round's positions any more: their
+    // boards serve the next round's leaves, each known as its new node's position once
+    // backed up.
     for (Leaf& leaf : leaves) {
       if (leaf.board) spare_boards.push_back({leaf.child, std::move(leaf.board)});
     }
@@ -225,7 +234,7 @@ void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double dead
       if (line.win()) leaf->proof = {Proof::kWin, static_cast<int16_t>(line.plies())};
     }
     leaves.push_back(std::move(*leaf));
-    if (barrier_ == nullptr && index == 0) {
+    if (!pooled_) {
       apply_stop_rule(limits, deadline);
       if (!keep_searching_) return;
     }
@@ -233,7 +242,8 @@ void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double dead
 }
 
 void MCTS::apply_stop_rule(const SearchLimits& limits, double deadline) {
-  keep_searching_ = [&] {
+  // Only ever cleared, so that threads looking at it on their own cannot start it again.
+  const bool go_on = [&] {
     {
       std::lock_guard lock(failure_mutex_);
       if (failure_) return false;
@@ -251,6 +261,7 @@ void MCTS::apply_stop_rule(const SearchLimits& limits, double deadline) {
     if (root_->get_value().draw_rate >= limits.draw_rate_threshold) return false;
     return true;
   }();
+  if (!go_on) keep_searching_ = false;
 }
 
 }  // namespace decision

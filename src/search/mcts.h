@@ -5,8 +5,9 @@
 // positions to its evaluator (thread i uses evaluator i mod n), meets the others at a
 // barrier, flushes evaluator i if i < n (so each evaluator runs once per round with every
 // thread's positions), backs its leaves up, and meets the others again; thread 0 decides
-// between rounds whether to go on. With one thread the caller searches and the stop rule
-// is checked after every leaf.
+// between rounds whether to go on. Evaluators that answer inside submit give the threads
+// nothing to meet for: each thread then flushes its own evaluator, goes on alone and checks
+// the stop rule after every leaf, as the caller does when it searches with one thread.
 //
 // Thread safety: set_root and search are called from one thread at a time; the tree is
 // shared by the search threads through the nodes' own locks. The root and its position may
@@ -97,7 +98,7 @@ class MCTS {
   const Board& root_board() const { return *root_board_; }
 
  private:
-  void thread_routine(int32_t index, const SearchLimits& limits);
+  void thread_routine(int32_t index, const SearchLimits& limits, double deadline);
   void collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves);
   void apply_stop_rule(const SearchLimits& limits, double deadline);
   void record_failure();
@@ -120,7 +121,8 @@ class MCTS {
   // the first search thread alone (and by set_root, between searches). A slow network's round can outlast the time kept back
   // for the reply, so the deadline must hold for a whole round.
   double round_estimate_ns_ = 0.0;
-  std::unique_ptr<SearchBarrier> barrier_;
+  std::unique_ptr<SearchBarrier> barrier_;  // with two threads or more
+  bool pooled_ = false;  // whether the current search's threads meet at the barrier
   std::mutex failure_mutex_;
   std::exception_ptr failure_;  // the first exception of the current search
 
