@@ -102,11 +102,10 @@ bool MCTS::search(const SearchLimits& limits) {
   // Evaluators that answer inside submit (random mode, the built-in evaluator) leave the
   // threads nothing to meet for: each then goes through its rounds on its own.
   pooled_ = barrier_ != nullptr && !std::ranges::all_of(evaluators_, &eval::Evaluator::answers_in_submit);
-  if (!keep_searching_) {
-    // Nothing to search: a finished game, or no time or visits left.
-  } else if (pool_threads_.empty()) {
+  // Nothing to search (a finished game, no time or visits left) starts no thread.
+  if (keep_searching_ && pool_threads_.empty()) {
     thread_routine(0, limits, deadline);
-  } else {
+  } else if (keep_searching_) {
     std::unique_lock lock(pool_mutex_);
     running_threads_ = static_cast<uint32_t>(pool_threads_.size());
     for (int32_t i = 0; i < static_cast<int32_t>(pool_threads_.size()); ++i) {
