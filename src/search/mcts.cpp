@@ -97,8 +97,7 @@ bool MCTS::search(const SearchLimits& limits) {
   const float visits_before = root_->get_visits();
   failure_ = nullptr;
   const double deadline = now_ns() + static_cast<double>(limits.seconds) * 1e9;
-  keep_searching_ = true;
-  apply_stop_rule(limits, deadline - round_estimate_ns_);
+  keep_searching_ = !time_to_stop(limits, deadline - round_estimate_ns_);
   // Evaluators that answer inside submit (random mode, the built-in evaluator) leave the
   // threads nothing to meet for: each then goes through its rounds on its own.
   pooled_ = barrier_ != nullptr && !std::ranges::all_of(evaluators_, &eval::Evaluator::answers_in_submit);
@@ -170,7 +169,14 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits, double dead
   std::vector<const Board*> positions;
   std::vector<std::future<eval::EvalResult>> futures;
   std::vector<SpareBoard>& spare_boards = spare_boards_[static_cast<size_t>(index)];
-  while (keep_searching_) {
+  // Threads on their own each look at the stop rule: another thread's visit in flight,
+  // which a collision may take back, must not end a search short of its visits limit.
+  // Thread 0 keeps the rounds' estimate; the others' rounds are answered inside submit.
+  auto keep_going = [&] {
+    if (pooled_) return keep_searching_.load();
+    return !time_to_stop(limits, index == 0 ? deadline - round_estimate_ns_ : deadline);
+  };
+  while (keep_going()) {
     leaves.clear();
     futures.clear();
     guarded([&] {
@@ -210,7 +216,7 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits, double dead
       const double now = now_ns();
       round_estimate_ns_ = std::max(now - round_start, round_estimate_ns_ * kRoundEstimateDecay);
       round_start = now;
-      apply_stop_rule(limits, deadline - round_estimate_ns_);
+      if (pooled_ && time_to_stop(limits, deadline - round_estimate_ns_)) keep_searching_ = false;
     }
     if (pooled_) barrier_->wait();
     // Every answer has come, so no evaluator holds the round's positions any more: their
@@ -233,34 +239,26 @@ void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double dead
       if (line.win()) leaf->proof = {Proof::kWin, static_cast<int16_t>(line.plies())};
     }
     leaves.push_back(std::move(*leaf));
-    if (!pooled_) {
-      apply_stop_rule(limits, deadline);
-      if (!keep_searching_) return;
-    }
+    if (!pooled_ && time_to_stop(limits, deadline)) return;
   }
 }
 
-void MCTS::apply_stop_rule(const SearchLimits& limits, double deadline) {
-  // Only ever cleared, so that threads looking at it on their own cannot start it again.
-  const bool go_on = [&] {
-    {
-      std::lock_guard lock(failure_mutex_);
-      if (failure_) return false;
-    }
-    if (external_run_flag_ != nullptr && !*external_run_flag_) return false;
-    // A finished game has nothing to search.
-    if (root_->finished() || root_->get_prior().empty()) return false;
-    if (tree_bytes_ >= tree_budget_) return false;
-    const float visits = root_->get_visits();
-    if (!(now_ns() < deadline && limits.visits_limit > visits)) return false;
-    if (!limits.fast_search || visits < limits.fast_visits_threshold) return true;
-    const float win_rate = (root_->get_own_side_value() + 1.0f) * 0.5f;
-    if (root_->get_best_child_visits() >= visits * limits.best_visits_proportion) return false;
-    if (std::max(win_rate, 1.0f - win_rate) >= limits.win_rate_threshold) return false;
-    if (root_->get_value().draw_rate >= limits.draw_rate_threshold) return false;
-    return true;
-  }();
-  if (!go_on) keep_searching_ = false;
+bool MCTS::time_to_stop(const SearchLimits& limits, double deadline) {
+  {
+    std::lock_guard lock(failure_mutex_);
+    if (failure_) return true;
+  }
+  if (external_run_flag_ != nullptr && !*external_run_flag_) return true;
+  // A finished game has nothing to search.
+  if (root_->finished() || root_->get_prior().empty()) return true;
+  if (tree_bytes_ >= tree_budget_) return true;
+  const float visits = root_->get_visits();
+  if (!(now_ns() < deadline && limits.visits_limit > visits)) return true;
+  if (!limits.fast_search || visits < limits.fast_visits_threshold) return false;
+  const float win_rate = (root_->get_own_side_value() + 1.0f) * 0.5f;
+  if (root_->get_best_child_visits() >= visits * limits.best_visits_proportion) return true;
+  if (std::max(win_rate, 1.0f - win_rate) >= limits.win_rate_threshold) return true;
+  return root_->get_value().draw_rate >= limits.draw_rate_threshold;
 }
 
 }  // namespace decision

@@ -100,7 +100,9 @@ class MCTS {
  private:
   void thread_routine(int32_t index, const SearchLimits& limits, double deadline);
   void collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves);
-  void apply_stop_rule(const SearchLimits& limits, double deadline);
+  // Whether the search is to stop now, by `limits` and the deadline, a failure, the run
+  // flag, a finished root or the tree budget.
+  bool time_to_stop(const SearchLimits& limits, double deadline);
   void record_failure();
   void pool_thread();
 
@@ -116,7 +118,7 @@ class MCTS {
   std::vector<std::unique_ptr<ThreatSolver>> tree_solvers_;  // one per search thread
   std::vector<std::vector<SpareBoard>> spare_boards_;  // per search thread: boards for its leaves
 
-  std::atomic<bool> keep_searching_{true};
+  std::atomic<bool> keep_searching_{true};  // set by search, then by thread 0 of a pool
   // How long a round may take, in nanoseconds, kept from search to search and written by
   // the first search thread alone (and by set_root, between searches). A slow network's round can outlast the time kept back
   // for the reply, so the deadline must hold for a whole round.
