@@ -96,6 +96,7 @@ bool MCTS::search(const SearchLimits& limits) {
   if (!root_) throw std::logic_error("search before any root was set");
   const float visits_before = root_->get_visits();
   failure_ = nullptr;
+  failed_ = false;
   const double deadline = now_ns() + static_cast<double>(limits.seconds) * 1e9;
   keep_searching_ = !time_to_stop(limits, deadline - round_estimate_ns_);
   // Evaluators that answer inside submit (random mode, the built-in evaluator) leave the
@@ -148,6 +149,7 @@ int64_t MCTS::solver_bytes() const {
 void MCTS::record_failure() {
   std::lock_guard lock(failure_mutex_);
   if (!failure_) failure_ = std::current_exception();
+  failed_ = true;
 }
 
 void MCTS::thread_routine(int32_t index, const SearchLimits& limits, double deadline) {
@@ -244,10 +246,7 @@ void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double dead
 }
 
 bool MCTS::time_to_stop(const SearchLimits& limits, double deadline) {
-  {
-    std::lock_guard lock(failure_mutex_);
-    if (failure_) return true;
-  }
+  if (failed_) return true;
   if (external_run_flag_ != nullptr && !*external_run_flag_) return true;
   // A finished game has nothing to search.
   if (root_->finished() || root_->get_prior().empty()) return true;

@@ -127,6 +127,7 @@ class MCTS {
   bool pooled_ = false;  // whether the current search's threads meet at the barrier
   std::mutex failure_mutex_;
   std::exception_ptr failure_;  // the first exception of the current search
+  std::atomic<bool> failed_{false};  // set with failure_, read without its lock
 
   std::mutex pool_mutex_;
   std::condition_variable pool_wakeup_;

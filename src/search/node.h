@@ -119,6 +119,7 @@ class Node {
 
  private:
   size_t slot_count() const { return slot_action_.size(); }
+  void reserve_first_slots();
   void compute_pruned_weights();
   void update_value(const NodeValue& leaf_value);
   void settle_proof(const Node& child);
