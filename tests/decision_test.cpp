@@ -408,7 +408,7 @@ TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
   const Settings settings = read_settings(*config);
   GameState state(settings);
   for (const auto& [rule, size, stem] :
-       {std::tuple{"Freestyle", 20, "freestyle_large"}, std::tuple{"Renju", 15, "renju"},
+       {std::tuple{"Freestyle", 20, "freestyle_large"}, std::tuple{"Renju", 15, "renju-fitted"},
         std::tuple{"Freestyle", 15, "freestyle-fitted"}}) {
     SCOPED_TRACE(rule);
     state.rule_name = rule;
