@@ -409,6 +409,7 @@ TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
   GameState state(settings);
   for (const auto& [rule, size, stem] :
        {std::tuple{"Freestyle", 20, "freestyle_large"}, std::tuple{"Renju", 15, "renju-fitted"},
+        std::tuple{"StandardCaro", 15, "standard_caro-fitted"},
         std::tuple{"Freestyle", 15, "freestyle-fitted"}}) {
     SCOPED_TRACE(rule);
     state.rule_name = rule;
