@@ -54,12 +54,11 @@ def main():
                              "--turn-ms", str(args.turn_ms), "--openings", os.path.join(here, "openings-15x15.txt"),
                              "--games", str(args.games), "--show-debug"],
                             capture_output=True, text=True, check=True).stdout
-    sides = {name: visits_and_seconds(output, name) for name in ("A", "B")}
-    if args.engine2 is None:
-        sides = {"engine": tuple(map(sum, zip(*sides.values())))}
-    for name, (visits, seconds) in sides.items():
-        label = {"A": args.engine, "B": args.engine2}.get(name, args.engine)
-        print(f"{label}: {visits:.0f} visits in {seconds:.1f} s of moves: {visits / seconds:.0f} visits per second")
+    # Each engine's match names: both for an engine that plays itself.
+    engines = [(args.engine, ("A",)), (args.engine2, ("B",))] if args.engine2 else [(args.engine, ("A", "B"))]
+    for engine, names in engines:
+        visits, seconds = map(sum, zip(*(visits_and_seconds(output, name) for name in names)))
+        print(f"{engine}: {visits:.0f} visits in {seconds:.1f} s of moves: {visits / seconds:.0f} visits per second")
 
 
 if __name__ == "__main__":
