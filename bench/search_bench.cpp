@@ -63,7 +63,7 @@ void search_visits(benchmark::State& state, int model, int threads, int batch, i
     pointers.push_back(evaluators.back().get());
   }
   decision::MCTS search(nullptr, false, 0, threads, batch, pointers);
-  search.set_tree_threats({tree_nodes, 30, 0});
+  search.set_tree_threats({{tree_nodes, 30, 0}, 0, 0, 0});
   const Board board = middle_game();
   const decision::SearchLimits limits{kVisitsPerSearch, 600.0f, false, 0.0f, 0.0f, 0.0f, 0.0f};
   int64_t visits = 0;

@@ -176,7 +176,7 @@ TEST_P(WholeSearch, ReachesTheVisitsLimitWithAConsistentTree) {
   const SearchCase& c = GetParam();
   Evaluators evaluators = make_evaluators(c.evaluators, c.model, c.rule);
   MCTS search(nullptr, false, 0, c.threads, c.batch, evaluators.pointers);
-  if (c.threats) search.set_tree_threats({200, 30, 0});
+  if (c.threats) search.set_tree_threats({{200, 30, 0}, 0, 0, 0});
   search.set_root(kConstants, middle(c.rule), 1.0f, c.balanced, c.exploring);
   // One thread stops right at the limit; a pool may finish its round, a batch per thread.
   const float overshoot = c.threads == 1 ? 0.0f : static_cast<float>(c.threads * c.batch - 1);

@@ -69,7 +69,7 @@ int run_bench(const Settings& settings) {
     eval::Evaluator evaluator(0, kSide, kSide, rule, 0, 0, kSearchBatch, 1, "cpu", 0, 0, "", "");
     evaluator.load_model(model);
     decision::MCTS search(nullptr, false, 1, 1, kSearchBatch, {&evaluator});
-    search.set_tree_threats(decision::tree_threat_limits(settings.decision.threats));
+    search.set_tree_threats(decision::tree_threats(settings.decision.threats));
     Board board(
         BoardConfig{rule, kSide, kSide, settings.area_candidate_range, settings.line_candidate_range},
         0, CellArray{}, 0);

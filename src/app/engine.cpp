@@ -80,7 +80,7 @@ void build_engine(GameState& state) {
   }
   state.search = std::make_unique<decision::MCTS>(nullptr, false, 1, state.settings.num_search_threads,
                                                   state.settings.search_batch_size, evaluators);
-  state.search->set_tree_threats(decision::tree_threat_limits(state.settings.decision.threats));
+  state.search->set_tree_threats(decision::tree_threats(state.settings.decision.threats));
 }
 
 // An empty board of the current rule and size; the game's moves are forgotten.

@@ -50,7 +50,7 @@ Engine build_engine(const Settings& settings, const SelfplayOptions& options) {
   }
   engine.search =
       std::make_unique<decision::MCTS>(nullptr, false, 1, options.threads, settings.search_batch_size, evaluators);
-  engine.search->set_tree_threats(decision::tree_threat_limits(settings.decision.threats));
+  engine.search->set_tree_threats(decision::tree_threats(settings.decision.threats));
   return engine;
 }
 
@@ -70,9 +70,10 @@ PositionRecord position_record(const Board& board, decision::Node& root, const s
   return record;
 }
 
-// One game from the empty board. A VCF the root solver finds for the side to move, or a
-// root the search proves, ends it with the proven winner. As in a move decision, the
-// candidates that leave the opponent a VCF are not searched.
+// One game from the empty board, through the root checks of a move decision: a win by
+// fours or threats the root solver finds for the side to move, every move losing to the
+// opponent's, or a root the search proves, ends it with the proven winner; the candidates
+// that leave the opponent such a win are not searched.
 GameRecord play_game(decision::MCTS& search, const Settings& settings, const SelfplayOptions& options,
                      std::mt19937_64& generator) {
   const decision::ThreatSettings& threats = settings.decision.threats;
@@ -85,7 +86,8 @@ GameRecord play_game(decision::MCTS& search, const Settings& settings, const Sel
   while (!board.game_over()) {
     const int32_t side = board.side_to_move();
     if (threats.enabled) {
-      if (decision::ThreatLine line = search.root_solver().find_vcf(board, root_limits); line.win()) {
+      if (decision::ThreatLine line = decision::find_own_win(search.root_solver(), board, threats.vct_threes, root_limits);
+          line.win()) {
         game.vcf = std::move(line.moves);
         game.winner = side;
         game.end = GameEnd::kProven;
@@ -94,7 +96,13 @@ GameRecord play_game(decision::MCTS& search, const Settings& settings, const Sel
     }
     const bool full = full_search(generator);
     search.set_root(settings.node_config, board, settings.decision.root_temperature, false, full);
-    if (threats.enabled) decision::exclude_refuted(search, board, root_limits, [](const std::string&) {});
+    // Every move losing to the opponent's threats ends the game as proven.
+    if (threats.enabled &&
+        decision::exclude_refuted(search, board, threats.vct_threes, root_limits, [](const std::string&) {})) {
+      game.winner = side ^ 1;
+      game.end = GameEnd::kProven;
+      return game;
+    }
     const float visits = static_cast<float>(full ? options.full_visits : options.fast_visits);
     search.search({visits, kNoTimeLimit, false, 0.0f, 0.0f, 0.0f, 0.0f});
     decision::Node& root = *search.root();

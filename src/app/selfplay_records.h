@@ -37,8 +37,9 @@ struct GameRecord {
   int32_t width;
   int32_t height;
   std::vector<Move> moves;  // from the empty board, Black first
-  // The VCF the root's threat check found after the last move, attacker first (see
-  // ThreatLine); empty when the game did not end so.
+  // The win by fours (VCF) or the principal line of the win by threats (VCT) that the
+  // root's threat check found after the last move, attacker first (see ThreatLine); empty
+  // when the game did not end so.
   std::vector<Move> vcf;
   int32_t winner;  // 0 Black, 1 White, 2 draw
   GameEnd end;

@@ -131,6 +131,8 @@ void read_threats(Reader& read, Settings& settings) {
     read.fault("threats.root_time_share", "must lie in 0..1");
   }
   threats.tree_nodes = read.integer("threats.tree_nodes", 0, kMaxNodes);
+  threats.tree_vct_visits = static_cast<int32_t>(read.integer("threats.tree_vct_visits", 0, 1'000'000));
+  threats.tree_vct_nodes = read.integer("threats.tree_vct_nodes", 1, kMaxNodes);
 }
 
 void read_opening(Reader& read, Settings& settings) {

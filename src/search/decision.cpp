@@ -28,15 +28,6 @@ SearchLimits limits_of(const DecisionSettings& settings, float seconds, bool fas
           settings.fast_search_draw_rate_threshold};
 }
 
-std::string line_text(const std::vector<Move>& moves) {
-  std::string text;
-  for (const Move move : moves) {
-    if (!text.empty()) text += ' ';
-    text += move_text(move);
-  }
-  return text;
-}
-
 // A proven win replaces the drawn move, the quickest if several. A drawn move proven lost
 // or excluded gives way to the most visited (then the highest prior) candidate that is
 // neither, while one remains.
@@ -107,32 +98,6 @@ int32_t sample_move(Node& root, float temperature) {
   return visits[most_visited] > 0.0f ? most_visited : largest_entry(root.get_prior());
 }
 
-ThreatLimits tree_threat_limits(const ThreatSettings& threats) {
-  return {threats.enabled ? threats.tree_nodes : 0, threats.max_fours, 0};
-}
-
-bool exclude_refuted(MCTS& search, const Board& position, const ThreatLimits& limits,
-                     const std::function<void(const std::string&)>& say) {
-  ThreatSolver& solver = search.root_solver();
-  const Board passed(position.config(), position.move_count(), position.cells(), position.side_to_move() ^ 1);
-  if (passed.game_over()) return false;
-  const ThreatLine threat = solver.find_vcf(passed, limits);
-  if (!threat.win()) return false;
-  const std::vector<Move>& candidates = search.root_board().candidates();
-  std::vector<uint8_t> excluded(candidates.size(), 0);
-  Board after = position;  // each candidate played and taken back; the solver needs no candidate list
-  for (size_t a = 0; a < candidates.size(); ++a) {
-    after.play_tentative(candidates[a]);
-    excluded[a] = !after.game_over() && solver.find_vcf(after, limits).win();
-    after.undo_tentative(candidates[a]);
-  }
-  const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
-  say("DEBUG VCF threat: " + line_text(threat.moves) + "; " + std::to_string(kept) + " of " +
-      std::to_string(candidates.size()) + " moves stop it");
-  if (kept > 0 && kept < candidates.size()) search.root()->exclude_actions(std::move(excluded));
-  return true;
-}
-
 Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut) {
   const DecisionSettings& settings = context.settings;
   const ThreatSettings& threats = settings.threats;
@@ -143,24 +108,19 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
       threats.root_nodes, threats.max_fours,
       start + static_cast<int64_t>(static_cast<double>(budget) * threats.root_time_share * 1e9)};
   if (threats.enabled) {
-    const ThreatLine line = context.search.root_solver().find_vcf(position, root_limits);
+    const ThreatLine line = find_own_win(context.search.root_solver(), position, threats.vct_threes, root_limits);
     if (line.win()) {
-      context.say("DEBUG Win 1.00 | Proof " + std::to_string(line.plies()) + " | VCF " + line_text(line.moves));
+      context.say(win_report(line));
       return {line.moves[0], 1.0f};
     }
   }
 
   context.search.set_root(context.constants, position, settings.root_temperature, false, false);
   Node& root = *context.search.root();
-  // Unthreatened, a VCT of the side to move is played at once.
-  if (threats.enabled && !exclude_refuted(context.search, position, root_limits, context.say) &&
-      threats.vct_threes > 0) {
-    const ThreatLine threat = context.search.root_solver().find_vct(position, root_limits, threats.vct_threes);
-    if (threat.win()) {
-      context.say("DEBUG Win 1.00 | VCT " + move_text(threat.moves[0]) + " threatening " +
-                  line_text({threat.moves.begin() + 1, threat.moves.end()}));
-      return {threat.moves[0], 1.0f};
-    }
+  if (threats.enabled) {
+    const std::optional<Move> holds_out =
+        exclude_refuted(context.search, position, threats.vct_threes, root_limits, context.say);
+    if (holds_out) return {*holds_out, 0.0f};
   }
 
   if (allow_shortcut) {

@@ -10,24 +10,10 @@
 #include "board/board.h"
 #include "search/mcts.h"
 #include "search/node_config.h"
+#include "search/root_threats.h"
 #include "search/time_settings.h"
 
 namespace decision {
-
-// The threat solver's part in a decision. At the root: a VCF for the side to move is
-// played at once, before the network; when the opponent would have a VCF if the side to
-// move passed, the candidates after which the opponent's VCF is found are excluded from
-// the search; else a VCT of at most vct_threes threats (0: none) is played at once. The
-// checks together take at most root_time_share of the move's time. In the tree, every new position is searched with
-// tree_nodes (0: not at all).
-struct ThreatSettings {
-  bool enabled;
-  int32_t max_fours;   // fours in a line, at most
-  int32_t vct_threes;  // threats that are no four in a VCT, at most
-  int64_t root_nodes;  // per root check
-  float root_time_share;
-  int64_t tree_nodes;
-};
 
 // The configuration values a decision reads.
 struct DecisionSettings {
@@ -59,21 +45,11 @@ struct Decision {
   std::optional<float> root_win_rate;
 };
 
-// The tree limits of the threat settings: new positions get tree_nodes (0 when disabled).
-ThreatLimits tree_threat_limits(const ThreatSettings& threats);
-
-// When the opponent would have a VCF if the side to move of `position` (the search's root,
-// not yet searched) passed, the root's candidates after which the solver finds the
-// opponent's VCF are excluded from the search, unless that is every one of them. A
-// candidate left unsolved within the limits stays. `say` gets the threat as a DEBUG line.
-// Returns whether the opponent had that VCF.
-bool exclude_refuted(MCTS& search, const Board& position, const ThreatLimits& limits,
-                     const std::function<void(const std::string&)>& say);
-
-// Searches `position` (not finished, with candidates) and chooses a move: a VCF found at the
-// root is played at once, else the move drawn from the search, replaced by a proven win
-// when the root has one, and by the best unproven move when it is proven lost while such
-// a move remains. With allow_shortcut, a move the network gives more than 0.99 is
+// Searches `position` (not finished, with candidates) and chooses a move: a VCF or VCT
+// found at the root is played at once, and so is the move that holds out longest when
+// every move loses to the opponent's; else the move drawn from the search, replaced by a
+// proven win when the root has one, and by the best unproven move when it is proven lost
+// while such a move remains. With allow_shortcut, a move the network gives more than 0.99 is
 // answered without search, and the search may stop early when the result is clear (fast
 // search).
 Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut);

@@ -134,10 +134,10 @@ void MCTS::set_tree_budget(int64_t bytes, std::function<void(const std::string&)
   say_ = std::move(say);
 }
 
-void MCTS::set_tree_threats(const ThreatLimits& limits) {
-  tree_threats_ = limits;
+void MCTS::set_tree_threats(const TreeThreats& threats) {
+  tree_threats_ = threats;
   tree_solvers_.clear();
-  if (limits.nodes == 0) return;
+  if (threats.vcf.nodes == 0 && threats.vct_visits == 0) return;
   for (int32_t i = 0; i < num_threads_; ++i) tree_solvers_.push_back(std::make_unique<ThreatSolver>(kTreeTableBits));
 }
 
@@ -232,17 +232,33 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits, double dead
 
 void MCTS::collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves) {
   while (leaves.size() < batch_size_) {
-    std::optional<Leaf> leaf = descend(*root_, *root_board_, spare_boards_[static_cast<size_t>(index)]);
+    std::optional<Leaf> leaf =
+        descend(*root_, *root_board_, spare_boards_[static_cast<size_t>(index)], tree_threats_.vct_visits);
     // A collision ends this thread's collection for the round.
     if (!leaf) return;
+    if (leaf->due_threat_check != nullptr) check_threats(index, *leaf->due_threat_check);
     // A new position whose side to move wins by fours is proven without the network.
-    if (!tree_solvers_.empty() && leaf->needs_evaluation && !leaf->board->game_over()) {
-      const ThreatLine line = tree_solvers_[static_cast<size_t>(index)]->find_vcf(*leaf->board, tree_threats_);
+    if (tree_threats_.vcf.nodes > 0 && leaf->needs_evaluation && !leaf->board->game_over()) {
+      const ThreatLine line = tree_solvers_[static_cast<size_t>(index)]->find_vcf(*leaf->board, tree_threats_.vcf);
       if (line.win()) leaf->proof = {Proof::kWin, static_cast<int16_t>(line.plies())};
     }
     leaves.push_back(std::move(*leaf));
     if (!pooled_ && time_to_stop(limits, deadline)) return;
   }
+}
+
+void MCTS::check_threats(int32_t index, Node& node) {
+  if (node.finished()) return;
+  thread_local std::unique_ptr<Board> board;
+  if (board) {
+    *board = *root_board_;
+  } else {
+    board = std::make_unique<Board>(*root_board_);
+  }
+  play_path(node, *board);
+  const ThreatLimits limits{tree_threats_.vct_nodes, tree_threats_.vcf.depth, 0};
+  const ThreatLine line = tree_solvers_[static_cast<size_t>(index)]->find_vct(*board, limits, tree_threats_.vct_threes);
+  if (line.win()) node.prove_win(static_cast<int16_t>(line.plies()));
 }
 
 bool MCTS::time_to_stop(const SearchLimits& limits, double deadline) {

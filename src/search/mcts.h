@@ -52,6 +52,17 @@ struct SearchLimits {
   float draw_rate_threshold;
 };
 
+// The threat searches of the tree's positions: each new position for a VCF of its side to
+// move within `vcf` (nodes 0: none), and each position whose node reaches `vct_visits`
+// visits (0: none) for a VCT of at most `vct_threes` threats within `vct_nodes`. A win
+// found makes the node a proven win.
+struct TreeThreats {
+  ThreatLimits vcf;
+  int32_t vct_visits;
+  int32_t vct_threes;
+  int64_t vct_nodes;
+};
+
 class MCTS {
  public:
   static constexpr int64_t kNoTreeLimit = std::numeric_limits<int64_t>::max();
@@ -86,9 +97,7 @@ class MCTS {
   void set_tree_budget(int64_t bytes, std::function<void(const std::string&)> say);
   int64_t tree_bytes() const { return tree_bytes_; }
 
-  // New positions of the tree are searched for a VCF of their side to move within these
-  // limits (nodes 0: not at all); one found makes the position a proven win.
-  void set_tree_threats(const ThreatLimits& limits);
+  void set_tree_threats(const TreeThreats& threats);
   // The solver of the move decision's checks at the root.
   ThreatSolver& root_solver() { return root_solver_; }
   // Bytes of the solvers' transposition tables.
@@ -100,6 +109,9 @@ class MCTS {
  private:
   void thread_routine(int32_t index, const SearchLimits& limits, double deadline);
   void collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves);
+  // Searches the position of `node` for a VCT of its side to move with search thread
+  // `index`'s solver; one found proves the node won.
+  void check_threats(int32_t index, Node& node);
   // Whether the search is to stop now, by `limits` and the deadline, a failure, the run
   // flag, a finished root or the tree budget.
   bool time_to_stop(const SearchLimits& limits, double deadline);
@@ -114,7 +126,7 @@ class MCTS {
   const int32_t num_threads_;
 
   ThreatSolver root_solver_;
-  ThreatLimits tree_threats_{0, 0, 0};
+  TreeThreats tree_threats_{{0, 0, 0}, 0, 0, 0};
   std::vector<std::unique_ptr<ThreatSolver>> tree_solvers_;  // one per search thread
   std::vector<std::vector<SpareBoard>> spare_boards_;  // per search thread: boards for its leaves
 

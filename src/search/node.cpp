@@ -252,12 +252,12 @@ SelectResult Node::select() {
         child_visits_[slot] += 1.0f;
         child_explore_count_[slot] += increment;
         Node* child = children_[slot].get();
-        if (!child->finished()) return {true, SelectResult::kDescend, action, slot};
+        if (!child->finished()) return {true, SelectResult::kDescend, action, slot, visits_};
         // A finished game or a proven position is visited by counting only.
         std::lock_guard child_lock(child->mutex_);
         child->visits_ += 1.0f;
         child->completed_visits_ += 1.0f;
-        return {false, SelectResult::kTerminal, action, slot};
+        return {false, SelectResult::kTerminal, action, slot, visits_};
       }
       slot = static_cast<int32_t>(slot_count());
       if (slot == 0) reserve_first_slots();
@@ -269,12 +269,12 @@ SelectResult Node::select() {
       child_explore_count_.push_back(increment);
       children_.push_back(nullptr);
       child_completed_visits_.push_back(0.0f);
-      return {true, SelectResult::kNewSlot, action, slot};
+      return {true, SelectResult::kNewSlot, action, slot, visits_};
     }
   }
   // Outside this node's lock, so that each ancestor's lock is taken on its own.
   take_back_descent();
-  return {true, SelectResult::kCollision, action, slot};
+  return {true, SelectResult::kCollision, action, slot, 0.0f};
 }
 
 void Node::reserve_first_slots() {
@@ -327,6 +327,14 @@ void Node::backup(int32_t slot, const NodeValue& leaf_value) {
   }
   if (proof_.load().result == Proof::kNone) settle_proof(*children_[slot]);
   if (proof_.load().result == Proof::kNone) update_value(leaf_value);
+}
+
+void Node::prove_win(int16_t plies) {
+  std::lock_guard lock(mutex_);
+  if (proof_.load().result != Proof::kNone) return;
+  const Proof proof{Proof::kWin, plies};
+  proof_ = proof;
+  value_ = proven_value(proof, side_);
 }
 
 // With the node's lock held, after `child` changed.

@@ -50,6 +50,7 @@ struct SelectResult {
   Status status;
   int32_t action;  // candidate index chosen
   int32_t slot;    // its child slot
+  float visits;    // the node's visits after the selection (0 after a collision)
 };
 
 class Node {
@@ -79,6 +80,9 @@ class Node {
   // proves this node won; children proven won for their side at every candidate prove it
   // lost. A proven node keeps the exact value of its result.
   void backup(int32_t slot, const NodeValue& leaf_value);
+  // Marks the node's position a proven win for its side to move, found by a search of its
+  // own; its parent learns of it at the next backup through it, as of any proof.
+  void prove_win(int16_t plies);
   // Stores the evaluated child of `slot`, replacing any node already there.
   void set_child(int32_t slot, std::unique_ptr<Node> child);
 

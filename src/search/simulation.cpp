@@ -14,19 +14,22 @@ constexpr size_t kSpareBoards = 16;
 
 }  // namespace
 
-std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<SpareBoard>& spare_boards) {
+std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<SpareBoard>& spare_boards,
+                            int32_t threat_check_visits) {
   // The moves from the root to the current node, each read off its node: the board is
   // built only for a new position, after the selection.
   thread_local std::vector<Move> path;
   path.clear();
   Node* node = &root;
+  Node* due_threat_check = nullptr;
   while (true) {
     const SelectResult step = node->select();
+    if (threat_check_visits > 0 && node != &root && step.visits == static_cast<float>(threat_check_visits)) due_threat_check = node;
     switch (step.status) {
       case SelectResult::kCollision:
         return std::nullopt;
       case SelectResult::kTerminal:
-        return Leaf{false, nullptr, step.slot, node, Move{-1, -1}, {}};
+        return Leaf{false, nullptr, step.slot, node, Move{-1, -1}, {}, nullptr, due_threat_check};
       case SelectResult::kDescend:
         node = node->get_child(step.slot);
         path.push_back(node->move());
@@ -57,10 +60,17 @@ std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<Spa
         assert(!board->game_over() && board->candidates().size() == node->get_prior().size());
         const Move move = board->candidates()[step.action];
         board->play(move);
-        return Leaf{true, std::move(board), step.slot, node, move, {}};
+        return Leaf{true, std::move(board), step.slot, node, move, {}, nullptr, due_threat_check};
       }
     }
   }
+}
+
+void play_path(const Node& node, Board& board) {
+  thread_local std::vector<Move> path;
+  path.clear();
+  for (const Node* step = &node; step->parent() != nullptr; step = step->parent()) path.push_back(step->move());
+  for (auto move = path.rbegin(); move != path.rend(); ++move) board.play(*move, false);
 }
 
 Node* back_up(const Leaf& leaf, eval::EvalResult* evaluation) {

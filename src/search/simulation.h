@@ -21,6 +21,7 @@ struct Leaf {
   Move move;                     // the move of that slot, when it needs an evaluation
   Proof proof;                   // the new position's result, when proven before its evaluation
   Node* child = nullptr;         // after the backup: the node of the new position
+  Node* due_threat_check = nullptr;  // a node on the way whose visits reached the check's count
 };
 
 // A search thread's board between its leaves, with the node whose position it holds
@@ -34,8 +35,14 @@ struct SpareBoard {
 // gets its position on a board from `spare_boards` (oldest first, kept in the order they
 // were handed back): the one holding the last node's position when there is one, else a
 // copy of the root's position with the descent's moves played. Returns no leaf when the
-// descent collided with another thread's pending evaluation.
-std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<SpareBoard>& spare_boards);
+// descent collided with another thread's pending evaluation. The deepest node below the
+// root whose visits this descent brought to `threat_check_visits` (0: none) is named in
+// the leaf, for a threat search of its position.
+std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<SpareBoard>& spare_boards,
+                            int32_t threat_check_visits);
+
+// The position of `node`: the root's with the moves from the root to the node played.
+void play_path(const Node& node, Board& board);
 
 // Creates the leaf's child from its evaluation (when it needed one; the child takes over
 // its policy) and backs its value up to the root. A leaf proven won needs no evaluation.

@@ -6,32 +6,19 @@
 #include <cassert>
 #include <cstddef>
 
-#include "board/forbidden.h"
 #include "board/pattern_codes.h"
 #include "board/patterns.h"
 #include "board/zobrist.h"
 #include "search/clock.h"
+#include "search/threat_moves.h"
 
 namespace decision {
 namespace {
 
-constexpr uint64_t kFiveLanes = in_every_lane(kFive);
-constexpr uint64_t kFourLanes = in_every_lane(kFour | kStraightFour | kDoubleFour);
 constexpr uint64_t kThreatLanes = in_every_lane(kFour | kStraightFour | kDoubleFour | kOpenThree | kThree);
-
-// Marks the table entries of VCT results apart from those of VCF results.
-constexpr uint64_t kThreatKey = 0x9E3779B97F4A7C15ULL;
 
 // The clock is read once per this many nodes.
 constexpr int64_t kClockInterval = 256;
-
-const std::array<uint64_t, kCellCount>& codes_of(const Board& board, int player) {
-  return player == 0 ? board.black_codes() : board.white_codes();
-}
-
-bool may_play(Board& board, int player, Move move) {
-  return !(player == 0 && board.config().rule == Rule::Renju && forbidden_for_black(board, move.x, move.y));
-}
 
 // A four move ranks by the lanes in which it also builds threats, and a straight four (or
 // two fours in one line) comes first.
@@ -39,25 +26,6 @@ int32_t order_of(uint64_t code) {
   int32_t lanes = 0;
   for (int d = 0; d < 4; ++d) lanes += (code_lane(code, d) & code_lane(kThreatLanes, 0)) != 0;
   return lanes + ((code & in_every_lane(kStraightFour | kDoubleFour)) ? 8 : 0);
-}
-
-// The move on the cell of index `index`.
-Move move_at(int index) { return {static_cast<int8_t>(index % kMaxSide), static_cast<int8_t>(index / kMaxSide)}; }
-
-// Calls visit(index) for every cell of `cells`, in index order (row-major).
-template <typename Visit>
-void for_each_cell(const CellSet& cells, Visit&& visit) {
-  for (size_t word = 0; word < cells.size(); ++word) {
-    for (uint64_t bits = cells[word]; bits != 0; bits &= bits - 1) {
-      visit(static_cast<int>(64 * word) + std::countr_zero(bits));
-    }
-  }
-}
-
-bool any_cell(const CellSet& cells) {
-  uint64_t any = 0;
-  for (const uint64_t word : cells) any |= word;
-  return any != 0;
 }
 
 #ifndef NDEBUG
@@ -73,93 +41,6 @@ bool threat_cells_match(const Board& board, int player) {
   return true;
 }
 #endif
-
-// The attacker's five points made by its stone on a move: they lie on its four lines, at
-// most eight on each.
-struct FivePoints {
-  std::array<Move, 32> moves;
-  int count = 0;
-};
-
-FivePoints five_points_through(const Board& board, int attacker, Move move) {
-  const auto& codes = codes_of(board, attacker);
-  FivePoints points;
-  for (int d = 0; d < 4; ++d) {
-    for (int k = -4; k <= 4; ++k) {
-      const int x = move.x + k * DX[d];
-      const int y = move.y + k * DY[d];
-      if (k == 0 || !board.on_board(x, y) || !(codes[cell_index(x, y)] & kFiveLanes)) continue;
-      points.moves[points.count++] = {static_cast<int8_t>(x), static_cast<int8_t>(y)};
-    }
-  }
-  return points;
-}
-
-bool any_five_left(const Board& board, int attacker, const FivePoints& points) {
-  const auto& codes = codes_of(board, attacker);
-  return std::any_of(points.moves.begin(), points.moves.begin() + points.count, [&](Move p) {
-    return board.cell(p.x, p.y) == EMPTY && (codes[cell_index(p.x, p.y)] & kFiveLanes);
-  });
-}
-
-// How many of the defender's replies (to move on `board`) leave the attacker none of its
-// five points, counted up to two, and the first of them. A five point can only be taken,
-// except under Caro, where a stone just beyond a five's end can also close it at both ends.
-struct Replies {
-  Move first{};
-  int count = 0;  // 0, 1, or 2 for two or more
-};
-
-Replies stopping_replies(Board& board, const FivePoints& points) {
-  const int defender = board.side_to_move();
-  Replies replies;
-  if (board.config().rule != Rule::StandardCaro) {
-    if (points.count == 1 && may_play(board, defender, points.moves[0])) replies = {points.moves[0], 1};
-    return replies;
-  }
-  for (int i = 0; i < points.count; ++i) {
-    const Move point = points.moves[i];
-    for (int d = 0; d < 4; ++d) {
-      for (int k = -5; k <= 5; ++k) {
-        const int x = point.x + k * DX[d];
-        const int y = point.y + k * DY[d];
-        const Move reply{static_cast<int8_t>(x), static_cast<int8_t>(y)};
-        if (!board.on_board(x, y) || board.cell(x, y) != EMPTY || (replies.count == 1 && reply == replies.first)) {
-          continue;
-        }
-        board.play_tentative(reply);
-        const bool stops = !board.game_over() && !any_five_left(board, defender ^ 1, points);
-        board.undo_tentative(reply);
-        if (!stops) continue;
-        if (replies.count == 1) return {replies.first, 2};
-        replies = {reply, 1};
-      }
-    }
-  }
-  return replies;
-}
-
-// The defender's replies (to move on `board`) that could stop the attacker's VCF `threat`:
-// the empty cells within five steps along the lines of its moves (where a stone can change
-// a four, its five points, the ends of its fives or a block's counter-four), and the
-// defender's own fours anywhere.
-std::vector<Move> replies_to(Board& board, const std::vector<Move>& threat) {
-  const int defender = board.side_to_move();
-  std::array<uint8_t, kCellCount> taken{};
-  std::vector<Move> replies;
-  const auto add = [&](int x, int y) {
-    if (!board.on_board(x, y) || board.cell(x, y) != EMPTY || taken[cell_index(x, y)]) return;
-    taken[cell_index(x, y)] = 1;
-    replies.push_back({static_cast<int8_t>(x), static_cast<int8_t>(y)});
-  };
-  for (const Move move : threat) {
-    for (int d = 0; d < 4; ++d) {
-      for (int k = -5; k <= 5; ++k) add(move.x + k * DX[d], move.y + k * DY[d]);
-    }
-  }
-  for_each_cell(board.four_cells(defender), [&](int index) { add(index % kMaxSide, index / kMaxSide); });
-  return replies;
-}
 
 }  // namespace
 
@@ -201,15 +82,6 @@ ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& lim
   start(position, limits);
   ThreatLine result;
   if (attack(limits.depth)) result.moves.assign(line_.rbegin(), line_.rend());
-  result.ends_in_five = ends_in_five_;
-  result.nodes = nodes_;
-  return result;
-}
-
-ThreatLine ThreatSolver::find_vct(const Board& position, const ThreatLimits& limits, int32_t threes) {
-  start(position, limits);
-  ThreatLine result;
-  if (position.config().rule != Rule::Renju && threaten(threes)) result.moves.assign(line_.rbegin(), line_.rend());
   result.ends_in_five = ends_in_five_;
   result.nodes = nodes_;
   return result;
@@ -320,65 +192,6 @@ bool ThreatSolver::attack(int32_t depth) {
     if (aborted_) return false;
   }
   if (!aborted_) entry_of(board.hash()) = {board.hash(), Move{}, static_cast<int8_t>(depth), Entry::kNoWin};
-  return false;
-}
-
-// The attacker, to move on board_, looks for a VCT of at most `threes` moves that are not
-// fours. On success line_ holds the line, last move first, above what it held before.
-bool ThreatSolver::threaten(int32_t threes) {
-  const size_t mark = line_.size();
-  if (attack(limits_.depth)) return true;
-  line_.resize(mark);
-  if (aborted_ || threes == 0) return false;
-  Board& board = *board_;
-  const int attacker = board.side_to_move();
-  const auto& own = codes_of(board, attacker);
-  const auto& theirs = codes_of(board, attacker ^ 1);
-  std::vector<Move> threats;
-  for (int y = 0; y < board.config().height; ++y) {
-    for (int x = 0; x < board.config().width; ++x) {
-      const int index = cell_index(x, y);
-      // A five of the defender's to block: no VCF above means no tempo is left.
-      if (theirs[index] & kFiveLanes) return false;
-      if (own[index] & kThreatLanes) threats.push_back({static_cast<int8_t>(x), static_cast<int8_t>(y)});
-    }
-  }
-  const uint64_t key = board.hash() ^ kThreatKey;
-  if (const Entry& entry = entry_of(key); entry.hash == key && entry.kind == Entry::kNoWin && entry.depth >= threes) {
-    return false;
-  }
-
-  for (const Move move : threats) {
-    board.play_tentative(move);
-    if (board.game_over()) {
-      board.undo_tentative(move);
-      continue;
-    }
-    // What the move threatens: the VCF it would leave if the defender passed.
-    board.pass_turn();
-    bool won = attack(limits_.depth);
-    const std::vector<Move> threat(line_.begin() + static_cast<std::ptrdiff_t>(mark), line_.end());
-    line_.resize(mark);
-    board.pass_turn();
-    if (won) {
-      for (const Move reply : replies_to(board, threat)) {
-        board.play_tentative(reply);
-        won = !board.game_over() && threaten(threes - 1);
-        line_.resize(mark);
-        board.undo_tentative(reply);
-        if (!won) break;
-      }
-    }
-    board.undo_tentative(move);
-    if (won) {
-      line_.insert(line_.end(), threat.begin(), threat.end());
-      line_.push_back(move);
-      ends_in_five_ = false;
-      return true;
-    }
-    if (aborted_) return false;
-  }
-  if (!aborted_) entry_of(key) = {key, Move{}, static_cast<int8_t>(threes), Entry::kNoWin};
   return false;
 }
 

@@ -1,13 +1,14 @@
 // Victory by continuous fours (VCF): a win for one side by a run of fours, each answered
 // by the defender's only block, that ends in a five or in a four the defender cannot
 // stop (two five points, or under Renju a five point where Black may not play); and the
-// bounded victory by continuous threats (VCT) built on it.
+// victory by continuous threats (VCT) built on it, threat-space search over threes.
 //
 // The search is depth-first over the attacker's four moves, read off the board's pattern
 // codes, on a private copy of the position. When the defender already threatens a five,
 // the attacker's only move is the block, and it must be a four itself. A transposition
 // table, kept between searches, remembers positions proven to have no VCF within a
-// number of fours and the winning four of positions proven won.
+// number of fours and the winning four of positions proven won, and the same of VCTs
+// within a number of threats.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +30,8 @@ struct ThreatLine {
   // limits). The last move makes a five, or a four that no block stops.
   std::vector<Move> moves;
   bool ends_in_five = false;
-  int64_t nodes = 0;  // attacker positions searched
+  int32_t threats = 0;  // threats in the line that are no four: 0 for a VCF
+  int64_t nodes = 0;    // attacker and defender positions searched
 
   bool win() const { return !moves.empty(); }
   // Moves until the five stands: the line, and a block and the five when it ends in a four.
@@ -45,11 +47,15 @@ class ThreatSolver {
   // A VCF for the side to move of `position`, which must not be finished.
   ThreatLine find_vcf(const Board& position, const ThreatLimits& limits);
 
-  // A victory by continuous threats (VCT) for the side to move of `position`, not under
-  // Renju: a VCF, or a move that is no four but would leave a VCF if the defender passed,
-  // after which every reply that could matter (a cell within five steps along a line of a
-  // move of that VCF, or a four of the defender's) still leaves a VCT, at most `threes`
-  // such moves deep. The line is the first move and the VCF it threatens.
+  // A victory by continuous threats (VCT) for the side to move of `position`: a VCF, or a
+  // line of fours and threats that are no four (open threes, mostly: moves after which the
+  // attacker would have a VCF if the defender passed), at most `threes` of the latter,
+  // where every defence is answered. A four's defence is its block; a threat's are the
+  // cells that could change the VCF it threatens and every four of the defender's, and a
+  // threat fails at once when the defender has a VCF of its own. Shorter wins are looked
+  // for first (one such threat, then two, ...). The line follows the defence that took
+  // the longest to refute; a win is only ever reported when proven, and `limits.depth`
+  // bounds the fours of every VCF searched and the attacker moves of the line.
   ThreatLine find_vct(const Board& position, const ThreatLimits& limits, int32_t threes);
 
   static int64_t table_bytes(int32_t table_bits);
@@ -72,7 +78,11 @@ class ThreatSolver {
 
   void start(const Board& position, const ThreatLimits& limits);
   bool attack(int32_t depth);
-  bool threaten(int32_t threes);
+  // The VCT search (vct_search.cpp): the attacker to move, with `threes` threats that are
+  // no four and `moves` attacker moves left; the defender to move after a threat.
+  bool attack_with_threats(int32_t threes, int32_t moves);
+  bool defend(int32_t threes, int32_t moves);
+  bool threat_still_wins(const std::vector<Move>& threat);
   bool over_budget();
   Entry& entry_of(uint64_t hash) { return table_[hash & mask_]; }
 

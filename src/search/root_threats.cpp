@@ -1,0 +1,75 @@
+#include "search/root_threats.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace decision {
+namespace {
+
+std::string line_text(const std::vector<Move>& moves) {
+  std::string text;
+  for (const Move move : moves) {
+    if (!text.empty()) text += ' ';
+    text += move_text(move);
+  }
+  return text;
+}
+
+}  // namespace
+
+TreeThreats tree_threats(const ThreatSettings& threats) {
+  if (!threats.enabled) return {{0, threats.max_fours, 0}, 0, 0, 0};
+  return {{threats.tree_nodes, threats.max_fours, 0}, threats.tree_vct_visits, threats.vct_threes,
+          threats.tree_vct_nodes};
+}
+
+ThreatLine find_own_win(ThreatSolver& solver, const Board& position, int32_t threes, const ThreatLimits& limits) {
+  return threes == 0 ? solver.find_vcf(position, limits) : solver.find_vct(position, limits, threes);
+}
+
+std::string win_report(const ThreatLine& line) {
+  return "DEBUG Win 1.00 | Proof " + std::to_string(line.plies()) + (line.threats == 0 ? " | VCF " : " | VCT ") +
+         line_text(line.moves);
+}
+
+std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t threes, const ThreatLimits& limits,
+                                    const std::function<void(const std::string&)>& say) {
+  ThreatSolver& solver = search.root_solver();
+  const Board passed(position.config(), position.move_count(), position.cells(), position.side_to_move() ^ 1);
+  if (passed.game_over()) return std::nullopt;
+  const ThreatLine threat = find_own_win(solver, passed, threes, limits);
+  if (!threat.win()) return std::nullopt;
+
+  // The likeliest moves first, so that those the limits leave unchecked are the least likely.
+  const std::vector<Move>& candidates = search.root_board().candidates();
+  const std::vector<float>& prior = search.root()->get_prior();
+  std::vector<size_t> order(candidates.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return prior[a] > prior[b]; });
+  std::vector<uint8_t> excluded(candidates.size(), 0);
+  std::vector<int32_t> holds_out(candidates.size(), 0);  // plies until the opponent's five, when refuted
+  Board after = position;  // each candidate played and taken back; the solver needs no candidate list
+  for (const size_t a : order) {
+    after.play_tentative(candidates[a]);
+    if (!after.game_over()) {
+      const ThreatLine refutation = find_own_win(solver, after, threes, limits);
+      excluded[a] = refutation.win();
+      holds_out[a] = refutation.plies();
+    }
+    after.undo_tentative(candidates[a]);
+  }
+  const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
+  say(std::string(threat.threats == 0 ? "DEBUG VCF threat: " : "DEBUG VCT threat: ") + line_text(threat.moves) +
+      "; " + std::to_string(kept) + " of " + std::to_string(candidates.size()) + " moves stop it");
+  if (kept == 0) {
+    // Every move loses: the one that makes the opponent's win longest, the likeliest of equals.
+    const size_t longest = *std::max_element(order.begin(), order.end(), [&](size_t a, size_t b) {
+      return holds_out[a] < holds_out[b];
+    });
+    return candidates[longest];
+  }
+  if (kept < candidates.size()) search.root()->exclude_actions(std::move(excluded));
+  return std::nullopt;
+}
+
+}  // namespace decision

@@ -1,0 +1,247 @@
+// The VCT search of ThreatSolver: threat-space search over the attacker's fours and
+// threats that are no four, every defence answered. See threat_solver.h.
+#include <algorithm>
+#include <cstddef>
+
+#include "board/patterns.h"
+#include "search/threat_moves.h"
+#include "search/threat_solver.h"
+
+namespace decision {
+namespace {
+
+// Marks the table entries of VCT results apart from those of VCF results.
+constexpr uint64_t kThreatKey = 0x9E3779B97F4A7C15ULL;
+
+constexpr uint16_t kAnyFour = kFour | kStraightFour | kDoubleFour;
+// The moves that may threaten: a four, an open three, or a three, which can complete the
+// VCF that a threat needs.
+constexpr uint64_t kThreatMoveLanes = in_every_lane(kAnyFour | kOpenThree | kThree);
+
+// A threat move ranks by what it makes in each line (fours, then open threes, then
+// threes), and a little more for each line where it also stands in the defender's way.
+int32_t threat_rank(uint64_t own, uint64_t theirs) {
+  int32_t rank = 0;
+  for (int d = 0; d < 4; ++d) {
+    const uint16_t lane = code_lane(own, d);
+    rank += (lane & kAnyFour) ? 4 : (lane & kOpenThree) ? 3 : (lane & kThree) ? 1 : 0;
+    rank += (code_lane(theirs, d) & (kAnyFour | kOpenThree)) != 0;
+  }
+  return rank;
+}
+
+// The attacker's five points anywhere on the board, at most as many as FivePoints holds
+// (with that many, no single reply stops them anyway).
+FivePoints all_five_points(const Board& board, int attacker) {
+  FivePoints points;
+  for_each_cell(board.five_cells(attacker), [&](int index) {
+    if (points.count < static_cast<int>(points.moves.size())) points.moves[points.count++] = move_at(index);
+  });
+  return points;
+}
+
+}  // namespace
+
+ThreatLine ThreatSolver::find_vct(const Board& position, const ThreatLimits& limits, int32_t threes) {
+  start(position, limits);
+  ThreatLine result;
+  for (int32_t allowed = 0; allowed <= threes && !aborted_; ++allowed) {
+    line_.clear();
+    if (attack_with_threats(allowed, limits.depth)) {
+      result.moves.assign(line_.rbegin(), line_.rend());
+      result.threats = allowed;
+      break;
+    }
+  }
+  result.ends_in_five = ends_in_five_;
+  result.nodes = nodes_;
+  return result;
+}
+
+// The attacker, to move on board_: a VCF, or a threat after which every defence still
+// leaves a VCT. On success line_ holds the line, last move first, above what it held.
+bool ThreatSolver::attack_with_threats(int32_t threes, int32_t moves) {
+  const size_t mark = line_.size();
+  if (attack(limits_.depth)) return true;
+  line_.resize(mark);
+  if (aborted_ || moves == 0 || over_budget()) return false;
+  Board& board = *board_;
+  const int attacker = board.side_to_move();
+  const int defender = attacker ^ 1;
+
+  // The defender's four (a tempo it gained against a threat) must be blocked first; the
+  // attack goes on when a threat stands after the block.
+  const int defender_fives = count_up_to_two(board.five_cells(defender));
+  if (defender_fives > 1) return false;
+  if (defender_fives == 1) {
+    Move block{};
+    for_each_cell(board.five_cells(defender), [&](int index) { block = move_at(index); });
+    if (!may_play(board, attacker, block)) return false;
+    board.play_tentative(block);
+    const bool won = !board.game_over() && defend(threes, moves - 1);
+    board.undo_tentative(block);
+    if (won) line_.push_back(block);
+    return won;
+  }
+  if (threes == 0) return false;
+
+  const uint64_t key = board.hash() ^ kThreatKey;
+  Move proven{-1, -1};  // the move that won this position before, tried first
+  if (const Entry& entry = entry_of(key); entry.hash == key) {
+    if (entry.kind == Entry::kNoWin && entry.depth >= threes) return false;
+    if (entry.kind == Entry::kWin) proven = entry.move;
+  }
+  // This level's threat moves go on top of fours_, and leave it on every return.
+  const size_t first = fours_.size();
+  struct Truncate {
+    std::vector<FourMove>& moves;
+    size_t size;
+    ~Truncate() { moves.resize(size); }
+  } truncate{fours_, first};
+  const auto& own = codes_of(board, attacker);
+  const auto& theirs = codes_of(board, defender);
+  for (int index = 0; index < kCellCount; ++index) {
+    if (!(own[index] & kThreatMoveLanes)) continue;
+    const Move move = move_at(index);
+    fours_.push_back({move, move == proven ? 1000 : threat_rank(own[index], theirs[index])});
+  }
+  std::stable_sort(fours_.begin() + static_cast<std::ptrdiff_t>(first), fours_.end(),
+                   [](const FourMove& a, const FourMove& b) { return a.order > b.order; });
+  const size_t last = fours_.size();
+
+  for (size_t i = first; i < last; ++i) {
+    const Move move = fours_[i].move;  // fours_ may grow (and move) in the deeper levels
+    if (!may_play(board, attacker, move)) continue;
+    board.play_tentative(move);
+    bool won = false;
+    if (!board.game_over()) {
+      // A four costs no threat: its block is forced.
+      const bool four = any_cell(board.five_cells(attacker));
+      won = defend(four ? threes : threes - 1, moves - 1);
+    }
+    board.undo_tentative(move);
+    if (won) {
+      line_.push_back(move);
+      entry_of(key) = {key, move, static_cast<int8_t>(threes), Entry::kWin};
+      return true;
+    }
+    if (aborted_) return false;
+  }
+  entry_of(key) = {key, Move{}, static_cast<int8_t>(threes), Entry::kNoWin};
+  return false;
+}
+
+// The defender, to move on board_ after the attacker's four or threat: whether every
+// defence leaves the attacker a VCT. On success line_ holds the line after the defence
+// that took the most positions to refute, that defence last, above what it held.
+bool ThreatSolver::defend(int32_t threes, int32_t moves) {
+  if (over_budget()) return false;
+  Board& board = *board_;
+  const int defender = board.side_to_move();
+  const int attacker = defender ^ 1;
+  // The defender's five comes first.
+  if (any_cell(board.five_cells(defender))) return false;
+  const size_t mark = line_.size();
+
+  // A four: its block is forced.
+  if (any_cell(board.five_cells(attacker))) {
+    const Replies replies = stopping_replies(board, all_five_points(board, attacker));
+    if (replies.count == 0) {
+      ends_in_five_ = false;
+      return true;
+    }
+    if (replies.count > 1) return false;
+    board.play_tentative(replies.first);
+    const bool won = !board.game_over() && attack_with_threats(threes, moves);
+    board.undo_tentative(replies.first);
+    if (won) line_.push_back(replies.first);
+    return won;
+  }
+
+  // A threat that is no four: the VCF it would leave if the defender passed, attacker first.
+  board.pass_turn();
+  const bool threatens = attack(limits_.depth);
+  board.pass_turn();
+  const std::vector<Move> threat(line_.rbegin(), line_.rend() - static_cast<std::ptrdiff_t>(mark));
+  const bool threat_ends_in_five = ends_in_five_;
+  line_.resize(mark);
+  if (!threatens) return false;
+  // A VCF of the defender's beats any threat that is no four.
+  const bool countered = attack(limits_.depth);
+  line_.resize(mark);
+  if (countered || aborted_) return false;
+
+  std::vector<Move> hardest_line;  // after the hardest defence, last move first
+  bool hardest_ends_in_five = threat_ends_in_five;
+  int64_t hardest = -1;            // positions its refutation took
+  for (const Move reply : replies_to(board, threat)) {
+    board.play_tentative(reply);
+    bool won = false;
+    int64_t cost = 0;
+    if (!board.game_over()) {
+      if (threat_still_wins(threat)) {
+        won = true;
+        line_.insert(line_.end(), threat.rbegin(), threat.rend());
+        ends_in_five_ = threat_ends_in_five;
+      } else {
+        const int64_t before = nodes_;
+        won = attack_with_threats(threes, moves);
+        cost = nodes_ - before + 1;
+      }
+    }
+    board.undo_tentative(reply);
+    if (!won) {
+      line_.resize(mark);
+      return false;
+    }
+    if (cost > hardest) {
+      hardest = cost;
+      hardest_line.assign(line_.begin() + static_cast<std::ptrdiff_t>(mark), line_.end());
+      hardest_line.push_back(reply);
+      hardest_ends_in_five = ends_in_five_;
+    }
+    line_.resize(mark);
+  }
+  line_.insert(line_.end(), hardest_line.begin(), hardest_line.end());
+  ends_in_five_ = hardest_ends_in_five;
+  return true;
+}
+
+// Whether the attacker, to move on board_, still wins by playing `threat` (a VCF, attacker
+// first) as it stands: every four still a four whose only block is the one in the line,
+// the defender without a five, and the last move a five or a four no reply stops.
+bool ThreatSolver::threat_still_wins(const std::vector<Move>& threat) {
+  Board& board = *board_;
+  const int attacker = board.side_to_move();
+  size_t played = 0;
+  bool wins = false;
+  for (size_t i = 0; i < threat.size(); ++i) {
+    const Move move = threat[i];
+    if (board.cell(move.x, move.y) != EMPTY) break;
+    if (i % 2 == 1) {
+      board.play_tentative(move);
+      ++played;
+      if (board.game_over()) break;
+      continue;
+    }
+    if (any_cell(board.five_cells(attacker ^ 1)) || !may_play(board, attacker, move)) break;
+    board.play_tentative(move);
+    ++played;
+    if (board.game_over()) {
+      wins = board.winner() == attacker;
+      break;
+    }
+    const FivePoints points = five_points_through(board, attacker, move);
+    if (points.count == 0) break;
+    const Replies replies = stopping_replies(board, points);
+    if (replies.count == 0) {
+      wins = true;
+      break;
+    }
+    if (replies.count > 1 || i + 1 == threat.size() || !(replies.first == threat[i + 1])) break;
+  }
+  for (size_t i = played; i-- > 0;) board.undo_tentative(threat[i]);
+  return wins;
+}
+
+}  // namespace decision
