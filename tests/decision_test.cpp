@@ -162,6 +162,16 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
   }
 }
 
+// The root checks alone: no tree checks, VCTs of one threat that is no four.
+constexpr decision::ThreatSettings kThreats{.enabled = true,
+                                            .max_fours = 30,
+                                            .vct_threes = 1,
+                                            .root_nodes = 100000,
+                                            .root_time_share = 1.0f,
+                                            .tree_nodes = 0,
+                                            .tree_vct_visits = 0,
+                                            .tree_vct_nodes = 1};
+
 TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
   // White's (6, 7) makes two fours, and so does (6, 11) after any Black move but (6, 7).
   std::vector<std::string> rows = {"", ".X..........X", "", "", "", "", ".............X",
@@ -170,7 +180,7 @@ TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
   for (int side : {1, 0}) {
     SCOPED_TRACE(side == 1 ? "White wins" : "Black defends");
     Rig rig;
-    rig.settings.threats = {true, 30, 0, 100000, 1.0f, 0};
+    rig.settings.threats = kThreats;
     const Board position = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, rows, side);
     const decision::Decision result = decision::decide(rig.context(50), position, false);
     ASSERT_FALSE(rig.said.empty());
@@ -183,6 +193,47 @@ TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
           << rig.said[0];
     }
   }
+}
+
+TEST(Decide, PlaysAVctAtOnceStopsTheOpponentsAndHoldsOutLongestWhenNothingStopsIt) {
+  // Black's (7, 7) makes two open threes; in `two`, so does (10, 12), too far for one
+  // stone of White's to stop both.
+  const std::vector<std::string> one = {"O", "", "", "", "", ".......X", ".......X", ".....XX", "", "", "", "", "",
+                                        "", "O.............O"};
+  std::vector<std::string> two = one;
+  two[10] = "..........X";
+  two[11] = "..........X";
+  two[12] = "........XX";
+  two[0] = "O.............O";
+  two[14] = "O......O.....O";
+  const BoardConfig config{Rule::Freestyle, 15, 15, 2, 4};
+  decision::ThreatSolver solver(16);
+  {
+    Rig rig;
+    rig.settings.threats = kThreats;
+    const decision::Decision win = decision::decide(rig.context(50), board_from_rows(config, one, 0), false);
+    EXPECT_EQ(win.move, (Move{7, 7}));
+    ASSERT_FALSE(rig.said.empty());
+    EXPECT_TRUE(rig.said[0].starts_with("DEBUG Win 1.00 | Proof ") && rig.said[0].find(" | VCT (7, 7) ") != std::string::npos)
+        << rig.said[0];
+  }
+  {
+    Rig rig;
+    rig.settings.threats = kThreats;
+    Board defended = board_from_rows(config, one, 1);
+    const decision::Decision defence = decision::decide(rig.context(50), defended, false);
+    ASSERT_FALSE(rig.said.empty());
+    EXPECT_TRUE(rig.said[0].starts_with("DEBUG VCT threat: (7, 7) ")) << rig.said[0];
+    defended.play(defence.move);
+    EXPECT_FALSE(solver.find_vct(defended, {100000, 30, 0}, 1).win()) << move_text(defence.move);
+  }
+  Rig rig;
+  rig.settings.threats = kThreats;
+  const decision::Decision lost = decision::decide(rig.context(50), board_from_rows(config, two, 1), false);
+  ASSERT_FALSE(rig.said.empty());
+  EXPECT_TRUE(std::regex_search(rig.said[0], std::regex("; 0 of [0-9]+ moves stop it$"))) << rig.said[0];
+  EXPECT_EQ(lost.root_win_rate, 0.0f);
+  EXPECT_EQ(rig.report_visits.size(), 0u) << "no search";
 }
 
 // ---- The search report line: rounding of each field, the side it speaks for, and the

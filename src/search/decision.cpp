@@ -104,11 +104,13 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
   const float budget = time_budget(context.time, seconds_since(context.command_start), settings.search_time_reduction,
                                   context.startup_deduction);
   const int64_t start = monotonic_ns();
-  const ThreatLimits root_limits{
-      threats.root_nodes, threats.max_fours,
-      start + static_cast<int64_t>(static_cast<double>(budget) * threats.root_time_share * 1e9)};
+  // The root checks' share of the time, of which the side to move's own win takes at most
+  // a third: the defence gets the rest.
+  const auto checks_ns = static_cast<int64_t>(static_cast<double>(budget) * threats.root_time_share * 1e9);
+  const ThreatLimits root_limits{threats.root_nodes, threats.max_fours, start + checks_ns};
   if (threats.enabled) {
-    const ThreatLine line = find_own_win(context.search.root_solver(), position, threats.vct_threes, root_limits);
+    const ThreatLine line = find_own_win(context.search.root_solver(), position, threats.vct_threes,
+                                         {threats.root_nodes, threats.max_fours, start + checks_ns / 3});
     if (line.win()) {
       context.say(win_report(line));
       return {line.moves[0], 1.0f};

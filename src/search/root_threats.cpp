@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <numeric>
 
+#include "board/zobrist.h"
+
 namespace decision {
 namespace {
+
+// Positions each candidate's check may take at least.
+constexpr int64_t kMinCandidateNodes = 1000;
 
 std::string line_text(const std::vector<Move>& moves) {
   std::string text;
@@ -47,20 +52,41 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return prior[a] > prior[b]; });
   std::vector<uint8_t> excluded(candidates.size(), 0);
+  std::vector<uint8_t> unsolved(candidates.size(), 0);
   std::vector<int32_t> holds_out(candidates.size(), 0);  // plies until the opponent's five, when refuted
   Board after = position;  // each candidate played and taken back; the solver needs no candidate list
-  for (const size_t a : order) {
-    after.play_tentative(candidates[a]);
+  const auto check = [&](size_t a, int32_t threats, const ThreatLimits& check_limits) {
+    // A candidate that does not change the opponent's win is refuted along the same proof.
+    const Move move = candidates[a];
+    solver.follow_wins_without(zobrist_keys().cell_keys[cell_index(move.x, move.y)][position.side_to_move()]);
+    after.play_tentative(move);
     if (!after.game_over()) {
-      const ThreatLine refutation = find_own_win(solver, after, threes, limits);
+      const ThreatLine refutation = find_own_win(solver, after, threats, check_limits);
       excluded[a] = refutation.win();
+      unsolved[a] = refutation.aborted;
       holds_out[a] = refutation.plies();
     }
-    after.undo_tentative(candidates[a]);
+    after.undo_tentative(move);
+  };
+  // First every candidate for a win with no more threats than the one found, within twice
+  // the positions it took: a candidate that leaves it as it was is refuted by a proof of
+  // about the same size. Then the candidates left, for a win with up to `threes` threats,
+  // sharing the positions of the limits.
+  const int64_t quick_nodes = std::min(limits.nodes, 2 * threat.nodes + kMinCandidateNodes);
+  for (const size_t a : order) check(a, threat.threats, {quick_nodes, limits.depth, limits.deadline_ns});
+  const auto left = static_cast<int64_t>(std::count(excluded.begin(), excluded.end(), 0));
+  if (threat.threats < threes && left > 0) {
+    const int64_t deep_nodes = std::max(quick_nodes, limits.nodes / left);
+    for (const size_t a : order) {
+      if (!excluded[a]) check(a, threes, {deep_nodes, limits.depth, limits.deadline_ns});
+    }
   }
+  solver.follow_wins_without(0);
   const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
+  const auto open = static_cast<size_t>(std::count(unsolved.begin(), unsolved.end(), 1));
   say(std::string(threat.threats == 0 ? "DEBUG VCF threat: " : "DEBUG VCT threat: ") + line_text(threat.moves) +
-      "; " + std::to_string(kept) + " of " + std::to_string(candidates.size()) + " moves stop it");
+      "; " + std::to_string(kept - open) + " of " + std::to_string(candidates.size()) + " moves stop it" +
+      (open > 0 ? ", " + std::to_string(open) + " unsolved" : ""));
   if (kept == 0) {
     // Every move loses: the one that makes the opponent's win longest, the likeliest of equals.
     const size_t longest = *std::max_element(order.begin(), order.end(), [&](size_t a, size_t b) {

@@ -39,8 +39,9 @@ std::string win_report(const ThreatLine& line);
 
 // When the opponent would have a VCT of at most `threes` threats if the side to move of
 // `position` (the search's root, not yet searched) passed, each root candidate, highest
-// prior first, is checked within `limits`, and those after which the opponent's VCT is
-// found are excluded from the search. A candidate left unsolved (the limits ran out) stays.
+// prior first, is checked for a win of the opponent's with as many threats within
+// `limits` (and twice the positions the threat took), and those after which it is found
+// are excluded from the search. A candidate left unsolved (the limits ran out) stays.
 // When every candidate is refuted, none is excluded and the one whose refutation is
 // longest is returned: the move that holds out longest. `say` gets the threat as a DEBUG
 // line.

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cassert>
 #include <cstddef>
+#include <optional>
 
 #include "board/pattern_codes.h"
 #include "board/patterns.h"
@@ -83,8 +84,18 @@ ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& lim
   ThreatLine result;
   if (attack(limits.depth)) result.moves.assign(line_.rbegin(), line_.rend());
   result.ends_in_five = ends_in_five_;
+  result.aborted = aborted_ && !result.win();
   result.nodes = nodes_;
   return result;
+}
+
+std::optional<Move> ThreatSolver::proven_move(uint64_t key) {
+  for (const uint64_t probe : {key, key ^ related_key_}) {
+    const Entry& entry = entry_of(probe);
+    if (entry.hash == probe && entry.kind == Entry::kWin) return entry.move;
+    if (related_key_ == 0) break;
+  }
+  return std::nullopt;
 }
 
 bool ThreatSolver::over_budget() {
@@ -139,12 +150,10 @@ bool ThreatSolver::attack(int32_t depth) {
   if (depth == 0 || last == first) return false;
 
   const Entry& entry = entry_of(board.hash());
-  if (entry.hash == board.hash()) {
-    if (entry.kind == Entry::kNoWin && entry.depth >= depth) return false;
-    if (entry.kind == Entry::kWin) {
-      for (size_t i = first; i < last; ++i) {
-        if (fours_[i].move == entry.move) fours_[i].order = 1000;
-      }
+  if (entry.hash == board.hash() && entry.kind == Entry::kNoWin && entry.depth >= depth) return false;
+  if (const std::optional<Move> won = proven_move(board.hash())) {
+    for (size_t i = first; i < last; ++i) {
+      if (fours_[i].move == *won) fours_[i].order = 1000;
     }
   }
   // Higher order first, ties in row-major order: a stable insertion sort, the lists being short.

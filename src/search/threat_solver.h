@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "board/board.h"
@@ -31,6 +32,7 @@ struct ThreatLine {
   std::vector<Move> moves;
   bool ends_in_five = false;
   int32_t threats = 0;  // threats in the line that are no four: 0 for a VCF
+  bool aborted = false; // the limits ran out before an answer
   int64_t nodes = 0;    // attacker and defender positions searched
 
   bool win() const { return !moves.empty(); }
@@ -57,6 +59,12 @@ class ThreatSolver {
   // the longest to refute; a win is only ever reported when proven, and `limits.depth`
   // bounds the fours of every VCF searched and the attacker moves of the line.
   ThreatLine find_vct(const Board& position, const ThreatLimits& limits, int32_t threes);
+
+  // From now on, every position searched first tries the move that won the position whose
+  // hash differs from its own by `key` (0: none), when the table holds one. With the key
+  // of one stone, a search after that stone follows the proof found without it, and
+  // proves again at little cost what the stone does not change.
+  void follow_wins_without(uint64_t key) { related_key_ = key; }
 
   static int64_t table_bytes(int32_t table_bits);
 
@@ -85,14 +93,18 @@ class ThreatSolver {
   bool threat_still_wins(const std::vector<Move>& threat);
   bool over_budget();
   Entry& entry_of(uint64_t hash) { return table_[hash & mask_]; }
+  // The winning move the table holds for `key`, else for `key` ^ related_key_.
+  std::optional<Move> proven_move(uint64_t key);
 
   std::vector<Entry> table_;
   uint64_t mask_;
+  uint64_t related_key_ = 0;
   std::unique_ptr<Board> board_;  // the searched copy
   ThreatLimits limits_{};
   int64_t nodes_ = 0;
   bool aborted_ = false;
   bool ends_in_five_ = false;
+  bool line_cut_ = false;  // the VCT line stops at a position proven won before
   std::vector<Move> line_;           // the winning line, last move first, while the search unwinds
   std::vector<FourMove> fours_;      // the four moves of every level of the search, deepest last
   std::vector<CodeRecord> records_;  // by depth, two per level: the four's and the reply's

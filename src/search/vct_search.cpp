@@ -13,6 +13,11 @@ namespace {
 // Marks the table entries of VCT results apart from those of VCF results.
 constexpr uint64_t kThreatKey = 0x9E3779B97F4A7C15ULL;
 
+// Fours in the VCF that a threat makes, at most: an open three's straight four (one), a
+// move that makes two fours at once (one), or a four and then either (two). Longer ones
+// would make every cell along their lines a defence to answer.
+constexpr int32_t kThreatFours = 2;
+
 constexpr uint16_t kAnyFour = kFour | kStraightFour | kDoubleFour;
 // The moves that may threaten: a four, an open three, or a three, which can complete the
 // VCF that a threat needs.
@@ -46,51 +51,75 @@ ThreatLine ThreatSolver::find_vct(const Board& position, const ThreatLimits& lim
   start(position, limits);
   ThreatLine result;
   for (int32_t allowed = 0; allowed <= threes && !aborted_; ++allowed) {
-    line_.clear();
-    if (attack_with_threats(allowed, limits.depth)) {
-      result.moves.assign(line_.rbegin(), line_.rend());
-      result.threats = allowed;
-      break;
+    line_cut_ = false;
+    if (!attack_with_threats(allowed, limits.depth)) continue;
+    result.moves.assign(line_.rbegin(), line_.rend());
+    result.threats = allowed;
+    // A line cut short at a position proven before goes on from there, searched anew.
+    while (line_cut_ && !aborted_) {
+      for (const Move move : result.moves) board_->play_tentative(move);
+      line_.clear();
+      line_cut_ = false;
+      const bool won = attack_with_threats(allowed, limits.depth);
+      for (auto move = result.moves.rbegin(); move != result.moves.rend(); ++move) board_->undo_tentative(*move);
+      if (!won) break;  // out of budget
+      result.moves.insert(result.moves.end(), line_.rbegin(), line_.rend());
     }
+    break;
   }
   result.ends_in_five = ends_in_five_;
+  result.aborted = aborted_ && !result.win();
   result.nodes = nodes_;
   return result;
 }
 
 // The attacker, to move on board_: a VCF, or a threat after which every defence still
-// leaves a VCT. On success line_ holds the line, last move first, above what it held.
+// leaves a VCT. On success line_ holds the line, last move first, above what it held; it
+// stops short, with line_cut_ set, at a position the table knows to be won (except at
+// the search's first position, which is always searched).
 bool ThreatSolver::attack_with_threats(int32_t threes, int32_t moves) {
   const size_t mark = line_.size();
+  line_cut_ = false;
   if (attack(limits_.depth)) return true;
   line_.resize(mark);
   if (aborted_ || moves == 0 || over_budget()) return false;
   Board& board = *board_;
   const int attacker = board.side_to_move();
   const int defender = attacker ^ 1;
+  const int defender_fives = count_up_to_two(board.five_cells(defender));
+  if (defender_fives > 1 || (threes == 0 && defender_fives == 0)) return false;
+
+  // The same position is reached again and again (the defender's fours, played in any
+  // order, are blocked at the same cells): the table keeps what was proven of it.
+  const uint64_t key = board.hash() ^ kThreatKey;
+  if (const Entry& entry = entry_of(key); entry.hash == key) {
+    if (entry.kind == Entry::kNoWin && entry.depth >= threes) return false;
+    if (entry.kind == Entry::kWin && entry.depth <= threes && mark > 0) {
+      line_cut_ = true;
+      ends_in_five_ = false;
+      return true;
+    }
+  }
+  const auto remember = [&](bool won, Move move) {
+    if (won) entry_of(key) = {key, move, static_cast<int8_t>(threes), Entry::kWin};
+    if (!won && !aborted_) entry_of(key) = {key, Move{}, static_cast<int8_t>(threes), Entry::kNoWin};
+    return won;
+  };
 
   // The defender's four (a tempo it gained against a threat) must be blocked first; the
   // attack goes on when a threat stands after the block.
-  const int defender_fives = count_up_to_two(board.five_cells(defender));
-  if (defender_fives > 1) return false;
   if (defender_fives == 1) {
     Move block{};
     for_each_cell(board.five_cells(defender), [&](int index) { block = move_at(index); });
-    if (!may_play(board, attacker, block)) return false;
+    if (!may_play(board, attacker, block)) return remember(false, block);
     board.play_tentative(block);
     const bool won = !board.game_over() && defend(threes, moves - 1);
     board.undo_tentative(block);
     if (won) line_.push_back(block);
-    return won;
+    return remember(won, block);
   }
-  if (threes == 0) return false;
 
-  const uint64_t key = board.hash() ^ kThreatKey;
-  Move proven{-1, -1};  // the move that won this position before, tried first
-  if (const Entry& entry = entry_of(key); entry.hash == key) {
-    if (entry.kind == Entry::kNoWin && entry.depth >= threes) return false;
-    if (entry.kind == Entry::kWin) proven = entry.move;
-  }
+  const Move proven = proven_move(key).value_or(Move{-1, -1});  // tried first
   // This level's threat moves go on top of fours_, and leave it on every return.
   const size_t first = fours_.size();
   struct Truncate {
@@ -114,21 +143,20 @@ bool ThreatSolver::attack_with_threats(int32_t threes, int32_t moves) {
     if (!may_play(board, attacker, move)) continue;
     board.play_tentative(move);
     bool won = false;
-    if (!board.game_over()) {
-      // A four costs no threat: its block is forced.
-      const bool four = any_cell(board.five_cells(attacker));
-      won = defend(four ? threes : threes - 1, moves - 1);
+    // A four is left to the VCF searches: spent here, it would only be worth a threat
+    // later, and trying every four before every threat multiplies the search.
+    if (!board.game_over() && !any_cell(board.five_cells(attacker))) {
+      line_cut_ = false;
+      won = defend(threes - 1, moves - 1);
     }
     board.undo_tentative(move);
     if (won) {
       line_.push_back(move);
-      entry_of(key) = {key, move, static_cast<int8_t>(threes), Entry::kWin};
-      return true;
+      return remember(true, move);
     }
     if (aborted_) return false;
   }
-  entry_of(key) = {key, Move{}, static_cast<int8_t>(threes), Entry::kNoWin};
-  return false;
+  return remember(false, Move{});
 }
 
 // The defender, to move on board_ after the attacker's four or threat: whether every
@@ -160,7 +188,7 @@ bool ThreatSolver::defend(int32_t threes, int32_t moves) {
 
   // A threat that is no four: the VCF it would leave if the defender passed, attacker first.
   board.pass_turn();
-  const bool threatens = attack(limits_.depth);
+  const bool threatens = attack(std::min(kThreatFours, limits_.depth));
   board.pass_turn();
   const std::vector<Move> threat(line_.rbegin(), line_.rend() - static_cast<std::ptrdiff_t>(mark));
   const bool threat_ends_in_five = ends_in_five_;
@@ -171,13 +199,17 @@ bool ThreatSolver::defend(int32_t threes, int32_t moves) {
   line_.resize(mark);
   if (countered || aborted_) return false;
 
-  std::vector<Move> hardest_line;  // after the hardest defence, last move first
+  // The line follows the defence that took the most positions to refute, among those
+  // whose line was not cut short when there are any.
+  std::vector<Move> hardest_line;  // last move first
   bool hardest_ends_in_five = threat_ends_in_five;
-  int64_t hardest = -1;            // positions its refutation took
+  bool hardest_cut = true;
+  int64_t hardest = -1;  // positions its refutation took
   for (const Move reply : replies_to(board, threat)) {
     board.play_tentative(reply);
     bool won = false;
     int64_t cost = 0;
+    line_cut_ = false;
     if (!board.game_over()) {
       if (threat_still_wins(threat)) {
         won = true;
@@ -194,8 +226,9 @@ bool ThreatSolver::defend(int32_t threes, int32_t moves) {
       line_.resize(mark);
       return false;
     }
-    if (cost > hardest) {
+    if (hardest_cut > line_cut_ || (hardest_cut == line_cut_ && cost > hardest)) {
       hardest = cost;
+      hardest_cut = line_cut_;
       hardest_line.assign(line_.begin() + static_cast<std::ptrdiff_t>(mark), line_.end());
       hardest_line.push_back(reply);
       hardest_ends_in_five = ends_in_five_;
@@ -204,6 +237,7 @@ bool ThreatSolver::defend(int32_t threes, int32_t moves) {
   }
   line_.insert(line_.end(), hardest_line.begin(), hardest_line.end());
   ends_in_five_ = hardest_ends_in_five;
+  line_cut_ = hardest_cut && hardest >= 0;
   return true;
 }
 
