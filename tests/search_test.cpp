@@ -10,6 +10,7 @@
 #include <cmath>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -73,7 +74,9 @@ struct Checked {
   bool proof_below = false;
 };
 
-Checked check_proven(Node& node) {
+// A win is owed to a child proven lost, or, where the walk knows the node's position, to a
+// VCT of its own that a solver of the test's finds again.
+Checked check_proven(Node& node, const Board* position) {
   const decision::Proof proof = node.proof();
   EXPECT_EQ(node.get_value().values[node.side()], proof.result == decision::Proof::kWin ? 1.0f : -1.0f);
   if (node.terminal()) return {1, true};
@@ -82,16 +85,19 @@ Checked check_proven(Node& node) {
     return std::count_if(proofs.begin(), proofs.end(), [&](decision::Proof p) { return p.result == result; });
   };
   if (proof.result == decision::Proof::kWin) {
-    EXPECT_GT(owed(decision::Proof::kLoss), 0);
+    if (owed(decision::Proof::kLoss) == 0) {
+      EXPECT_TRUE(position != nullptr && decision::ThreatSolver(16).find_vct(*position, {1000000, 30, 0}, 3).win());
+    }
   } else {
     EXPECT_EQ(static_cast<size_t>(owed(decision::Proof::kWin)), proofs.size());
   }
   return {1, true};
 }
 
-Checked check_node(Node& node, bool exploring, bool balanced) {
+// `position`, when given, is the node's: the walk then plays each child's move on a copy.
+Checked check_node(Node& node, bool exploring, bool balanced, const Board* position = nullptr) {
   if (node.finished()) {
-    if (node.proof().result != decision::Proof::kNone) return check_proven(node);
+    if (node.proof().result != decision::Proof::kNone) return check_proven(node, position);
     const NodeValue value = node.get_value();
     EXPECT_TRUE(node.get_best_child() == -1 && value.values[0] == node.own_value().values[0] && value.depth == 0.0f);
     return {};
@@ -123,7 +129,12 @@ Checked check_node(Node& node, bool exploring, bool balanced) {
     for (int i = 0; i < 2; ++i) sum[i] += n * v.values[i];
     sum[2] += n * v.draw_rate;
     sum[3] += n * (v.depth + 1.0);
-    const Checked below = check_node(*child, false, false);
+    std::optional<Board> child_position;
+    if (position != nullptr) {
+      child_position = *position;
+      child_position->play(child->move());
+    }
+    const Checked below = check_node(*child, false, false, child_position ? &*child_position : nullptr);
     checked.nodes += below.nodes;
     checked.proof_below |= below.proof_below;
   }
@@ -167,7 +178,7 @@ struct SearchCase {
   Rule rule;
   int threads, evaluators, batch;
   bool balanced, exploring;
-  bool threats = false;  // new positions are searched for fours that win
+  bool threats = false;  // new positions are searched for fours that win, and nodes of 4 visits for threats
 };
 
 class WholeSearch : public ::testing::TestWithParam<SearchCase> {};
@@ -176,8 +187,9 @@ TEST_P(WholeSearch, ReachesTheVisitsLimitWithAConsistentTree) {
   const SearchCase& c = GetParam();
   Evaluators evaluators = make_evaluators(c.evaluators, c.model, c.rule);
   MCTS search(nullptr, false, 0, c.threads, c.batch, evaluators.pointers);
-  if (c.threats) search.set_tree_threats({{200, 30, 0}, 0, 0, 0});
-  search.set_root(kConstants, middle(c.rule), 1.0f, c.balanced, c.exploring);
+  if (c.threats) search.set_tree_threats({{200, 30, 0}, 4, 2, 500});
+  const Board root = middle(c.rule);
+  search.set_root(kConstants, root, 1.0f, c.balanced, c.exploring);
   // One thread stops right at the limit; a pool may finish its round, a batch per thread.
   const float overshoot = c.threads == 1 ? 0.0f : static_cast<float>(c.threads * c.batch - 1);
   for (float limit : {400.0f, 2000.0f}) {
@@ -186,7 +198,7 @@ TEST_P(WholeSearch, ReachesTheVisitsLimitWithAConsistentTree) {
     const float visits = search.root()->get_visits();
     EXPECT_GE(visits, limit);
     EXPECT_LE(visits, limit + overshoot);
-    EXPECT_GT(check_node(*search.root(), c.exploring, c.balanced).nodes, 1);
+    EXPECT_GT(check_node(*search.root(), c.exploring, c.balanced, &root).nodes, 1);
   }
   // Nothing left to do: no descent, no change.
   const float visits = search.root()->get_visits();

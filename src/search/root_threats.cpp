@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <numeric>
 
-#include "board/zobrist.h"
-
 namespace decision {
 namespace {
 
@@ -56,9 +54,7 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   std::vector<int32_t> holds_out(candidates.size(), 0);  // plies until the opponent's five, when refuted
   Board after = position;  // each candidate played and taken back; the solver needs no candidate list
   const auto check = [&](size_t a, int32_t threats, const ThreatLimits& check_limits) {
-    // A candidate that does not change the opponent's win is refuted along the same proof.
     const Move move = candidates[a];
-    solver.follow_wins_without(zobrist_keys().cell_keys[cell_index(move.x, move.y)][position.side_to_move()]);
     after.play_tentative(move);
     if (!after.game_over()) {
       const ThreatLine refutation = find_own_win(solver, after, threats, check_limits);
@@ -81,7 +77,6 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
       if (!excluded[a]) check(a, threes, {deep_nodes, limits.depth, limits.deadline_ns});
     }
   }
-  solver.follow_wins_without(0);
   const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
   const auto open = static_cast<size_t>(std::count(unsolved.begin(), unsolved.end(), 1));
   say(std::string(threat.threats == 0 ? "DEBUG VCF threat: " : "DEBUG VCT threat: ") + line_text(threat.moves) +

@@ -90,11 +90,8 @@ ThreatLine ThreatSolver::find_vcf(const Board& position, const ThreatLimits& lim
 }
 
 std::optional<Move> ThreatSolver::proven_move(uint64_t key) {
-  for (const uint64_t probe : {key, key ^ related_key_}) {
-    const Entry& entry = entry_of(probe);
-    if (entry.hash == probe && entry.kind == Entry::kWin) return entry.move;
-    if (related_key_ == 0) break;
-  }
+  const Entry& entry = entry_of(key);
+  if (entry.hash == key && entry.kind == Entry::kWin) return entry.move;
   return std::nullopt;
 }
 

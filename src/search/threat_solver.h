@@ -60,12 +60,6 @@ class ThreatSolver {
   // bounds the fours of every VCF searched and the attacker moves of the line.
   ThreatLine find_vct(const Board& position, const ThreatLimits& limits, int32_t threes);
 
-  // From now on, every position searched first tries the move that won the position whose
-  // hash differs from its own by `key` (0: none), when the table holds one. With the key
-  // of one stone, a search after that stone follows the proof found without it, and
-  // proves again at little cost what the stone does not change.
-  void follow_wins_without(uint64_t key) { related_key_ = key; }
-
   static int64_t table_bytes(int32_t table_bits);
 
  private:
@@ -93,12 +87,11 @@ class ThreatSolver {
   bool threat_still_wins(const std::vector<Move>& threat);
   bool over_budget();
   Entry& entry_of(uint64_t hash) { return table_[hash & mask_]; }
-  // The winning move the table holds for `key`, else for `key` ^ related_key_.
+  // The winning move the table holds for `key`.
   std::optional<Move> proven_move(uint64_t key);
 
   std::vector<Entry> table_;
   uint64_t mask_;
-  uint64_t related_key_ = 0;
   std::unique_ptr<Board> board_;  // the searched copy
   ThreatLimits limits_{};
   int64_t nodes_ = 0;
