@@ -1,8 +1,11 @@
-// The VCF solver against the rules: drawn positions of each rule with a known answer, then
-// seeded random positions where the solver and a slow search written from the rules alone
-// (threat_reference.h) must agree, every line the solver gives passing the separate checker.
+// The threat solver against the rules: drawn positions of each rule with a known answer, then
+// seeded random positions where the VCF solver and a slow search written from the rules alone
+// (threat_reference.h) must agree, every line the solver gives passing the separate checker,
+// and where every VCT it claims holds against every reply.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -99,30 +102,112 @@ INSTANTIATE_TEST_SUITE_P(Rules, RandomPositions,
                            return std::string(rule_name(info.param));
                          });
 
-// Wins by one threat that is no four, found by the solver in random positions: every
-// allowed reply of the defender must leave a VCF.
-void check_threat_wins(Rule rule) {
-  constexpr int kDepth = 4;
-  std::mt19937 random(11 + static_cast<int>(rule));
-  ThreatSolver solver(16);
-  int found = 0;
-  for (int i = 0; i < 300 && found < 6; ++i) {
-    const Board board = middle_game(random, rule);
-    if (solver.find_vcf(board, {kLimits.nodes, kDepth, 0}).win()) continue;
-    const ThreatLine line = solver.find_vct(board, {kLimits.nodes, kDepth, 0}, 1);
-    if (!line.win()) continue;
-    ++found;
-    EXPECT_EQ(ref::threat_fault(board.config(), board.cells(), board.side_to_move() + 1, line.moves[0], kDepth), "")
-        << "position " << i << ", threat " << move_text(line.moves[0]);
+// ---- Victories by continuous threats (VCT): each win the solver claims is judged against
+// every reply by the rules-only checker, which asks the solver only for the attacker's moves.
+
+constexpr ThreatLimits kVctLimits{200000, 10, 0};
+constexpr int kMaxThrees = 2;
+
+// The rows of a position, as the tests draw them.
+std::string drawing(const Board& board) {
+  std::string text;
+  for (int y = 0; y < board.config().height; ++y) {
+    text += "\n  \"";
+    for (int x = 0; x < board.config().width; ++x) text += ".XO#"[board.cells()[cell_index(x, y)]];
+    text += "\"";
   }
-  EXPECT_EQ(found, 6);
+  return text;
 }
 
-TEST(ThreatSolver, ThreatWinsHoldAgainstEveryReply) {
-  for (const Rule rule : {Rule::Freestyle, Rule::Standard, Rule::StandardCaro}) {
-    SCOPED_TRACE(rule_name(rule));
-    check_threat_wins(rule);
+// What is wrong with the VCT `line` the solver claims on `board` with at most kMaxThrees
+// threats that are no four, "" when it checks.
+std::string vct_claim_fault(ThreatSolver& solver, const Board& board, const ThreatLine& line) {
+  const BoardConfig config = board.config();
+  const ref::MoveOracle next = [&](const CellArray& cells, int colour, int threes) -> std::optional<Move> {
+    const auto stones = std::count_if(cells.begin(), cells.end(), [](int8_t s) { return s == BLACK || s == WHITE; });
+    const ThreatLine answer =
+        solver.find_vct(Board(config, static_cast<int32_t>(stones), cells, colour - 1), kVctLimits, threes);
+    return answer.win() ? std::optional<Move>(answer.moves[0]) : std::nullopt;
+  };
+  const std::string fault =
+      ref::vct_fault(config, board.cells(), board.side_to_move() + 1, line.moves[0], kMaxThrees, next);
+  if (fault.empty()) return "";
+  std::string moves;
+  for (const Move m : line.moves) moves += " " + move_text(m);
+  return fault + "\nclaimed (row, column):" + moves + "\non:" + drawing(board);
+}
+
+struct DrawnVct {
+  const char* name;
+  Rule rule;
+  std::vector<std::string> rows;  // on a 15 x 15 board
+  int side;                       // to move, the attacker
+  int threes;                     // the fewest threats that are no four in a win; 0 for none
+};
+
+// A '*' marks a move that only looks like a win: the checker must find its fault.
+const DrawnVct kDrawnVct[] = {
+    {"a three-three", Rule::Freestyle, {"", "", "", "", "", "........X", "........X", "......XX"}, 0, 1},
+    {"a three that also threatens a four-three", Rule::Freestyle,
+     {"", "", "", "", "", ".......X", "", "....XX", "......X", "......X", "......O"}, 0, 1},
+    {"a three, then a three-three", Rule::Freestyle,
+     {"", "", "", "", "", "", "", "...XX", ".......XX", ".....X"}, 0, 2},
+    // White's double four on (4, 12) comes first.
+    {"the defender's VCF outruns a three-three", Rule::Freestyle,
+     {"", "", "", "", "", "........X", "........X", "......XX*", "....X", "....O", "....O", "....O", "XOOO"}, 0, 0},
+    // On (10, 7) the three 8..10 of row 7 could only become a straight four on (7, 7), which
+    // makes six on the diagonal: no three-three, and the win takes a second threat.
+    {"Renju: a three whose four point is an overline is no threat", Rule::Renju,
+     {"", "", "", "...O", "....X", ".....X......X", "......X....X", "........XX..O", "........X", ".........X",
+      "........O.O"},
+     0, 2},
+    {"the same three is a threat under Standard", Rule::Standard,
+     {"", "", "", "...O", "....X", ".....X......X", "......X....X", "........XX..O", "........X", ".........X",
+      "........O.O"},
+     0, 1},
+    // White's three on (8, 7): both its ends are Black double threes.
+    {"Renju: White's three that Black may not block", Rule::Renju,
+     {"", "", "", "", "", ".........X.X", ".........XX", "......OO", "....XX", "...X.X"}, 1, 1},
+    {"Caro: White's four closed at both ends leaves Black a three-three", Rule::StandardCaro,
+     {"", "", "", "", "", "........X", "........X", "......XX", "", "", "", "", "XOOOO.X"}, 0, 1},
+    {"the same four under Standard must be blocked", Rule::Standard,
+     {"", "", "", "", "", "........X", "........X", "......XX*", "", "", "", "", "XOOOO.X"}, 0, 0},
+};
+
+TEST(ThreatSolver, DrawnThreatWins) {
+  ThreatSolver solver(16);
+  for (DrawnVct d : kDrawnVct) {
+    SCOPED_TRACE(d.name);
+    const std::optional<Move> refuted = take_mark(d.rows, '*');
+    const Board board = board_from_rows({d.rule, 15, 15, 2, 4}, d.rows, d.side);
+    if (refuted) {
+      EXPECT_NE(vct_claim_fault(solver, board, ThreatLine{{*refuted}}), "");
+    }
+    for (int threes = 0; threes <= kMaxThrees; ++threes) {
+      const ThreatLine line = solver.find_vct(board, kVctLimits, threes);
+      EXPECT_EQ(line.win(), d.threes > 0 && threes >= d.threes) << "threes " << threes;
+      if (line.win()) {
+        EXPECT_EQ(vct_claim_fault(solver, board, line), "");
+      }
+    }
   }
+}
+
+// Random middle games without a VCF: the first VCTs the solver claims all check.
+TEST_P(RandomPositions, ThreatWinsHoldAgainstEveryReply) {
+  constexpr int kWins = 5;
+  std::mt19937 random(11 + static_cast<int>(GetParam()));
+  ThreatSolver solver(16);
+  int wins = 0;
+  for (int i = 0; i < 200 && wins < kWins; ++i) {
+    const Board board = middle_game(random, GetParam());
+    if (solver.find_vcf(board, kVctLimits).win()) continue;
+    const ThreatLine line = solver.find_vct(board, kVctLimits, kMaxThrees);
+    if (!line.win()) continue;
+    ++wins;
+    EXPECT_EQ(vct_claim_fault(solver, board, line), "") << "position " << i;
+  }
+  EXPECT_EQ(wins, kWins);
 }
 
 }  // namespace

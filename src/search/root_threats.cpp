@@ -1,13 +1,16 @@
 #include "search/root_threats.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <numeric>
 
 namespace decision {
 namespace {
 
-// Positions each candidate's check may take at least.
+// Positions each candidate's first check may take at least, and at most the root limit's
+// share of this many checks.
 constexpr int64_t kMinCandidateNodes = 1000;
+constexpr int64_t kQuickChecks = 16;
 
 std::string line_text(const std::vector<Move>& moves) {
   std::string text;
@@ -43,12 +46,24 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   const ThreatLine threat = find_own_win(solver, passed, threes, limits);
   if (!threat.win()) return std::nullopt;
 
-  // The likeliest moves first, so that those the limits leave unchecked are the least likely.
+  // The moves near the threat's line first (only a stone within five steps along a line of
+  // one of its moves changes that line), each group the likeliest first, so that those
+  // the limits leave unchecked are the least likely to stop it.
   const std::vector<Move>& candidates = search.root_board().candidates();
   const std::vector<float>& prior = search.root()->get_prior();
+  const auto near_threat = [&](Move m) {
+    return std::any_of(threat.moves.begin(), threat.moves.end(), [m](Move t) {
+      const int dx = m.x - t.x;
+      const int dy = m.y - t.y;
+      return std::max(std::abs(dx), std::abs(dy)) <= 5 && (dx == 0 || dy == 0 || dx == dy || dx == -dy);
+    });
+  };
   std::vector<size_t> order(candidates.size());
   std::iota(order.begin(), order.end(), size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return prior[a] > prior[b]; });
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const bool near_a = near_threat(candidates[a]);
+    return near_a != near_threat(candidates[b]) ? near_a : prior[a] > prior[b];
+  });
   std::vector<uint8_t> excluded(candidates.size(), 0);
   std::vector<uint8_t> unsolved(candidates.size(), 0);
   std::vector<int32_t> holds_out(candidates.size(), 0);  // plies until the opponent's five, when refuted
@@ -68,7 +83,7 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   // the positions it took: a candidate that leaves it as it was is refuted by a proof of
   // about the same size. Then the candidates left, for a win with up to `threes` threats,
   // sharing the positions of the limits.
-  const int64_t quick_nodes = std::min(limits.nodes, 2 * threat.nodes + kMinCandidateNodes);
+  const int64_t quick_nodes = std::min(limits.nodes / kQuickChecks, 2 * threat.nodes + kMinCandidateNodes);
   for (const size_t a : order) check(a, threat.threats, {quick_nodes, limits.depth, limits.deadline_ns});
   const auto left = static_cast<int64_t>(std::count(excluded.begin(), excluded.end(), 0));
   if (threat.threats < threes && left > 0) {
