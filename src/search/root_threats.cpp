@@ -87,7 +87,7 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   for (const size_t a : order) check(a, threat.threats, {quick_nodes, limits.depth, limits.deadline_ns});
   const auto left = static_cast<int64_t>(std::count(excluded.begin(), excluded.end(), 0));
   if (threat.threats < threes && left > 0) {
-    const int64_t deep_nodes = std::max(quick_nodes, limits.nodes / left);
+    const int64_t deep_nodes = std::max(quick_nodes, limits.nodes / std::max(left, kQuickChecks));
     for (const size_t a : order) {
       if (!excluded[a]) check(a, threes, {deep_nodes, limits.depth, limits.deadline_ns});
     }

@@ -50,14 +50,15 @@ class ThreatSolver {
   ThreatLine find_vcf(const Board& position, const ThreatLimits& limits);
 
   // A victory by continuous threats (VCT) for the side to move of `position`: a VCF, or a
-  // line of fours and threats that are no four (open threes, mostly: moves after which the
-  // attacker would have a VCF if the defender passed), at most `threes` of the latter,
-  // where every defence is answered. A four's defence is its block; a threat's are the
-  // cells that could change the VCF it threatens and every four of the defender's, and a
-  // threat fails at once when the defender has a VCF of its own. Shorter wins are looked
-  // for first (one such threat, then two, ...). The line follows the defence that took
-  // the longest to refute; a win is only ever reported when proven, and `limits.depth`
-  // bounds the fours of every VCF searched and the attacker moves of the line.
+  // threat that is no four (an open three, mostly: a move after which the attacker would
+  // have a VCF of one or two fours if the defender passed) after which every defence still
+  // leaves a VCT, at most `threes` threats deep. A threat fails at once when the defender
+  // has a VCF of its own; its defences are the cells that could change the VCF it makes
+  // and every four of the defender's, whose block costs the attacker no threat. Shorter
+  // wins are looked for first (one threat, then two, ...). A win is only ever reported
+  // when proven; its line follows the defence that took the longest to refute.
+  // `limits.depth` bounds the fours of every VCF searched, and the threats and blocks of
+  // each stretch of the line between positions proven before.
   ThreatLine find_vct(const Board& position, const ThreatLimits& limits, int32_t threes);
 
   static int64_t table_bytes(int32_t table_bits);

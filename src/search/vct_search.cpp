@@ -1,5 +1,5 @@
-// The VCT search of ThreatSolver: threat-space search over the attacker's fours and
-// threats that are no four, every defence answered. See threat_solver.h.
+// The VCT search of ThreatSolver: threat-space search over the attacker's threats that are
+// no four, every defence answered, and its VCFs. See threat_solver.h.
 #include <algorithm>
 #include <cstddef>
 
@@ -19,17 +19,19 @@ constexpr uint64_t kThreatKey = 0x9E3779B97F4A7C15ULL;
 constexpr int32_t kThreatFours = 2;
 
 constexpr uint16_t kAnyFour = kFour | kStraightFour | kDoubleFour;
-// The moves that may threaten: a four, an open three, or a three, which can complete the
-// VCF that a threat needs.
-constexpr uint64_t kThreatMoveLanes = in_every_lane(kAnyFour | kOpenThree | kThree);
+// The moves that may threaten without a four: an open three, or a three, which can
+// complete the VCF that a threat needs. Fours are left to the VCF searches: spent as a
+// threat, a four is only worth one later, and trying every four before every threat
+// multiplies the search.
+constexpr uint64_t kThreatMoveLanes = in_every_lane(kOpenThree | kThree);
 
-// A threat move ranks by what it makes in each line (fours, then open threes, then
-// threes), and a little more for each line where it also stands in the defender's way.
+// A threat move ranks by what it makes in each line (open threes, then threes), and a
+// little more for each line where it also stands in the defender's way.
 int32_t threat_rank(uint64_t own, uint64_t theirs) {
   int32_t rank = 0;
   for (int d = 0; d < 4; ++d) {
     const uint16_t lane = code_lane(own, d);
-    rank += (lane & kAnyFour) ? 4 : (lane & kOpenThree) ? 3 : (lane & kThree) ? 1 : 0;
+    rank += (lane & kOpenThree) ? 3 : (lane & kThree) ? 1 : 0;
     rank += (code_lane(theirs, d) & (kAnyFour | kOpenThree)) != 0;
   }
   return rank;
@@ -130,7 +132,7 @@ bool ThreatSolver::attack_with_threats(int32_t threes, int32_t moves) {
   const auto& own = codes_of(board, attacker);
   const auto& theirs = codes_of(board, defender);
   for (int index = 0; index < kCellCount; ++index) {
-    if (!(own[index] & kThreatMoveLanes)) continue;
+    if (!(own[index] & kThreatMoveLanes) || (own[index] & kFourLanes)) continue;
     const Move move = move_at(index);
     fours_.push_back({move, move == proven ? 1000 : threat_rank(own[index], theirs[index])});
   }
@@ -143,9 +145,7 @@ bool ThreatSolver::attack_with_threats(int32_t threes, int32_t moves) {
     if (!may_play(board, attacker, move)) continue;
     board.play_tentative(move);
     bool won = false;
-    // A four is left to the VCF searches: spent here, it would only be worth a threat
-    // later, and trying every four before every threat multiplies the search.
-    if (!board.game_over() && !any_cell(board.five_cells(attacker))) {
+    if (!board.game_over()) {
       line_cut_ = false;
       won = defend(threes - 1, moves - 1);
     }
