@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks `pbrain-tovan selfplay` and `dataset` end to end: tiny games under two rules read
 # back with tools/selfplay_records.py and judged by the match runner's own five-in-a-row
-# rules (moves on free cells, the result against the final position, the VCF that ended a
-# game played out with every block forced, distributions over free cells summing to 1); a
+# rules (moves on free cells, the result against the final position, the winning line that
+# ended a game played out with every block of a four forced, distributions over free cells
+# summing to 1); a
 # repeat with the same seed gives the same file, a cut-off file still reads its complete
 # games, and bad options fail with a message. Their samples (tools/training_samples.py)
 # hold the replayed stones, the targets and the model's answers, one per searched position
@@ -51,14 +52,14 @@ def check(game):
         assert made_five[-1] and game.winner == (len(game.moves) - 1) % 2, "the five is not the winner's"
     else:
         assert not made_five[-1], "a five stands, yet the game ended otherwise"
-    if game.vcf:  # the winner's fours, each blocked at its only five, to a five or a four
-        assert game.end == "proven" and game.winner == len(game.moves) % 2, "a VCF for the wrong side"
+    if game.vcf:  # the winner's VCF, or a VCT's line: every four blocked at its only five, to a five or a four
+        assert game.end == "proven" and game.winner == len(game.moves) % 2, "a winning line for the wrong side"
         for i, (x, y) in enumerate(game.vcf):
-            assert board.get(x, y) == EMPTY, "VCF move on a stone"
-            if i % 2 == 1:
-                assert fives(board, game.winner + 1, game.rule) == [(x, y)], "a VCF block that is not forced"
+            assert board.get(x, y) == EMPTY, "winning line's move on a stone"
+            if i % 2 == 1 and fives(board, game.winner + 1, game.rule):
+                assert fives(board, game.winner + 1, game.rule) == [(x, y)], "a block of a four that is not forced"
             board.place(x, y, BLACK + (game.winner + i) % 2)
-        assert winning_line(board, x, y, game.rule) or fives(board, game.winner + 1, game.rule), "VCF wins nothing"
+        assert winning_line(board, x, y, game.rule) or fives(board, game.winner + 1, game.rule), "the line wins nothing"
         assert game.winner != 2 or board.count >= game.width * game.height - 25, "a draw on an open board"
     for p in game.positions:
         assert p.ply < len(game.moves) and p.side == p.ply % 2, "position out of place"
