@@ -3,9 +3,8 @@
 # back with tools/selfplay_records.py and judged by the match runner's own five-in-a-row
 # rules (moves on free cells, the result against the final position, the winning line that
 # ended a game played out with every block of a four forced, distributions over free cells
-# summing to 1); a
-# repeat with the same seed gives the same file, a cut-off file still reads its complete
-# games, and bad options fail with a message. Their samples (tools/training_samples.py)
+# summing to 1); a repeat with the same seed gives the same file, a cut-off file still reads
+# its complete games, and bad options fail with a message. Their samples (tools/training_samples.py)
 # hold the replayed stones, the targets and the model's answers, one per searched position
 # and winning-line move; mixed or damaged records fail. $1: the engine (build/pbrain-tovan).
 set -uo pipefail
