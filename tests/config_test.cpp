@@ -63,6 +63,8 @@ TEST(ConfigCheckTest, EachFaultyKeyIsNamedAndGoodValuesAreAccepted) {
       {"eval.evaluator_cache_capacity", {set("eval.evaluator_cache_capacity", -1)}},
       {"", {set("eval.evaluator_cache_capacity", 0)}},
       {"memory.default_max_memory", {set("memory.default_max_memory", -1)}},
+      {"threats.tree_vct_nodes", {set("threats.tree_vct_nodes", 0)}},
+      {"threats.vct_threes", {set("threats.vct_threes", 11)}},
       {"eval.device", {set("eval.device", std::string("gpu"))}},
       {"", {set("eval.device", std::string("cuda"))}},
       {"", {set("eval.device", std::string("tensorrt"))}},
