@@ -214,7 +214,7 @@ TEST(Decide, PlaysAVctAtOnceStopsTheOpponentsAndHoldsOutLongestWhenNothingStopsI
     const decision::Decision win = decision::decide(rig.context(50), board_from_rows(config, one, 0), false);
     EXPECT_EQ(win.move, (Move{7, 7}));
     ASSERT_FALSE(rig.said.empty());
-    EXPECT_TRUE(rig.said[0].starts_with("DEBUG Win 1.00 | Proof ") && rig.said[0].find(" | VCT (7, 7) ") != std::string::npos)
+    EXPECT_TRUE(std::regex_search(rig.said[0], std::regex(R"(^DEBUG Win 1\.00 \| Proof \d+ \| VCT \(7, 7\) )")))
         << rig.said[0];
   }
   {

@@ -21,6 +21,29 @@ std::string line_text(const std::vector<Move>& moves) {
   return text;
 }
 
+// Of `order` (indices of the position's candidates, each refuted by a win of the
+// opponent's with `threats` threats), the first whose refutation needs the most fours in
+// its VCFs: the move that holds out longest. The wins are looked for again with one four
+// allowed, then two, and so on, until a single candidate (or none) stands.
+Move holding_out_longest(ThreatSolver& solver, const Board& position, std::vector<size_t> order, int32_t threats,
+                         const ThreatLimits& limits) {
+  const std::vector<Move>& candidates = position.candidates();
+  Board after = position;
+  for (int32_t fours = 1; order.size() > 1 && fours <= limits.depth; ++fours) {
+    std::vector<size_t> standing;
+    for (const size_t a : order) {
+      after.play_tentative(candidates[a]);
+      const ThreatLine refutation = find_own_win(solver, after, threats, {limits.nodes, fours, limits.deadline_ns});
+      after.undo_tentative(candidates[a]);
+      if (refutation.aborted) return candidates[order.front()];
+      if (!refutation.win()) standing.push_back(a);
+    }
+    if (standing.empty()) break;
+    order = std::move(standing);
+  }
+  return candidates[order.front()];
+}
+
 }  // namespace
 
 TreeThreats tree_threats(const ThreatSettings& threats) {
@@ -66,7 +89,6 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   });
   std::vector<uint8_t> excluded(candidates.size(), 0);
   std::vector<uint8_t> unsolved(candidates.size(), 0);
-  std::vector<int32_t> holds_out(candidates.size(), 0);  // plies until the opponent's five, when refuted
   Board after = position;  // each candidate played and taken back; the solver needs no candidate list
   const auto check = [&](size_t a, int32_t threats, const ThreatLimits& check_limits) {
     const Move move = candidates[a];
@@ -75,15 +97,16 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
       const ThreatLine refutation = find_own_win(solver, after, threats, check_limits);
       excluded[a] = refutation.win();
       unsolved[a] = refutation.aborted;
-      holds_out[a] = refutation.plies();
     }
     after.undo_tentative(move);
   };
-  // First every candidate for a win with no more threats than the one found, within twice
-  // the positions it took: a candidate that leaves it as it was is refuted by a proof of
-  // about the same size. Then the candidates left, for a win with up to `threes` threats,
-  // sharing the positions of the limits.
-  const int64_t quick_nodes = std::min(limits.nodes / kQuickChecks, 2 * threat.nodes + kMinCandidateNodes);
+  // First every candidate for a win with no more threats than the one found: a VCF, within
+  // the limits; a VCT, within twice the positions it took, since a candidate that leaves it
+  // as it was is refuted by a proof of about the same size. Then the candidates left, for a
+  // win with up to `threes` threats, sharing the positions of the limits.
+  const int64_t quick_nodes = threat.threats == 0
+                                  ? limits.nodes
+                                  : std::min(limits.nodes / kQuickChecks, 2 * threat.nodes + kMinCandidateNodes);
   for (const size_t a : order) check(a, threat.threats, {quick_nodes, limits.depth, limits.deadline_ns});
   const auto left = static_cast<int64_t>(std::count(excluded.begin(), excluded.end(), 0));
   if (threat.threats < threes && left > 0) {
@@ -97,13 +120,7 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   say(std::string(threat.threats == 0 ? "DEBUG VCF threat: " : "DEBUG VCT threat: ") + line_text(threat.moves) +
       "; " + std::to_string(kept - open) + " of " + std::to_string(candidates.size()) + " moves stop it" +
       (open > 0 ? ", " + std::to_string(open) + " unsolved" : ""));
-  if (kept == 0) {
-    // Every move loses: the one that makes the opponent's win longest, the likeliest of equals.
-    const size_t longest = *std::max_element(order.begin(), order.end(), [&](size_t a, size_t b) {
-      return holds_out[a] < holds_out[b];
-    });
-    return candidates[longest];
-  }
+  if (kept == 0) return holding_out_longest(solver, position, order, threat.threats, limits);
   if (kept < candidates.size()) search.root()->exclude_actions(std::move(excluded));
   return std::nullopt;
 }

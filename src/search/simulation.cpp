@@ -24,7 +24,9 @@ std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<Spa
   Node* due_threat_check = nullptr;
   while (true) {
     const SelectResult step = node->select();
-    if (threat_check_visits > 0 && node != &root && step.visits == static_cast<float>(threat_check_visits)) due_threat_check = node;
+    if (threat_check_visits > 0 && node != &root && step.visits == static_cast<float>(threat_check_visits)) {
+      due_threat_check = node;
+    }
     switch (step.status) {
       case SelectResult::kCollision:
         return std::nullopt;
