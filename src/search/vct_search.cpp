@@ -78,7 +78,7 @@ ThreatLine ThreatSolver::find_vct(const Board& position, const ThreatLimits& lim
 // The attacker, to move on board_: a VCF, or a threat after which every defence still
 // leaves a VCT. On success line_ holds the line, last move first, above what it held; it
 // stops short, with line_cut_ set, at a position the table knows to be won (except at
-// the search's first position, which is always searched).
+// the search's first position, the one with all `moves` left, which is always searched).
 bool ThreatSolver::attack_with_threats(int32_t threes, int32_t moves) {
   const size_t mark = line_.size();
   line_cut_ = false;
@@ -96,7 +96,7 @@ bool ThreatSolver::attack_with_threats(int32_t threes, int32_t moves) {
   const uint64_t key = board.hash() ^ kThreatKey;
   if (const Entry& entry = entry_of(key); entry.hash == key) {
     if (entry.kind == Entry::kNoWin && entry.depth >= threes) return false;
-    if (entry.kind == Entry::kWin && entry.depth <= threes && mark > 0) {
+    if (entry.kind == Entry::kWin && entry.depth <= threes && moves < limits_.depth) {
       line_cut_ = true;
       ends_in_five_ = false;
       return true;
