@@ -129,8 +129,7 @@ bool ThreatSolver::attack(int32_t depth) {
     size_t size;
     ~Truncate() { fours.resize(size); }
   } truncate{fours_, first};
-  int32_t defender_fives = 0;  // a word holding two or more counts two
-  for (const uint64_t word : board.five_cells(defender)) defender_fives += word == 0 ? 0 : (word & (word - 1)) ? 2 : 1;
+  const int defender_fives = count_up_to_two(board.five_cells(defender));
   if (defender_fives > 0) {
     // The defender's five point must be blocked: that is the only move, and it must be a four.
     if (defender_fives > 1) return false;
