@@ -124,11 +124,7 @@ bool ThreatSolver::attack(int32_t depth) {
   }
   // This level's four moves go on top of fours_, and leave it on every return.
   const size_t first = fours_.size();
-  struct Truncate {
-    std::vector<FourMove>& fours;
-    size_t size;
-    ~Truncate() { fours.resize(size); }
-  } truncate{fours_, first};
+  const FoursMark truncate{fours_, first};
   const int defender_fives = count_up_to_two(board.five_cells(defender));
   if (defender_fives > 0) {
     // The defender's five point must be blocked: that is the only move, and it must be a four.

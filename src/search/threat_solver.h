@@ -79,6 +79,14 @@ class ThreatSolver {
     int32_t order;  // higher first
   };
 
+  // Takes fours_ back to the size it had when made: a level's moves go on top of it and
+  // leave it on every return.
+  struct FoursMark {
+    std::vector<FourMove>& fours;
+    size_t size;
+    ~FoursMark() { fours.resize(size); }
+  };
+
   void start(const Board& position, const ThreatLimits& limits);
   bool attack(int32_t depth);
   // The VCT search (vct_search.cpp): the attacker to move, with `threes` threats that are

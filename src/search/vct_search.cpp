@@ -124,11 +124,7 @@ bool ThreatSolver::attack_with_threats(int32_t threes, int32_t moves) {
   const Move proven = proven_move(key).value_or(Move{-1, -1});  // tried first
   // This level's threat moves go on top of fours_, and leave it on every return.
   const size_t first = fours_.size();
-  struct Truncate {
-    std::vector<FourMove>& moves;
-    size_t size;
-    ~Truncate() { moves.resize(size); }
-  } truncate{fours_, first};
+  const FoursMark truncate{fours_, first};
   const auto& own = codes_of(board, attacker);
   const auto& theirs = codes_of(board, defender);
   for (int index = 0; index < kCellCount; ++index) {
