@@ -29,13 +29,15 @@ Move holding_out_longest(ThreatSolver& solver, const Board& position, std::vecto
                          const ThreatLimits& limits) {
   const std::vector<Move>& candidates = position.candidates();
   Board after = position;
+  int64_t positions_left = limits.nodes;  // for all the searches together
   for (int32_t fours = 1; order.size() > 1 && fours <= limits.depth; ++fours) {
     std::vector<size_t> standing;
     for (const size_t a : order) {
       after.play_tentative(candidates[a]);
-      const ThreatLine refutation = find_own_win(solver, after, threats, {limits.nodes, fours, limits.deadline_ns});
+      const ThreatLine refutation = find_own_win(solver, after, threats, {positions_left, fours, limits.deadline_ns});
       after.undo_tentative(candidates[a]);
-      if (refutation.aborted) return candidates[order.front()];
+      positions_left -= refutation.nodes;
+      if (refutation.aborted || positions_left <= 0) return candidates[order.front()];
       if (!refutation.win()) standing.push_back(a);
     }
     if (standing.empty()) break;
@@ -90,13 +92,21 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   std::vector<uint8_t> excluded(candidates.size(), 0);
   std::vector<uint8_t> unsolved(candidates.size(), 0);
   Board after = position;  // each candidate played and taken back; the solver needs no candidate list
+  // The checks together search at most the limits' positions: without a deadline (in
+  // self-play) they would otherwise take that many for each candidate.
+  int64_t positions_left = limits.nodes;
   const auto check = [&](size_t a, int32_t threats, const ThreatLimits& check_limits) {
     const Move move = candidates[a];
+    unsolved[a] = positions_left <= 0;
+    if (unsolved[a]) return;
     after.play_tentative(move);
     if (!after.game_over()) {
-      const ThreatLine refutation = find_own_win(solver, after, threats, check_limits);
+      const ThreatLimits shared{std::min(check_limits.nodes, positions_left), check_limits.depth,
+                                check_limits.deadline_ns};
+      const ThreatLine refutation = find_own_win(solver, after, threats, shared);
       excluded[a] = refutation.win();
       unsolved[a] = refutation.aborted;
+      positions_left -= refutation.nodes;
     }
     after.undo_tentative(move);
   };

@@ -40,11 +40,11 @@ std::string win_report(const ThreatLine& line);
 // When the opponent would have a VCT of at most `threes` threats if the side to move of
 // `position` (the search's root, not yet searched) passed, each root candidate, highest
 // prior first, is checked for a win of the opponent's with as many threats within
-// `limits` (and twice the positions the threat took), and those after which it is found
-// are excluded from the search. A candidate left unsolved (the limits ran out) stays.
-// When every candidate is refuted, none is excluded and the one whose refutation needs
-// the most fours is returned: the move that holds out longest. `say` gets the threat as a DEBUG
-// line.
+// `limits` (and twice the positions the threat took; all checks together at most the
+// limits' positions), and those after which it is found are excluded from the search. A
+// candidate left unsolved (the limits ran out) stays. When every candidate is refuted,
+// none is excluded and the one whose refutation needs the most fours is returned: the move
+// that holds out longest. `say` gets the threat as a DEBUG line.
 std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t threes, const ThreatLimits& limits,
                                     const std::function<void(const std::string&)>& say);
 
