@@ -193,6 +193,19 @@ TEST(ThreatSolver, DrawnThreatWins) {
   }
 }
 
+// The root runs many small searches one after another: one begun past the deadline must
+// give up at its first position, not after a round of positions between clock readings.
+TEST(ThreatSolver, ASearchBegunPastItsDeadlineStopsAtOnce) {
+  const Board board = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, kDrawnVct[0].rows, 0);
+  ASSERT_TRUE(ThreatSolver(16).find_vct(board, kVctLimits, 1).win());
+  ThreatSolver solver(16);
+  const ThreatLimits past{kVctLimits.nodes, kVctLimits.depth, 1};
+  const ThreatLine line = solver.find_vct(board, past, 1);
+  EXPECT_TRUE(line.aborted);
+  EXPECT_FALSE(line.win());
+  EXPECT_EQ(line.nodes, 1);
+}
+
 // Random middle games without a VCF: the first VCTs the solver claims all check.
 TEST_P(RandomPositions, ThreatWinsHoldAgainstEveryReply) {
   constexpr int kWins = 5;

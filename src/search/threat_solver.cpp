@@ -18,7 +18,9 @@ namespace {
 
 constexpr uint64_t kThreatLanes = in_every_lane(kFour | kStraightFour | kDoubleFour | kOpenThree | kThree);
 
-// The clock is read once per this many nodes.
+// The clock is read at a search's first node and then once per this many nodes: the root
+// runs many small searches one after another, and one begun past the deadline must stop
+// at once.
 constexpr int64_t kClockInterval = 256;
 
 // A four move ranks by the lanes in which it also builds threats, and a straight four (or
@@ -98,7 +100,7 @@ std::optional<Move> ThreatSolver::proven_move(uint64_t key) {
 bool ThreatSolver::over_budget() {
   ++nodes_;
   if (nodes_ > limits_.nodes) aborted_ = true;
-  if (limits_.deadline_ns != 0 && nodes_ % kClockInterval == 0 && monotonic_ns() >= limits_.deadline_ns) {
+  if (limits_.deadline_ns != 0 && nodes_ % kClockInterval == 1 && monotonic_ns() >= limits_.deadline_ns) {
     aborted_ = true;
   }
   return aborted_;
