@@ -8,6 +8,8 @@
 
 #include "board/board.h"
 
+namespace tovan {
+
 namespace {
 
 // About 30 stones from a fixed-seed random game with no five, under the shipped
@@ -53,3 +55,5 @@ void BM_CopyBoard(benchmark::State& state) {
 BENCHMARK(BM_CopyBoard)->Arg(15)->Arg(20);
 
 }  // namespace
+
+}  // namespace tovan

@@ -16,6 +16,8 @@
 #include "evaluation/inference_session.h"
 #include "raw_network.h"
 
+namespace tovan {
+
 namespace {
 
 constexpr int kSide = 15;
@@ -54,7 +56,7 @@ void evaluate_next(eval::Evaluator& evaluator, std::vector<const Board*>& reques
     board = &positions[next];
     next = (next + 1) % positions.size();
   }
-  auto futures = evaluator.submit(request, 1);
+  auto futures = evaluator.submit(request);
   evaluator.flush();
   for (auto& future : futures) benchmark::DoNotOptimize(future.get());
 }
@@ -71,7 +73,7 @@ void BM_RawSession(benchmark::State& state) {
 void BM_EvaluatorSubmitFlush(benchmark::State& state) {
   const int model = static_cast<int>(state.range(0));
   const int32_t batch = static_cast<int32_t>(state.range(1));
-  eval::Evaluator evaluator(0, kSide, kSide, Rule::Freestyle, 0, 0, batch, 1, "cpu", 0, 0, "", "");
+  eval::Evaluator evaluator(Rule::Freestyle, kSide, kSide, {.device = {}, .batch_size = batch, .cache_capacity = 0});
   evaluator.load_model(kModels[model]);
   const std::vector<Board> positions = middle_games(256);
   size_t next = 0;
@@ -102,8 +104,9 @@ void set_up_threading(const benchmark::State& state) {
   const int evaluators = static_cast<int>(state.range(0));
   threading_positions = middle_games(256);
   for (int i = 0; i < evaluators; ++i) {
-    threading_evaluators.push_back(std::make_unique<eval::Evaluator>(
-        0, kSide, kSide, Rule::Freestyle, 0, 0, 16 / evaluators, 2 / evaluators, "cpu", 0, 0, "", ""));
+    const eval::EvaluatorOptions options{
+        .device = {.intra_op_threads = static_cast<uint32_t>(2 / evaluators)}, .batch_size = 16 / evaluators};
+    threading_evaluators.push_back(std::make_unique<eval::Evaluator>(Rule::Freestyle, kSide, kSide, options));
     threading_evaluators.back()->load_model(kModels[state.range(1)]);
   }
 }
@@ -152,3 +155,5 @@ void BM_BuildFeatures(benchmark::State& state) {
 BENCHMARK(BM_BuildFeatures);
 
 }  // namespace
+
+}  // namespace tovan

@@ -5,6 +5,8 @@
 #include "board/forbidden.h"
 #include "board/pattern_tables.h"
 
+namespace tovan {
+
 namespace {
 
 // Inflating the built-in table stream, as the engine does once before main.
@@ -52,3 +54,5 @@ void BM_UpdateForbiddenCrowded(benchmark::State& state) {
 BENCHMARK(BM_UpdateForbiddenCrowded)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+}  // namespace tovan

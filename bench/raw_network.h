@@ -10,11 +10,13 @@
 
 #include "evaluation/inference_session.h"
 
+namespace tovan {
+
 // Runs `batch` positions per iteration through the model; items are positions.
 inline void run_raw_network(benchmark::State& state, const char* model_path, int64_t batch) {
   constexpr int64_t kSide = 15;
   constexpr int64_t kChannels = 40;
-  eval::InferenceSession session(1, "cpu", 0, 0, "", "");
+  eval::InferenceSession session({});
   std::vector<float> input(static_cast<size_t>(batch * kChannels * kSide * kSide));
   std::mt19937 rng(3);
   for (float& value : input) value = static_cast<float>(rng() % 8 == 0);
@@ -29,3 +31,5 @@ inline void run_raw_network(benchmark::State& state, const char* model_path, int
   }
   state.SetItemsProcessed(state.iterations() * batch);
 }
+
+}  // namespace tovan

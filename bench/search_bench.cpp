@@ -19,7 +19,10 @@
 #include "evaluation/features.h"
 #include "evaluation/inference_session.h"
 #include "raw_network.h"
+#include "search/engine.h"
 #include "search/mcts.h"
+
+namespace tovan {
 
 namespace {
 
@@ -43,7 +46,7 @@ Board middle_game() {
   return board;
 }
 
-NodeConfig shipped_constants() { return make_node_config(1.6f, 1.0f, 0.1f, 0.3f); }
+search::NodeConfig shipped_constants() { return search::make_node_config(1.6f, 1.0f, 0.1f, 0.3f); }
 
 std::string label(int model, int threads, int batch) {
   return std::string(kModelLabels[model]) + ", " + std::to_string(threads) + " thread(s), batch " +
@@ -54,18 +57,18 @@ std::string label(int model, int threads, int batch) {
 // the root (and dropping the last tree) is not timed. tree_nodes as threats.tree_nodes
 // (0: no solver at new positions).
 void search_visits(benchmark::State& state, int model, int threads, int batch, int64_t tree_nodes) {
-  std::vector<std::unique_ptr<eval::Evaluator>> evaluators;
-  std::vector<eval::Evaluator*> pointers;
-  for (int i = 0; i < threads; ++i) {
-    evaluators.push_back(
-        std::make_unique<eval::Evaluator>(0, kSide, kSide, Rule::Freestyle, 0, 0, 16, 1, "cpu", 0, 0, "", ""));
-    evaluators.back()->load_model(kModels[model]);
-    pointers.push_back(evaluators.back().get());
-  }
-  decision::MCTS search(nullptr, false, 0, threads, batch, pointers);
-  search.set_tree_threats({{tree_nodes, 30, 0}, 0, 0, 0});
+  const search::Engine engine =
+      search::build_engine({.rule = Rule::Freestyle,
+                            .width = kSide,
+                            .height = kSide,
+                            .model_path = kModels[model],
+                            .evaluator = {.device = {}, .batch_size = 16, .cache_capacity = 0},
+                            .device_ids = std::vector<uint32_t>(static_cast<size_t>(threads), 0),
+                            .search = {.threads = threads, .batch_size = batch},
+                            .threats = {.vcf = {tree_nodes, 30, 0}}});
+  search::MCTS& search = *engine.search;
   const Board board = middle_game();
-  const decision::SearchLimits limits{kVisitsPerSearch, 600.0f, false, 0.0f, 0.0f, 0.0f, 0.0f};
+  const search::SearchLimits limits{.visits_limit = kVisitsPerSearch, .seconds = 600.0f};
   int64_t visits = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -112,3 +115,5 @@ void BM_RawNetwork(benchmark::State& state) {
 BENCHMARK(BM_RawNetwork)->ArgsProduct({{1, 2}, {1, 8, 16}})->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+}  // namespace tovan

@@ -35,9 +35,11 @@
 #include "test_positions.h"
 #include "threat_reference.h"
 
+namespace tovan {
+
 namespace {
 
-using decision::ThreatLimits, decision::ThreatLine, decision::ThreatSolver;
+using search::ThreatLimits, search::ThreatLine, search::ThreatSolver;
 
 constexpr int kSide = 15;
 constexpr int kMinDepth = 3;
@@ -279,9 +281,9 @@ void time_rows(const Options& options, const char* title, int first, int last, c
     for (int i = 0; i < options.per_depth; ++i) {
       const Board board = make(row);
       ThreatSolver solver(20);
-      const int64_t start = monotonic_ns();
+      const int64_t start = search::monotonic_ns();
       const ThreatLine line = solve(solver, board, row);
-      const int64_t elapsed = monotonic_ns() - start;
+      const int64_t elapsed = search::monotonic_ns() - start;
       if (!line.win()) std::printf("  missed a win of %d %s\n", row, title);
       nodes += line.nodes;
       total_ns += elapsed;
@@ -348,7 +350,10 @@ int engine_mode(const Options& options) {
 
 }  // namespace
 
+}  // namespace tovan
+
 int main(int argc, char** argv) {
+  using namespace tovan;
   Options options;
   if (argc < 2) {
     std::fprintf(stderr, "usage: tactics solver|engine [options] (see bench/tactics.cpp)\n");

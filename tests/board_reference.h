@@ -15,6 +15,8 @@
 #include "board/board.h"
 #include "board/pattern_codes.h"
 
+namespace tovan {
+
 namespace ref {
 
 // A config from width and height (BoardConfig lists height first), and a move.
@@ -258,3 +260,5 @@ inline int outcome(const BoardConfig& c, const CellArray& cells, int side_to_mov
 
 // Lets gtest print moves and move lists readably.
 inline void PrintTo(const Move& move, std::ostream* os) { *os << move_text(move); }
+
+}  // namespace tovan

@@ -26,6 +26,8 @@
 #include "board_reference.h"
 #include "test_positions.h"
 
+namespace tovan {
+
 namespace {
 
 using ref::at;
@@ -403,3 +405,5 @@ TEST(BoardStress, RandomPlayAndUndoMatchRebuiltBoardAndReference) {
 }
 
 }  // namespace
+
+}  // namespace tovan

@@ -1,5 +1,5 @@
 // Start-up check of the configuration keys, and the folder of the executable.
-#include "app/config.h"
+#include "config/config_file.h"
 
 #include <cpptoml.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/settings.h"
+#include "config/settings.h"
+
+namespace tovan {
 
 namespace {
 
@@ -34,11 +36,17 @@ std::shared_ptr<cpptoml::array> ids(const std::vector<int64_t>& values) {
   return array;
 }
 
-std::vector<std::string> faults_after(const std::vector<Edit>& edits) {
+using config::InvalidSettings, config::Settings;
+
+Settings settings_after(const std::vector<Edit>& edits) {
   auto table = cpptoml::parse_file(SHIPPED_CONFIG);
   for (const auto& edit : edits) edit(*table);
+  return config::read_settings(*table, fs::path(SHIPPED_CONFIG).parent_path());
+}
+
+std::vector<std::string> faults_after(const std::vector<Edit>& edits) {
   try {
-    read_settings(*table);
+    settings_after(edits);
     return {};
   } catch (const InvalidSettings& error) {
     return error.faults;
@@ -69,6 +77,7 @@ TEST(ConfigCheckTest, EachFaultyKeyIsNamedAndGoodValuesAreAccepted) {
       {"", {set("eval.device", std::string("cuda"))}},
       {"", {set("eval.device", std::string("tensorrt"))}},
       {"eval.nn_input_version", {set("eval.nn_input_version", 1)}},
+      {"eval.device_memory_limit", {set("eval.device_memory_limit", -1)}},
       {"opening.margin_range", {set("opening.margin_range", 7)}},
       {"opening.margin_range", {set("opening.margin_range", -1)}},
       {"", {set("opening.margin_range", 0)}},
@@ -95,7 +104,27 @@ TEST(ConfigCheckTest, EachFaultyKeyIsNamedAndGoodValuesAreAccepted) {
   }
 }
 
+// A GPU's memory limit past 32 bits reaches the evaluators as it is.
+TEST(ConfigCheckTest, DeviceMemoryLimitsPast32BitsAreKept) {
+  constexpr int64_t kLimit = int64_t{24} << 30;
+  EXPECT_EQ(settings_after({set("eval.device_memory_limit", kLimit)}).evaluator.device.device_memory_limit, kLimit);
+}
+
+// Model files are looked up at start-up; a missing key is the fault of the games that
+// need it, reported then, and the other rules still play.
+TEST(ConfigCheckTest, AMissingModelKeyFailsOnlyItsGames) {
+  const Settings settings = settings_after({remove("eval.model.Renju")});
+  EXPECT_TRUE(settings.model_path(Rule::Standard, 15, 15).ends_with("standard-fitted.weights"));
+  try {
+    settings.model_path(Rule::Renju, 15, 15);
+    ADD_FAILURE() << "no fault for the missing key";
+  } catch (const config::ConfigError& error) {
+    EXPECT_STREQ(error.what(), "configuration key eval.model.Renju is missing or not a string");
+  }
+}
+
 TEST(DataPathTest, DirectoryOfExecutable) {
+  using config::directory_of_executable;
   EXPECT_EQ(directory_of_executable("build/pbrain-tovan"), fs::path("build"));
   EXPECT_EQ(directory_of_executable("./pbrain-tovan"), fs::path("."));
   EXPECT_EQ(directory_of_executable("C:\\tovan\\pbrain-tovan.exe"), fs::path("C:\\tovan"));
@@ -104,3 +133,5 @@ TEST(DataPathTest, DirectoryOfExecutable) {
 }
 
 }  // namespace
+
+}  // namespace tovan

@@ -20,27 +20,34 @@
 #include <utility>
 #include <vector>
 
-#include "app/config.h"
-#include "app/engine.h"
-#include "app/search_report.h"
+#include "config/config_file.h"
+#include "protocol/game_engine.h"
+#include "protocol/search_report.h"
 #include "search/clock.h"
+#include "search/engine.h"
 #include "search/opening.h"
 #include "test_positions.h"
 
+namespace tovan {
+
 namespace {
 
-using decision::Node;
+using search::Node, search::NodeConfig, search::make_node_config;
 
 const NodeConfig kConstants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
 
 // An evaluator of the given model (random mode if none) and a one-thread search on it.
 struct Searcher {
-  explicit Searcher(int size = 15, const std::string& model = "", Rule rule = Rule::Freestyle)
-      : evaluator(1000, size, size, rule, 0, 0, 16, 1, "cpu", 0, 0, "", "") {
-    if (!model.empty()) evaluator.load_model(model);
-  }
-  eval::Evaluator evaluator;
-  decision::MCTS search{nullptr, false, 1, 1, 8, {&evaluator}};
+  explicit Searcher(int size = 15, const std::string& model = "random", Rule rule = Rule::Freestyle)
+      : engine(search::build_engine({.rule = rule,
+                                     .width = size,
+                                     .height = size,
+                                     .model_path = model,
+                                     .evaluator = {.device = {}, .batch_size = 16, .cache_capacity = 1000},
+                                     .search = {.threads = 1, .batch_size = 8}})),
+        search(*engine.search) {}
+  search::Engine engine;
+  search::MCTS& search;
 };
 
 // A root of player 0 after `n` simulations; the child of action a ends the game with the
@@ -48,13 +55,13 @@ struct Searcher {
 std::unique_ptr<Node> searched_root(std::vector<float> prior, const std::vector<float>& q, int n) {
   auto root = std::make_unique<Node>(-1, nullptr, kConstants, eval::EvalResult{std::move(prior), {0, 0}, 0}, false, 0);
   for (int i = 0; i < n; ++i) {
-    const decision::SelectResult step = root->select();
-    if (step.status == decision::SelectResult::kNewSlot) {
+    const search::SelectResult step = root->select();
+    if (step.status == search::SelectResult::kNewSlot) {
       const float v = q[step.action];
       root->set_child(step.slot, std::make_unique<Node>(step.slot, root.get(), kConstants,
                                                         eval::EvalResult{{}, {v, -v}, 0.0f}, true, 1));
     }
-    decision::NodeValue leaf = root->get_child(step.slot)->own_value();
+    search::NodeValue leaf = root->get_child(step.slot)->own_value();
     leaf.depth = 1.0f;
     root->backup(step.slot, leaf);
   }
@@ -65,9 +72,10 @@ TEST(SampleMove, NeverDrawsAMoveWithoutWeightAndAtTemperatureZeroAlwaysTheSame) 
   // Two even moves share the visits; the losing long shots must never be drawn.
   auto even = searched_root({0.45f, 0.45f, 0.05f, 0.05f}, {0, 0, -1, -1}, 40);
   std::set<int32_t> drawn, drawn_cold;
+  std::mt19937_64 generator(1);
   for (int draw = 0; draw < 200; ++draw) {
-    drawn.insert(decision::sample_move(*even, 1.0f));
-    drawn_cold.insert(decision::sample_move(*even, 0.0f));
+    drawn.insert(search::sample_move(*even, 1.0f, generator));
+    drawn_cold.insert(search::sample_move(*even, 0.0f, generator));
   }
   EXPECT_EQ(drawn, (std::set<int32_t>{0, 1}));
   EXPECT_EQ(drawn_cold.size(), 1u);
@@ -86,31 +94,44 @@ Board last_cell() { return walled({{7, "######.XO"}}, 0); }
 struct Rig : Searcher {
   using Searcher::Searcher;
   // Move temperature 0, no time reduction, fast stop from 400 visits.
-  decision::DecisionContext context(float visits_limit) {
-    command_start = monotonic_ns();
-    settings = {1.0f, 0.0f, 0.95f, 0.98f, 0.9f, 400.0f, visits_limit, 0.0f, settings.threats};
-    return {search, kConstants, time, command_start, startup_deduction, settings,
-            [this] { report_visits.push_back(search.root()->get_visits()); },
-            [this](const std::string& line) { said.push_back(line); }};
+  search::DecisionContext context(float visits_limit) {
+    command_start = search::monotonic_ns();
+    settings = {.root_temperature = 1.0f,
+                .search_time_reduction = 0.0f,
+                .fast_search_draw_rate_threshold = 0.95f,
+                .fast_search_win_rate_threshold = 0.98f,
+                .fast_search_best_action_visits_proportion_threshold = 0.9f,
+                .fast_search_visits_threshold = 400.0f,
+                .visits_limit = visits_limit,
+                .move_temperature = 0.0f,
+                .threats = settings.threats};
+    return {.search = search,
+            .constants = kConstants,
+            .settings = settings,
+            .time = time,
+            .command_start = command_start,
+            .startup_deduction = startup_deduction,
+            .report = [this] { report_visits.push_back(search.root()->get_visits()); },
+            .say = [this](const std::string& line) { said.push_back(line); }};
   }
   float visits() const { return search.root()->get_visits(); }
 
-  TimeSettings time{.timeout_turn = 30000, .max_memory = std::nullopt, .time_left = 1000000};
+  search::TimeSettings time{.timeout_turn = 30000, .max_memory = std::nullopt, .time_left = 1000000};
   int64_t command_start = 0;
   float startup_deduction = 0.0f;
-  decision::DecisionSettings settings{};
+  search::DecisionSettings settings{};
   std::vector<float> report_visits;
   std::vector<std::string> said;
 };
 
 TEST(Decide, AnswersASureMoveAtOnceOnlyWhenShortcutsAreAllowed) {
   Rig rig;
-  const decision::Decision instant = decision::decide(rig.context(1000), last_cell(), true);
+  const search::Decision instant = search::decide(rig.context(1000), last_cell(), true);
   EXPECT_EQ(instant.move, (Move{6, 7}));
   EXPECT_FALSE(instant.root_win_rate.has_value());
   EXPECT_EQ(rig.report_visits, (std::vector<float>{1.0f}));
   rig.startup_deduction = 0.05f;
-  const decision::Decision searched = decision::decide(rig.context(50), last_cell(), false);
+  const search::Decision searched = search::decide(rig.context(50), last_cell(), false);
   EXPECT_EQ(searched.move, (Move{6, 7}));
   EXPECT_NEAR(searched.root_win_rate.value_or(-1), 0.5f, 0.01f);  // every line draws
   EXPECT_GT(rig.visits(), 1.0f);
@@ -123,7 +144,7 @@ TEST(Decide, WinRateIsThatOfTheSideToMove) {
     const Board position = side == 0 ? walled({{7, "###XXXX."}, {9, "###OOOO"}}, 0)
                                      : walled({{7, "###XXXX"}, {9, "###OOOO."}, {12, "############X"}}, 1);
     Rig rig;
-    const decision::Decision result = decision::decide(rig.context(64), position, false);
+    const search::Decision result = search::decide(rig.context(64), position, false);
     EXPECT_EQ(result.move, (Move{7, static_cast<int8_t>(side == 0 ? 7 : 9)}));
     EXPECT_GT(result.root_win_rate.value_or(-1), 0.9f) << "side " << side;
   }
@@ -148,7 +169,7 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
     rig.startup_deduction = c.startup_deduction;
     const Board position =
         c.visits_limit < 1e9f ? board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {}, 0) : last_cell();
-    const decision::Decision result = decision::decide(rig.context(c.visits_limit), position, false);
+    const search::Decision result = search::decide(rig.context(c.visits_limit), position, false);
     EXPECT_EQ(rig.report_visits.size(), c.reports);
     EXPECT_TRUE(result.root_win_rate.has_value());
     EXPECT_EQ(rig.visits() > 1.0f, c.startup_deduction == 0.0f);
@@ -163,7 +184,7 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
 }
 
 // The root checks alone: no tree checks, VCTs of one threat that is no four.
-constexpr decision::ThreatSettings kThreats{.enabled = true,
+constexpr search::ThreatSettings kThreats{.enabled = true,
                                             .max_fours = 30,
                                             .vct_threes = 1,
                                             .root_nodes = 100000,
@@ -182,7 +203,7 @@ TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
     Rig rig;
     rig.settings.threats = kThreats;
     const Board position = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, rows, side);
-    const decision::Decision result = decision::decide(rig.context(50), position, false);
+    const search::Decision result = search::decide(rig.context(50), position, false);
     ASSERT_FALSE(rig.said.empty());
     if (side == 1) {
       EXPECT_TRUE(result.move == point || result.move == (Move{6, 11}));
@@ -207,11 +228,11 @@ TEST(Decide, PlaysAVctAtOnceStopsTheOpponentsAndHoldsOutLongestWhenNothingStopsI
   two[0] = "O.............O";
   two[14] = "O......O.....O";
   const BoardConfig config{Rule::Freestyle, 15, 15, 2, 4};
-  decision::ThreatSolver solver(16);
+  search::ThreatSolver solver(16);
   {
     Rig rig;
     rig.settings.threats = kThreats;
-    const decision::Decision win = decision::decide(rig.context(50), board_from_rows(config, one, 0), false);
+    const search::Decision win = search::decide(rig.context(50), board_from_rows(config, one, 0), false);
     EXPECT_EQ(win.move, (Move{7, 7}));
     ASSERT_FALSE(rig.said.empty());
     EXPECT_TRUE(std::regex_search(rig.said[0], std::regex(R"(^DEBUG Win 1\.00 \| Proof \d+ \| VCT \(7, 7\) )")))
@@ -221,7 +242,7 @@ TEST(Decide, PlaysAVctAtOnceStopsTheOpponentsAndHoldsOutLongestWhenNothingStopsI
     Rig rig;
     rig.settings.threats = kThreats;
     Board defended = board_from_rows(config, one, 1);
-    const decision::Decision defence = decision::decide(rig.context(50), defended, false);
+    const search::Decision defence = search::decide(rig.context(50), defended, false);
     ASSERT_FALSE(rig.said.empty());
     EXPECT_TRUE(rig.said[0].starts_with("DEBUG VCT threat: (7, 7) ")) << rig.said[0];
     defended.play(defence.move);
@@ -229,7 +250,7 @@ TEST(Decide, PlaysAVctAtOnceStopsTheOpponentsAndHoldsOutLongestWhenNothingStopsI
   }
   Rig rig;
   rig.settings.threats = kThreats;
-  const decision::Decision lost = decision::decide(rig.context(50), board_from_rows(config, two, 1), false);
+  const search::Decision lost = search::decide(rig.context(50), board_from_rows(config, two, 1), false);
   ASSERT_FALSE(rig.said.empty());
   EXPECT_TRUE(std::regex_search(rig.said[0], std::regex("; 0 of [0-9]+ moves stop it$"))) << rig.said[0];
   EXPECT_EQ(lost.root_win_rate, 0.0f);
@@ -243,7 +264,7 @@ TEST(Decide, PlaysAVctAtOnceStopsTheOpponentsAndHoldsOutLongestWhenNothingStopsI
 std::string report(Searcher& rig, Board& board, float visits, int64_t elapsed_ns) {
   rig.search.set_root(kConstants, board, 1.0f, false, false);
   rig.search.search({visits, 60.0f, false, 0.0f, 0.0f, 0.0f, 0.0f});
-  return search_report_line({rig.search, board, 0, true}, elapsed_ns);
+  return protocol::search_report_line({rig.search, board, 0, true}, elapsed_ns);
 }
 
 TEST(SearchReportLine, RoundsEveryFieldForTheSideToMove) {
@@ -304,8 +325,14 @@ TEST(SearchReportLine, VariationIsALineOfPlayableMovesEndingAtTheWin) {
 
 struct OpeningRig : Searcher {
   std::array<Move, 3> generate(double seconds_allowed) {
-    return decision::generate_opening({search, constants, board, monotonic_ns(), seconds_allowed, settings, [] {},
-                                       [this](const std::string& line) { lines.push_back(line); }});
+    return search::generate_opening({.search = search,
+                                     .constants = constants,
+                                     .board = board,
+                                     .command_start = search::monotonic_ns(),
+                                     .seconds_allowed = seconds_allowed,
+                                     .settings = settings,
+                                     .report = [] {},
+                                     .say = [this](const std::string& line) { lines.push_back(line); }});
   }
   // The lines that start with `prefix`, without it.
   std::vector<std::string> said(const std::string& prefix) const {
@@ -318,7 +345,12 @@ struct OpeningRig : Searcher {
   const NodeConfig constants = make_node_config(1.6f, 1.0f, 0.0f, 0.0f);
   Board board{{Rule::Freestyle, 15, 15, 2, 4}, 0, CellArray{}, 0};
   // Qualifies at once: random mode values every move within 0.005 of an even game.
-  decision::OpeningSettings settings{4, 2, 100.0f, 0.0f, -0.1f, 0.5f};
+  search::OpeningSettings settings{.margin_range = 4,
+                                   .candidate_range = 2,
+                                   .visits_limit = 100.0f,
+                                   .visits_threshold = 0.0f,
+                                   .action_value_threshold = -0.1f,
+                                   .draw_rate_threshold = 0.5f};
   std::vector<std::string> lines;
 };
 
@@ -391,7 +423,7 @@ Move network_move(const Board& board, bool allow_shortcut) {
   const char* models[] = {"freestyle", "standard", "renju", "standard_caro"};
   const std::string model = models[static_cast<int>(board.config().rule)];
   Rig rig(15, SHIPPED_MODEL_DIR "/" + model + ".weights", board.config().rule);
-  return decision::decide(rig.context(200), board, allow_shortcut).move;
+  return search::decide(rig.context(200), board, allow_shortcut).move;
 }
 
 TEST(Tactics, PlaysTheOnlyMove) {
@@ -452,30 +484,31 @@ TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
         std::tuple{"Freestyle", 20, 20, "Freestyle_Large"}, std::tuple{"Freestyle", 15, 20, "Freestyle"},
         std::tuple{"Freestyle", 20, 15, "Freestyle"}, std::tuple{"Renju", 20, 20, "Renju"},
         std::tuple{"Standard", 20, 20, "Standard"}, std::tuple{"StandardCaro", 15, 15, "StandardCaro"}}) {
-    EXPECT_EQ(model_name(rule, width, height), name) << rule << " " << width << " x " << height;
+    EXPECT_STREQ(config::Settings::model_key(rule_by_name(rule), width, height), name)
+        << rule << " " << width << " x " << height;
   }
-  config = cpptoml::parse_file(SHIPPED_CONFIG);
-  executable_directory = std::filesystem::path(SHIPPED_MODEL_DIR).parent_path();
-  const Settings settings = read_settings(*config);
-  GameState state(settings);
+  const config::Settings settings = config::read_settings(*cpptoml::parse_file(SHIPPED_CONFIG),
+                                                          std::filesystem::path(SHIPPED_MODEL_DIR).parent_path());
+  protocol::GameState state(settings);
   for (const auto& [rule, size, stem] :
        {std::tuple{"Freestyle", 20, "freestyle_large"}, std::tuple{"Renju", 15, "renju-fitted"},
         std::tuple{"StandardCaro", 15, "standard_caro-fitted"},
         std::tuple{"Freestyle", 15, "freestyle-fitted"}}) {
     SCOPED_TRACE(rule);
-    state.rule_name = rule;
+    state.rule = rule_by_name(rule);
     state.height = state.width = size;
     state.engine_dirty = true;
     testing::internal::CaptureStdout();
-    ensure_engine(state);
+    protocol::ensure_engine(state);
     EXPECT_TRUE(testing::internal::GetCapturedStdout().starts_with("DEBUG load model: "));
-    ASSERT_FALSE(state.evaluators.empty());
-    for (const auto& evaluator : state.evaluators) EXPECT_EQ(evaluator->model_name(), stem);
+    ASSERT_FALSE(state.engine.evaluators.empty());
+    for (const auto& evaluator : state.engine.evaluators) EXPECT_EQ(evaluator->model_name(), stem);
     ASSERT_TRUE(state.board);
     EXPECT_EQ(state.board->config().rule, rule_by_name(rule));
     EXPECT_EQ(state.board->config().width, size);
   }
-  config.reset();
 }
 
 }  // namespace
+
+}  // namespace tovan

@@ -18,12 +18,15 @@
 #include "evaluation/features.h"
 #include "test_positions.h"
 
+namespace tovan {
+
 namespace {
 
 using namespace std::chrono_literals;
 using eval::EvalCache;
 using eval::EvalResult;
 using eval::Evaluator;
+using eval::EvaluatorOptions;
 using eval::ModelError;
 
 std::string model(const std::string& name) { return std::string(TEST_MODEL_DIR) + "/" + name + ".onnx"; }
@@ -33,13 +36,14 @@ BoardConfig config(Rule rule = Rule::Freestyle, int width = 15, int height = 15)
 }
 
 std::unique_ptr<Evaluator> make_evaluator(const BoardConfig& c = config(), int batch = 8, int cache = 1024) {
-  return std::make_unique<Evaluator>(cache, c.width, c.height, c.rule, 0, 0, batch, 1, "cpu", 0, 0, "", "");
+  return std::make_unique<Evaluator>(c.rule, c.width, c.height,
+                                     EvaluatorOptions{.device = {}, .batch_size = batch, .cache_capacity = cache});
 }
 
 bool ready(std::future<EvalResult>& f) { return f.wait_for(0s) == std::future_status::ready; }
 
 EvalResult evaluate(Evaluator& e, const Board& b) {
-  auto futures = e.submit({&b}, 0);
+  auto futures = e.submit({&b});
   e.flush();
   return futures[0].get();
 }
@@ -159,7 +163,7 @@ TEST(Evaluator, BatchesAnswerEveryRowOnItsOwn) {
     auto e = make_evaluator(c, batch);
     e->load_model(model(name));
     std::vector<std::future<EvalResult>> futures;
-    for (const Board& b : positions) futures.push_back(std::move(e->submit({&b}, 0)[0]));
+    for (const Board& b : positions) futures.push_back(std::move(e->submit({&b})[0]));
     for (auto& f : futures) EXPECT_FALSE(ready(f));
     e->flush();
     for (size_t i = 0; i < positions.size(); ++i) expect_linear(positions[i], futures[i].get());
@@ -174,7 +178,7 @@ TEST(Evaluator, AFailingRunFailsEveryWaitingRequestAndReachesTheCaller) {
   e->load_model(model("batch_value"));
   std::vector<const Board*> boards;
   for (const Board& b : positions) boards.push_back(&b);
-  auto futures = e->submit(boards, 0);
+  auto futures = e->submit(boards);
   EXPECT_THROW(e->flush(), ModelError);
   for (auto& future : futures) {
     ASSERT_TRUE(ready(future));
@@ -218,7 +222,7 @@ TEST(Evaluator, CacheAndFinishedGamesAnswerInsideSubmit) {
     evaluator->load_model(model("linear40"));
     evaluate(*evaluator, b);
   }
-  auto futures = e->submit({&b, &win, &draw}, 0);
+  auto futures = e->submit({&b, &win, &draw});
   ASSERT_TRUE(ready(futures[0]) && ready(futures[1]) && ready(futures[2]));
   expect_linear(b, futures[0].get());
   const EvalResult w = futures[1].get(), d = futures[2].get();
@@ -227,20 +231,19 @@ TEST(Evaluator, CacheAndFinishedGamesAnswerInsideSubmit) {
   EXPECT_EQ(d.values, (std::array<float, 2>{0.0f, 0.0f}));
   EXPECT_EQ(std::pair(w.draw_rate, d.draw_rate), std::pair(0.0f, 1.0f));
 
-  EXPECT_FALSE(ready(uncached->submit({&b}, 0)[0]));
+  EXPECT_FALSE(ready(uncached->submit({&b})[0]));
   e->load_model(model("linear40"));
-  EXPECT_FALSE(ready(e->submit({&b}, 0)[0]));
+  EXPECT_FALSE(ready(e->submit({&b})[0]));
   e->flush();
   uncached->flush();
 }
 
 TEST(Evaluator, RefusesBadSettingsPositionsOfAnotherRuleOrSizeAndModelsThatDoNotFit) {
   EXPECT_THROW(make_evaluator(config(), 0), std::invalid_argument);
-  EXPECT_THROW(Evaluator(16, 15, 15, Rule::Freestyle, 1, 0, 8, 1, "cpu", 0, 0, "", ""), std::invalid_argument);
   // Their features would overrun the network's input rows.
   for (const BoardConfig& other : {config(Rule::Renju), config(Rule::Freestyle, 15, 14)}) {
     const Board b(other, 0, CellArray{}, 0);
-    EXPECT_THROW(make_evaluator()->submit({&b}, 0), std::invalid_argument);
+    EXPECT_THROW(make_evaluator()->submit({&b}), std::invalid_argument);
   }
   // A refused model leaves the one before it in use.
   const std::pair<const char*, std::vector<std::string>> cases[] = {  // the model, what the message names
@@ -294,7 +297,7 @@ TEST(PatternEvaluator, AnswersAsThePatternNetworkOfTheSameNumbers) {
       std::vector<EvalResult> built_in;
       while (true) {
         const Board& b = positions.back();
-        auto future = std::move(patterns->submit({&b}, 0)[0]);
+        auto future = std::move(patterns->submit({&b})[0]);
         ASSERT_TRUE(ready(future));
         built_in.push_back(future.get());
         if (b.game_over()) break;
@@ -306,7 +309,7 @@ TEST(PatternEvaluator, AnswersAsThePatternNetworkOfTheSameNumbers) {
       }
       std::vector<const Board*> boards;
       for (const Board& b : positions) boards.push_back(&b);
-      auto futures = network->submit(boards, 0);
+      auto futures = network->submit(boards);
       network->flush();
       for (size_t i = 0; i < positions.size(); ++i) {
         const EvalResult want = futures[i].get();
@@ -411,3 +414,5 @@ TEST(EvalCache, EvictsTheOldestInsertionWithinItsCapacityAndByteBudget) {
 }
 
 }  // namespace
+
+}  // namespace tovan

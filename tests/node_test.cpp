@@ -10,9 +10,11 @@
 #include <set>
 #include <vector>
 
+namespace tovan {
+
 namespace {
 
-using decision::Node, decision::Proof, decision::SelectResult;
+using search::Node, search::NodeConfig, search::Proof, search::SelectResult, search::make_node_config;
 
 const NodeConfig kConstants = make_node_config(1.0f, 1.0f, 0.0f, 0.0f);
 
@@ -72,3 +74,5 @@ TEST(Proofs, AChildLostForItsSideWinsAndEveryCandidateWonForTheOpponentLoses) {
 }
 
 }  // namespace
+
+}  // namespace tovan

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <system_error>
 
+namespace tovan {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -325,3 +327,5 @@ TEST_F(ProtocolTest, ConfigurationFaultsStopTheEngine) {
 }
 
 }  // namespace
+
+}  // namespace tovan

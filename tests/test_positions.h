@@ -28,6 +28,8 @@
 
 #include "board/board.h"
 
+namespace tovan {
+
 inline CellArray cells_from_rows(const std::vector<std::string>& rows) {
   if (rows.size() > kMaxSide) throw std::invalid_argument("drawn position: more than 20 rows");
   CellArray cells{};
@@ -81,3 +83,5 @@ inline Board random_position(std::mt19937& random, const BoardConfig& config, in
     if (!board.game_over()) return board;
   }
 }
+
+}  // namespace tovan

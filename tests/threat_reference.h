@@ -12,6 +12,8 @@
 
 #include "board_reference.h"
 
+namespace tovan {
+
 namespace ref {
 
 inline int other(int colour) { return colour == BLACK ? WHITE : BLACK; }
@@ -262,3 +264,5 @@ inline std::string vct_fault(const BoardConfig& c, CellArray cells, int colour, 
 }
 
 }  // namespace ref
+
+}  // namespace tovan

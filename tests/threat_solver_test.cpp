@@ -14,9 +14,11 @@
 #include "test_positions.h"
 #include "threat_reference.h"
 
+namespace tovan {
+
 namespace {
 
-using decision::ThreatLimits, decision::ThreatLine, decision::ThreatSolver;
+using search::ThreatLimits, search::ThreatLine, search::ThreatSolver;
 
 constexpr ThreatLimits kLimits{1000000, 10, 0};
 
@@ -224,3 +226,5 @@ TEST_P(RandomPositions, ThreatWinsHoldAgainstEveryReply) {
 }
 
 }  // namespace
+
+}  // namespace tovan

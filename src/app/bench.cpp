@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "app/config.h"
-#include "app/engine.h"
+#include "config/config_file.h"
+#include "protocol/game_engine.h"
 #include "app/output.h"
 #include "search/clock.h"
 #include "search/decision.h"
 #include "search/mcts.h"
+
+namespace tovan::app {
 
 namespace {
 
@@ -46,7 +48,7 @@ void mix(uint64_t& hash, uint64_t value) {
   }
 }
 
-int32_t most_visited(decision::Node& root) {
+int32_t most_visited(search::Node& root) {
   const std::vector<float> visits = root.get_visits_by_action();
   int32_t best = 0;
   for (size_t a = 1; a < visits.size(); ++a) {
@@ -57,30 +59,33 @@ int32_t most_visited(decision::Node& root) {
 
 }  // namespace
 
-int run_bench(const Settings& settings) {
+int run_bench(const config::Settings& settings) {
   uint64_t signature = 0xCBF29CE484222325ULL;
   double total_visits = 0.0;
   int64_t search_ns = 0;
   for (const BenchPosition& position : bench_positions()) {
     const Rule rule = rule_by_name(position.rule);
-    const std::string model =
-        utf8_of(resolve_data_path(config_string("eval.model." + model_name(position.rule, kSide, kSide))));
-    // One evaluator and one search thread keep the result the same on every run.
-    eval::Evaluator evaluator(0, kSide, kSide, rule, 0, 0, kSearchBatch, 1, "cpu", 0, 0, "", "");
-    evaluator.load_model(model);
-    decision::MCTS search(nullptr, false, 1, 1, kSearchBatch, {&evaluator});
-    search.set_tree_threats(decision::tree_threats(settings.decision.threats));
-    Board board(
-        BoardConfig{rule, kSide, kSide, settings.area_candidate_range, settings.line_candidate_range},
-        0, CellArray{}, 0);
+    // One uncached evaluator on the CPU and one search thread keep the result the same on
+    // every run.
+    const search::Engine engine =
+        search::build_engine({.rule = rule,
+                              .width = kSide,
+                              .height = kSide,
+                              .model_path = settings.model_path(rule, kSide, kSide),
+                              .evaluator = {.device = {}, .batch_size = kSearchBatch, .cache_capacity = 0},
+                              .device_ids = {0},
+                              .search = {.threads = 1, .batch_size = kSearchBatch},
+                              .threats = search::tree_threats(settings.decision.threats)});
+    search::MCTS& search = *engine.search;
+    Board board(settings.board_config(rule, kSide, kSide), 0, CellArray{}, 0);
     for (Move move : position.moves) board.play(move);
 
-    const int64_t start = monotonic_ns();
+    const int64_t start = search::monotonic_ns();
     search.set_root(settings.node_config, board, settings.decision.root_temperature, false, false);
-    search.search({kBenchVisits, 1e6f, false, 0.0f, 0.0f, 0.0f, 0.0f});
-    search_ns += monotonic_ns() - start;
+    search.search({.visits_limit = kBenchVisits, .seconds = 1e6f});
+    search_ns += search::monotonic_ns() - start;
 
-    decision::Node& root = *search.root();
+    search::Node& root = *search.root();
     const Move best = board.candidates()[most_visited(root)];
     const float visits = root.get_visits();
     total_visits += visits;
@@ -98,3 +103,5 @@ int run_bench(const Settings& settings) {
   say(line);
   return 0;
 }
+
+}  // namespace tovan::app

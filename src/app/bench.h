@@ -4,7 +4,11 @@
 // behaviour is always noticed.
 #pragma once
 
-#include "app/settings.h"
+#include "config/settings.h"
+
+namespace tovan::app {
 
 // Returns the process exit status.
-int run_bench(const Settings& settings);
+int run_bench(const config::Settings& settings);
+
+}  // namespace tovan::app

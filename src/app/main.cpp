@@ -1,22 +1,30 @@
 // pbrain-tovan: a five-in-a-row engine speaking the tournament protocol on stdin/stdout.
+#include <cpptoml.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/bench.h"
-#include "app/dataset.h"
-#include "app/config.h"
+#include "training/dataset.h"
+#include "config/config_file.h"
+#include "evaluation/file_path.h"
 #include "app/output.h"
-#include "app/protocol.h"
-#include "app/selfplay.h"
-#include "app/settings.h"
+#include "protocol/protocol.h"
+#include "training/selfplay.h"
+#include "config/settings.h"
 #include "board/forbidden.h"
+
+using namespace tovan;
 
 namespace {
 
 // A fault that stops start-up: one ERROR line on standard output, the same on standard error.
 int stop_at_startup(const std::string& message) {
-  say_error(message);
+  app::say_error(message);
   std::cerr << "ERROR " << message << std::endl;
   return 1;
 }
@@ -24,24 +32,29 @@ int stop_at_startup(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  set_slow_update_reporter(warn);
-  executable_directory = directory_of_executable(argc > 0 ? argv[0] : "");
+  set_slow_update_reporter(app::warn);
+  const std::filesystem::path executable_directory = config::directory_of_executable(argc > 0 ? argv[0] : "");
+  std::shared_ptr<cpptoml::table> table;
   try {
-    load_config();
+    const std::filesystem::path path = config::resolve_data_path("config.toml", executable_directory);
+    app::say("DEBUG load config: " + eval::utf8_of(path));
+    table = config::parse_config(path);
   } catch (const std::exception& error) {
     return stop_at_startup(std::string("cannot load configuration: ") + error.what());
   }
-  Settings settings;
+  config::Settings settings;
   try {
-    settings = read_settings(*config);
-  } catch (const InvalidSettings& error) {
+    settings = config::read_settings(*table, executable_directory);
+  } catch (const config::InvalidSettings& error) {
     return stop_at_startup(std::string("invalid configuration: ") + error.what());
   }
-  // "bench" as the first argument measures the search instead of serving the protocol.
-  if (argc > 1 && std::string(argv[1]) == "bench") return run_bench(settings);
+  const std::string command = argc > 1 ? argv[1] : "";
+  const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
+  // "bench" measures the search instead of serving the protocol.
+  if (command == "bench") return app::run_bench(settings);
   // "selfplay" plays the engine against itself and writes training records.
-  if (argc > 1 && std::string(argv[1]) == "selfplay") return run_selfplay(settings, {argv + 2, argv + argc});
+  if (command == "selfplay") return training::run_selfplay(settings, args);
   // "dataset" turns self-play records into training samples.
-  if (argc > 1 && std::string(argv[1]) == "dataset") return run_dataset(settings, {argv + 2, argv + argc});
-  return run(settings);
+  if (command == "dataset") return training::run_dataset(settings, args);
+  return protocol::run(settings);
 }

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+namespace tovan::app {
+
 void say(const std::string& line) { std::cout << line << '\n' << std::flush; }
 
 void say_error(const std::string& message) { say("ERROR " + message); }
@@ -9,3 +11,5 @@ void say_error(const std::string& message) { say("ERROR " + message); }
 void warn(std::string_view line) { std::cerr << line << std::endl; }
 
 std::string move_reply(int32_t x, int32_t y) { return std::to_string(x) + "," + std::to_string(y); }
+
+}  // namespace tovan::app

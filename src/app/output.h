@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace tovan::app {
+
 void say(const std::string& line);
 // An error reply; the text follows "ERROR ".
 void say_error(const std::string& message);
@@ -12,3 +14,5 @@ void say_error(const std::string& message);
 void warn(std::string_view line);
 // A move as the protocol writes it: the column and the row joined by a comma ("7,7").
 std::string move_reply(int32_t x, int32_t y);
+
+}  // namespace tovan::app

@@ -9,6 +9,8 @@
 #include "board/win.h"
 #include "board/zobrist.h"
 
+namespace tovan {
+
 namespace {
 
 // Fewer empty cells than this with no candidate left is a draw; more is a loss for the
@@ -205,3 +207,5 @@ void Board::end_if_no_candidates() {
     declare_win(side_to_move_ ^ 1);
   }
 }
+
+}  // namespace tovan

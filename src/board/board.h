@@ -15,6 +15,8 @@
 #include "board/move.h"
 #include "board/rule.h"
 
+namespace tovan {
+
 // A set of cells, bit i of word i / 64 for cell index i.
 using CellSet = std::array<uint64_t, (kCellCount + 63) / 64>;
 
@@ -160,3 +162,5 @@ class Board {
   std::array<uint8_t, kCellCount> forbidden_;
   int32_t verify_limit_;
 };
+
+}  // namespace tovan

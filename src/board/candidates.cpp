@@ -7,6 +7,8 @@
 
 #include "board/board.h"
 
+namespace tovan {
+
 namespace {
 
 // Adds delta (+1 or -1) to `length` consecutive counts, eight or four at a time: a count
@@ -83,3 +85,5 @@ int64_t max_stones_covering_one_cell(int64_t area_candidate_range, int64_t line_
   const int64_t rays = 8 * std::max<int64_t>(0, line - area);
   return square + rays;
 }
+
+}  // namespace tovan

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace tovan {
+
 class Board;
 
 void add_neighbourhood(Board& board, int y, int x);
@@ -19,3 +21,5 @@ void rebuild_candidates(Board& board);
 // The largest number of stones whose shapes can cover one cell of a 20 x 20 board with
 // these ranges; near_count is 8 bits wide, so this must stay below 256.
 int64_t max_stones_covering_one_cell(int64_t area_candidate_range, int64_t line_candidate_range);
+
+}  // namespace tovan

@@ -9,6 +9,8 @@
 #include "board/pattern_tables.h"
 #include "board/patterns.h"
 
+namespace tovan {
+
 namespace {
 
 // Renju flag indices (patterns.h).
@@ -120,3 +122,5 @@ bool forbidden_for_black(Board& board, int x, int y) {
 }
 
 void set_slow_update_reporter(SlowUpdateReporter reporter) { slow_update_reporter = reporter; }
+
+}  // namespace tovan

@@ -11,6 +11,8 @@
 
 #include <string_view>
 
+namespace tovan {
+
 class Board;
 
 // Recomputes board.forbidden for Black, whatever the side to move, the whole map at once.
@@ -29,3 +31,5 @@ bool forbidden_for_black(Board& board, int x, int y);
 // start-up, before any board exists.
 using SlowUpdateReporter = void (*)(std::string_view warning);
 void set_slow_update_reporter(SlowUpdateReporter reporter);
+
+}  // namespace tovan

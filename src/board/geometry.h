@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+namespace tovan {
+
 // Smallest and largest board side; every per-cell array has kMaxSide * kMaxSide entries.
 inline constexpr int kMinSide = 5;
 inline constexpr int kMaxSide = 20;
@@ -23,3 +25,5 @@ constexpr int cell_index(int x, int y) { return y * kMaxSide + x; }
 // y - x is constant, the column and the line on which x + y is constant.
 inline constexpr std::array<int, 8> DX = {-1, -1, 0, 1, 1, 1, 0, -1};
 inline constexpr std::array<int, 8> DY = {0, -1, -1, -1, 0, 1, 1, 1};
+
+}  // namespace tovan

@@ -1,5 +1,7 @@
 #include "board/move.h"
 
+namespace tovan {
+
 std::string move_text(Move move) {
   std::string text = "(";
   text += std::to_string(move.y);
@@ -8,3 +10,5 @@ std::string move_text(Move move) {
   text += ")";
   return text;
 }
+
+}  // namespace tovan

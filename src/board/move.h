@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tovan {
+
 struct Move {
   int8_t x;
   int8_t y;
@@ -13,3 +15,5 @@ struct Move {
 
 // Diagnostic form, row first: the move x 7, y 3 reads "(3, 7)".
 std::string move_text(Move move);
+
+}  // namespace tovan

@@ -11,6 +11,8 @@
 
 #include "board/rule.h"
 
+namespace tovan {
+
 inline constexpr uint16_t kOverline = 1 << 1;      // six or more in a row
 inline constexpr uint16_t kFive = 1 << 2;          // a winning five under the class
 inline constexpr uint16_t kDoubleFour = 1 << 3;    // two fours in this one line
@@ -58,3 +60,5 @@ constexpr uint32_t white_key(uint32_t key) {
 inline constexpr size_t kCodeTableBytes = size_t{kRuleClasses} * kKeysPerClass * 2;
 inline constexpr size_t kSpanTableBytes = size_t{kRuleClasses} * kKeysPerClass;
 inline constexpr size_t kPatternTableBytes = kCodeTableBytes + kSpanTableBytes;
+
+}  // namespace tovan

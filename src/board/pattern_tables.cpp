@@ -9,6 +9,8 @@
 
 #include "board/pattern_codes.h"
 
+namespace tovan {
+
 // The generated stream: zlib format, every byte inverted.
 extern const size_t kPatternStreamSize;
 extern const uint8_t kPatternStream[];
@@ -47,3 +49,5 @@ const uint8_t* pattern_code_table(int rule_class) { return tables() + 2 * entry(
 uint8_t pattern_span(int rule_class, uint32_t key) { return pattern_span_table(rule_class)[key]; }
 
 const uint8_t* pattern_span_table(int rule_class) { return tables() + kCodeTableBytes + entry(rule_class, 0); }
+
+}  // namespace tovan

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+namespace tovan {
+
 // Inflates the built-in stream into a new buffer: the code table, then the span table.
 // The engine does this once during static initialisation, before main; the start-up
 // benchmark calls it again. A damaged stream ends the process with a message on
@@ -32,3 +34,5 @@ inline uint16_t code_in(const uint8_t* code_table, uint32_t key) {
 uint8_t pattern_span(int rule_class, uint32_t key);
 // The span table of a rule class, for loops that read many spans: index it by key.
 const uint8_t* pattern_span_table(int rule_class);
+
+}  // namespace tovan

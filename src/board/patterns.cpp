@@ -4,6 +4,8 @@
 #include "board/pattern_codes.h"
 #include "board/pattern_tables.h"
 
+namespace tovan {
+
 namespace {
 
 std::array<uint8_t, 5> renju_flags_of(uint64_t black_codes) {
@@ -184,3 +186,5 @@ void restore_codes(Board& board, const CodeRecord& record) {
   board.five_cells_ = record.five_cells;
   board.four_cells_ = record.four_cells;
 }
+
+}  // namespace tovan

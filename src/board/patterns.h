@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace tovan {
+
 class Board;
 struct CodeRecord;
 
@@ -36,3 +38,5 @@ void refresh_cell_lane(Board& board, int y, int x, int d);
 void refresh_around(Board& board, int y, int x, CodeRecord* record);
 // Puts back the codes, Renju flags and five and four sets that a record kept.
 void restore_codes(Board& board, const CodeRecord& record);
+
+}  // namespace tovan

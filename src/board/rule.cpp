@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+namespace tovan {
+
 namespace {
 constexpr std::array<std::pair<std::string_view, Rule>, kRuleCount> kRuleNames = {{
     {"Freestyle", Rule::Freestyle},
@@ -21,3 +23,5 @@ Rule rule_by_name(std::string_view name) {
 }
 
 std::string_view rule_name(Rule rule) { return kRuleNames.at(static_cast<size_t>(rule)).first; }
+
+}  // namespace tovan

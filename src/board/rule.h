@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace tovan {
+
 enum class Rule : int32_t {
   Freestyle = 0,     // five or more in a row wins
   Standard = 1,      // exactly five wins
@@ -17,3 +19,5 @@ inline constexpr int kRuleCount = 4;
 // Name to rule; throws std::out_of_range for a name that is not one of the four.
 Rule rule_by_name(std::string_view name);
 std::string_view rule_name(Rule rule);
+
+}  // namespace tovan

@@ -1,5 +1,7 @@
 #include "board/win.h"
 
+namespace tovan {
+
 namespace {
 
 // The state at (x, y), with every off-board position reading BLOCKED.
@@ -52,3 +54,5 @@ bool is_winning_stone(const BoardConfig& config, const CellArray& cells, int y, 
   }
   return false;
 }
+
+}  // namespace tovan

@@ -2,6 +2,8 @@
 
 #include <random>
 
+namespace tovan {
+
 namespace {
 
 ZobristKeys draw_keys() {
@@ -26,3 +28,5 @@ const ZobristKeys& zobrist_keys() {
   static const ZobristKeys keys = draw_keys();
   return keys;
 }
+
+}  // namespace tovan

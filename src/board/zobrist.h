@@ -8,6 +8,8 @@
 #include "board/geometry.h"
 #include "board/rule.h"
 
+namespace tovan {
+
 struct ZobristKeys {
   std::array<uint64_t, kRuleCount> rule_keys;
   // [cell][occupant - 1] for occupants BLACK, WHITE and BLOCKED.
@@ -18,3 +20,5 @@ struct ZobristKeys {
 
 // Built on first use (thread-safe) and read-only afterwards.
 const ZobristKeys& zobrist_keys();
+
+}  // namespace tovan

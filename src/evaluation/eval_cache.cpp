@@ -4,7 +4,7 @@
 
 #include "evaluation/heap_block.h"
 
-namespace eval {
+namespace tovan::eval {
 
 int64_t EvalCache::entry_bytes(const EvalResult& result) {
   // Stored copies are allocated to their size. A node holds the next pointer and the
@@ -69,4 +69,4 @@ int64_t EvalCache::bytes() {
   return bytes_;
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

@@ -15,7 +15,7 @@
 
 #include "evaluation/eval_result.h"
 
-namespace eval {
+namespace tovan::eval {
 
 class EvalCache {
  public:
@@ -47,4 +47,4 @@ class EvalCache {
   int64_t bytes_ = 0;
 };
 
-}  // namespace eval
+}  // namespace tovan::eval

@@ -5,7 +5,7 @@
 #include <array>
 #include <vector>
 
-namespace eval {
+namespace tovan::eval {
 
 struct EvalResult {
   std::vector<float> policy;      // one prior per candidate, in candidate order; empty when the game is over
@@ -13,4 +13,4 @@ struct EvalResult {
   float draw_rate = 0.0f;         // 0..1
 };
 
-}  // namespace eval
+}  // namespace tovan::eval

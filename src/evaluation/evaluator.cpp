@@ -6,7 +6,7 @@
 #include <string_view>
 #include <thread>
 
-namespace eval {
+namespace tovan::eval {
 namespace {
 
 // Random mode hands out values from a fixed table of uniform draws from -0.005 to 0.005
@@ -29,23 +29,18 @@ std::string model_name_of(const std::string& path) {
 
 }  // namespace
 
-Evaluator::Evaluator(int32_t cache_capacity, int32_t width, int32_t height, Rule rule, uint32_t input_version,
-                     uint32_t /*output_version*/, int32_t batch_size, uint32_t intra_op_threads, std::string device,
-                     uint32_t device_id, int64_t device_memory_limit, std::string trt_engine_cache_path,
-                     std::string trt_timing_cache_path)
+Evaluator::Evaluator(Rule rule, int32_t width, int32_t height, const EvaluatorOptions& options)
     : width_(width),
       height_(height),
       rule_(rule),
-      batch_size_(batch_size),
-      device_(device),
+      batch_size_(options.batch_size),
+      device_(options.device.device),
       channels_(channel_count(rule)),
-      session_(intra_op_threads, std::move(device), device_id, device_memory_limit, std::move(trt_engine_cache_path),
-               std::move(trt_timing_cache_path)),
-      cache_(cache_capacity) {
-  if (batch_size < 1) throw std::invalid_argument("evaluation batch size must be at least 1");
-  if (input_version != 0) throw std::invalid_argument("network input version must be 0");
+      session_(options.device),
+      cache_(options.cache_capacity) {
+  if (batch_size_ < 1) throw std::invalid_argument("evaluation batch size must be at least 1");
   // GPU devices run a fixed batch dimension; the CPU runs as many rows as there are requests.
-  const size_t rows = device_ == "cpu" ? 1 : static_cast<size_t>(batch_size);
+  const size_t rows = device_ == "cpu" ? 1 : static_cast<size_t>(batch_size_);
   input_.assign(rows * channels_ * height_ * width_, 0.0f);
 
   std::mt19937 generator{std::random_device{}()};
@@ -105,8 +100,7 @@ void Evaluator::take_up(const std::string& path, Mode mode) {
 
 bool Evaluator::names_pattern_weights(const std::string& path) { return path.ends_with(kWeightsExtension); }
 
-std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const Board*>& positions,
-                                                       uint32_t /*pad_to*/) {
+std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const Board*>& positions) {
   for (const Board* board : positions) check_fits(*board);
   while (paused_) std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPausePoll);
   const Mode mode = mode_;
@@ -226,4 +220,4 @@ EvalResult Evaluator::random_result(const Board& board) {
   return result;
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

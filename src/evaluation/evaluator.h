@@ -30,17 +30,20 @@
 #include "evaluation/inference_session.h"
 #include "evaluation/pattern_evaluator.h"
 
-namespace eval {
+namespace tovan::eval {
+
+struct EvaluatorOptions {
+  DeviceOptions device;
+  int32_t batch_size = 1;      // positions per network run, at most
+  int32_t cache_capacity = 0;  // cached results, at most
+};
 
 class Evaluator {
  public:
-  // Throws std::invalid_argument for a batch size below 1 or an input version other than 0
-  // (the only feature set). Every output version decodes the same way, so it is accepted
-  // as it is. No model is loaded: the evaluator starts in random mode.
-  Evaluator(int32_t cache_capacity, int32_t width, int32_t height, Rule rule, uint32_t input_version,
-            uint32_t output_version, int32_t batch_size, uint32_t intra_op_threads, std::string device,
-            uint32_t device_id, int64_t device_memory_limit, std::string trt_engine_cache_path,
-            std::string trt_timing_cache_path);
+  // An evaluator for positions of `rule` on boards of `width` x `height`. Throws
+  // std::invalid_argument for a batch size below 1. No model is loaded: the evaluator
+  // starts in random mode.
+  Evaluator(Rule rule, int32_t width, int32_t height, const EvaluatorOptions& options);
 
   // A model file, a weights file of the built-in pattern evaluator (a path ending in
   // ".weights"), or "random" (answer with small noise instead of the network) or "pause"
@@ -51,10 +54,10 @@ class Evaluator {
   // Whether load_model takes `path` for a weights file of the built-in pattern evaluator.
   static bool names_pattern_weights(const std::string& path);
 
-  // One future per position, in order. pad_to has no effect on this evaluator. Throws
-  // std::invalid_argument, before queueing anything, for a position whose rule or board
-  // size is not the evaluator's own (its features would not fit the network's input).
-  std::vector<std::future<EvalResult>> submit(const std::vector<const Board*>& positions, uint32_t pad_to);
+  // One future per position, in order. Throws std::invalid_argument, before queueing
+  // anything, for a position whose rule or board size is not the evaluator's own (its
+  // features would not fit the network's input).
+  std::vector<std::future<EvalResult>> submit(const std::vector<const Board*>& positions);
 
   // Whether submit answers every position itself (random mode, the built-in evaluator), so
   // that flush has nothing to run. Read it between loads only.
@@ -119,4 +122,4 @@ class Evaluator {
   EvalCache cache_;
 };
 
-}  // namespace eval
+}  // namespace tovan::eval

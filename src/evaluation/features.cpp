@@ -7,7 +7,7 @@
 
 #include "evaluation/pattern_planes.h"
 
-namespace eval {
+namespace tovan::eval {
 
 int channel_count(Rule rule) { return rule == Rule::Renju ? 42 : 40; }
 
@@ -96,4 +96,4 @@ EvalResult decode_output(const Board& board, const float* policy_row, float win_
   return result;
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

@@ -15,7 +15,7 @@
 #include "board/board.h"
 #include "evaluation/eval_result.h"
 
-namespace eval {
+namespace tovan::eval {
 
 // C planes of H rows of W columns, plane after plane, row-major: plane c, row y, column x
 // is at c * H * W + y * W + x.
@@ -56,4 +56,4 @@ void softmax(std::vector<float>& logits);
 // logits row-major, `win_rate` the value for the side to move, `draw_rate` the draw chance.
 EvalResult decode_output(const Board& board, const float* policy_row, float win_rate, float draw_rate);
 
-}  // namespace eval
+}  // namespace tovan::eval

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+namespace tovan::eval {
+
 inline std::filesystem::path path_from_utf8(const std::string& text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
@@ -14,3 +16,5 @@ inline std::string utf8_of(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
 }
+
+}  // namespace tovan::eval

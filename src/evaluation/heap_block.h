@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace eval {
+namespace tovan::eval {
 
 // A block of `payload` bytes as glibc's allocator lays it out on 64-bit Linux: an 8-byte
 // header, rounded up to 16 bytes, 32 at least.
@@ -14,4 +14,4 @@ constexpr int64_t heap_block(size_t payload) {
   return bytes <= 32 ? 32 : (bytes + 15) / 16 * 16;
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

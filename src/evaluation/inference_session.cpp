@@ -6,7 +6,7 @@
 #include "evaluation/file_path.h"
 #include "evaluation/onnx_runtime.h"
 
-namespace eval {
+namespace tovan::eval {
 namespace {
 
 std::string shape_text(const std::vector<int64_t>& shape) {
@@ -154,15 +154,7 @@ struct InferenceSession::Runtime {
   std::vector<std::string> output_names;
 };
 
-InferenceSession::InferenceSession(uint32_t intra_op_threads, std::string device, uint32_t device_id,
-                                   int64_t device_memory_limit, std::string trt_engine_cache_path,
-                                   std::string trt_timing_cache_path)
-    : intra_op_threads_(intra_op_threads),
-      device_(std::move(device)),
-      device_id_(device_id),
-      device_memory_limit_(device_memory_limit),
-      trt_engine_cache_path_(std::move(trt_engine_cache_path)),
-      trt_timing_cache_path_(std::move(trt_timing_cache_path)) {}
+InferenceSession::InferenceSession(DeviceOptions options) : options_(std::move(options)) {}
 
 InferenceSession::~InferenceSession() = default;
 
@@ -199,20 +191,20 @@ void InferenceSession::load(const std::string& model_path, const ModelContract& 
     const OrtApi& api = onnx_runtime_api();
     if (!runtime_) runtime_ = std::make_unique<Runtime>();
     Ort::SessionOptions options;
-    options.SetIntraOpNumThreads(static_cast<int>(intra_op_threads_));
+    options.SetIntraOpNumThreads(static_cast<int>(options_.intra_op_threads));
     options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-    if (device_ == "tensorrt") {
+    if (options_.device == "tensorrt") {
       for (const auto& [name, extent] : overrides) {
         Ort::ThrowOnError(api.AddFreeDimensionOverrideByName(options, name.c_str(), extent));
       }
       ProviderOptions settings;
-      settings.add("device_id", std::to_string(device_id_));
-      settings.add("trt_max_workspace_size", std::to_string(device_memory_limit_));
+      settings.add("device_id", std::to_string(options_.device_id));
+      settings.add("trt_max_workspace_size", std::to_string(options_.device_memory_limit));
       settings.add("trt_fp16_enable", "1");
       settings.add("trt_engine_cache_enable", "1");
-      settings.add("trt_engine_cache_path", trt_engine_cache_path_);
+      settings.add("trt_engine_cache_path", options_.trt_engine_cache_path);
       settings.add("trt_timing_cache_enable", "1");
-      settings.add("trt_timing_cache_path", trt_timing_cache_path_);
+      settings.add("trt_timing_cache_path", options_.trt_timing_cache_path);
       OrtTensorRTProviderOptionsV2* provider = nullptr;
       Ort::ThrowOnError(api.CreateTensorRTProviderOptions(&provider));
       std::unique_ptr<OrtTensorRTProviderOptionsV2, decltype(api.ReleaseTensorRTProviderOptions)> owned(
@@ -220,10 +212,10 @@ void InferenceSession::load(const std::string& model_path, const ModelContract& 
       Ort::ThrowOnError(api.UpdateTensorRTProviderOptions(provider, settings.key_pointers().data(),
                                                           settings.value_pointers().data(), settings.keys.size()));
       Ort::ThrowOnError(api.SessionOptionsAppendExecutionProvider_TensorRT_V2(options, provider));
-    } else if (device_ == "cuda") {
+    } else if (options_.device == "cuda") {
       ProviderOptions settings;
-      settings.add("device_id", std::to_string(device_id_));
-      settings.add("gpu_mem_limit", std::to_string(device_memory_limit_));
+      settings.add("device_id", std::to_string(options_.device_id));
+      settings.add("gpu_mem_limit", std::to_string(options_.device_memory_limit));
       settings.add("cudnn_conv_use_max_workspace", "1");
       OrtCUDAProviderOptionsV2* provider = nullptr;
       Ort::ThrowOnError(api.CreateCUDAProviderOptions(&provider));
@@ -237,7 +229,7 @@ void InferenceSession::load(const std::string& model_path, const ModelContract& 
     const std::filesystem::path file = path_from_utf8(model_path);
     session = std::make_unique<Ort::Session>(runtime_->environment, file.c_str(), options);
   } catch (const Ort::Exception& error) {
-    throw ModelError("cannot load model " + model_path + " on device " + device_ + ": " + error.what());
+    throw ModelError("cannot load model " + model_path + " on device " + options_.device + ": " + error.what());
   } catch (const RuntimeUnavailable& error) {
     throw ModelError("cannot load model " + model_path + ": " + error.what());
   }
@@ -274,4 +266,4 @@ void InferenceSession::infer(const std::vector<InputTensor>& inputs, std::vector
   run_session(*runtime_->session, runtime_->input_names, runtime_->output_names, inputs, outputs);
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

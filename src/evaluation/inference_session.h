@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace eval {
+namespace tovan::eval {
 
 // A model that cannot be used: it failed to load, or its tensors break the contract.
 struct ModelError : std::runtime_error {
@@ -38,13 +38,21 @@ struct InputTensor {
   std::vector<int64_t> shape;
 };
 
+// Where and how a session runs its model.
+struct DeviceOptions {
+  std::string device = "cpu";  // "cpu", "cuda" or "tensorrt"
+  uint32_t device_id = 0;
+  int64_t device_memory_limit = 0;  // bytes, for the GPU providers
+  uint32_t intra_op_threads = 1;
+  std::string trt_engine_cache_path;
+  std::string trt_timing_cache_path;
+};
+
 class InferenceSession {
  public:
   ~InferenceSession();
-  // No model is loaded, and ONNX Runtime is not touched before the first load. device is
-  // "cpu", "cuda" or "tensorrt".
-  InferenceSession(uint32_t intra_op_threads, std::string device, uint32_t device_id, int64_t device_memory_limit,
-                   std::string trt_engine_cache_path, std::string trt_timing_cache_path);
+  // No model is loaded, and ONNX Runtime is not touched before the first load.
+  explicit InferenceSession(DeviceOptions options);
 
   // The first load loads the library itself (onnx_runtime.h); a library that cannot be
   // loaded fails the load like a broken model file, and a later load tries again.
@@ -63,13 +71,8 @@ class InferenceSession {
   struct Runtime;  // the library's objects, kept out of this header
 
   std::mutex mutex_;
-  uint32_t intra_op_threads_;
-  std::string device_;
-  uint32_t device_id_;
-  int64_t device_memory_limit_;
-  std::string trt_engine_cache_path_;
-  std::string trt_timing_cache_path_;
+  const DeviceOptions options_;
   std::unique_ptr<Runtime> runtime_;
 };
 
-}  // namespace eval
+}  // namespace tovan::eval

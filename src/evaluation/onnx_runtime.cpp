@@ -11,7 +11,7 @@
 #include "evaluation/file_path.h"
 #endif
 
-namespace eval {
+namespace tovan::eval {
 namespace {
 
 // The API version the engine is written against.
@@ -69,4 +69,4 @@ const OrtApi& onnx_runtime_api() {
   return *api;
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

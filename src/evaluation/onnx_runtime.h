@@ -10,7 +10,7 @@
 
 #include <stdexcept>
 
-namespace eval {
+namespace tovan::eval {
 
 // The library or the API version the engine is written against is not available.
 struct RuntimeUnavailable : std::runtime_error {
@@ -23,4 +23,4 @@ struct RuntimeUnavailable : std::runtime_error {
 // call.
 const OrtApi& onnx_runtime_api();
 
-}  // namespace eval
+}  // namespace tovan::eval

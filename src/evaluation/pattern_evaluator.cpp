@@ -7,7 +7,7 @@
 
 #include "evaluation/features.h"
 
-namespace eval {
+namespace tovan::eval {
 namespace {
 
 constexpr uint64_t kOwnPlanes = (uint64_t{1} << kPatternPlanes) - 1;
@@ -244,4 +244,4 @@ float PatternEvaluator::draw_rate(const Board& board) const {
   return 1.0f / (1.0f + std::exp(-(fill * weights_.draw_fill + weights_.draw_bias)));
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

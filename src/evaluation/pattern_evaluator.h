@@ -10,7 +10,7 @@
 #include "evaluation/eval_result.h"
 #include "evaluation/pattern_weights.h"
 
-namespace eval {
+namespace tovan::eval {
 
 class PatternEvaluator {
  public:
@@ -56,4 +56,4 @@ class PatternEvaluator {
   std::vector<float> common_terms_;
 };
 
-}  // namespace eval
+}  // namespace tovan::eval

@@ -7,7 +7,7 @@
 #include "board/pattern_tables.h"
 #include "board/patterns.h"
 
-namespace eval {
+namespace tovan::eval {
 namespace {
 
 // The two-line planes from plane 8, by the kinds of their two lines (0 four, 1 open three,
@@ -175,4 +175,4 @@ void pattern_plane_masks(const Board& board, PlaneMasks& masks) {
   }
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

@@ -17,7 +17,7 @@
 
 #include "board/board.h"
 
-namespace eval {
+namespace tovan::eval {
 
 inline constexpr int kPatternPlanes = 18;
 // Bit p of a cell's mask is plane p of the side to move; bit kOpponentPlanes + p is plane
@@ -43,4 +43,4 @@ using PlaneMasks = std::array<uint64_t, kCellCount>;
 // Fills `masks` (indexed by cell_index) for the position; off-board entries are 0.
 void pattern_plane_masks(const Board& board, PlaneMasks& masks);
 
-}  // namespace eval
+}  // namespace tovan::eval

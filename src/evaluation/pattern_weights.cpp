@@ -11,7 +11,7 @@
 
 #include "evaluation/inference_session.h"
 
-namespace eval {
+namespace tovan::eval {
 namespace {
 
 constexpr const char* kFormat = "tovan-pattern-weights";
@@ -104,4 +104,4 @@ PatternWeights read_pattern_weights(const std::string& path) {
   return weights;
 }
 
-}  // namespace eval
+}  // namespace tovan::eval

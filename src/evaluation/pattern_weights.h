@@ -12,7 +12,7 @@
 
 #include "evaluation/pattern_planes.h"
 
-namespace eval {
+namespace tovan::eval {
 
 using PlaneWeights = std::array<float, kPatternPlanes>;
 
@@ -44,4 +44,4 @@ struct PatternWeights {
 // finite.
 PatternWeights read_pattern_weights(const std::string& path);
 
-}  // namespace eval
+}  // namespace tovan::eval

@@ -9,7 +9,7 @@
 #include "search/sliced_search.h"
 #include "search/temperature.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 // A prior above this is answered without search.
@@ -18,14 +18,17 @@ constexpr double kInstantAnswerPrior = 0.99;
 constexpr float kSlicedBudget = 1.0f;
 constexpr float kMatchShare = 0.05f;
 
+// A self-play search's time limit, never reached: it stops at its visits.
+constexpr float kNoTimeLimit = 1e9f;
+
 SearchLimits limits_of(const DecisionSettings& settings, float seconds, bool fast_search) {
-  return {settings.visits_limit,
-          seconds,
-          fast_search,
-          settings.fast_search_visits_threshold,
-          settings.fast_search_best_action_visits_proportion_threshold,
-          settings.fast_search_win_rate_threshold,
-          settings.fast_search_draw_rate_threshold};
+  return {.visits_limit = settings.visits_limit,
+          .seconds = seconds,
+          .fast_search = fast_search,
+          .fast_visits_threshold = settings.fast_search_visits_threshold,
+          .best_visits_proportion = settings.fast_search_best_action_visits_proportion_threshold,
+          .win_rate_threshold = settings.fast_search_win_rate_threshold,
+          .draw_rate_threshold = settings.fast_search_draw_rate_threshold};
 }
 
 // A proven win replaces the drawn move, the quickest if several. A drawn move proven lost
@@ -72,7 +75,7 @@ float time_budget(const TimeSettings& time, double elapsed_seconds, float search
   return budget;
 }
 
-int32_t sample_move(Node& root, float temperature) {
+int32_t sample_move(Node& root, float temperature, std::mt19937_64& generator) {
   std::vector<float> p = root.get_pruned_weights_by_action(true);
   if (temperature <= 0.0f) {
     // Not a draw at a tiny temperature, which still picks between near-equal weights.
@@ -81,7 +84,6 @@ int32_t sample_move(Node& root, float temperature) {
   } else {
     apply_temperature(p, temperature);
   }
-  std::mt19937_64 generator{std::random_device{}()};
   const float r = std::uniform_real_distribution<float>(0.0f, 1.0f)(generator);
   double total = 0.0;
   for (float weight : p) total += weight;
@@ -101,52 +103,67 @@ int32_t sample_move(Node& root, float temperature) {
 Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut) {
   const DecisionSettings& settings = context.settings;
   const ThreatSettings& threats = settings.threats;
-  const float budget = time_budget(context.time, seconds_since(context.command_start), settings.search_time_reduction,
-                                  context.startup_deduction);
+  const std::optional<Playouts>& playouts = context.playouts;
+  const float budget = playouts ? kNoTimeLimit
+                                : time_budget(context.time, seconds_since(context.command_start),
+                                              settings.search_time_reduction, context.startup_deduction);
   const int64_t start = monotonic_ns();
   // The root checks' share of the time, of which the side to move's own win takes at most
-  // a third: the defence gets the rest.
+  // a third: the defence gets the rest. Self-play's checks are bounded by positions alone.
   const auto checks_ns = static_cast<int64_t>(static_cast<double>(budget) * threats.root_time_share * 1e9);
-  const ThreatLimits root_limits{threats.root_nodes, threats.max_fours, start + checks_ns};
+  const int64_t checks_deadline = playouts ? 0 : start + checks_ns;
+  const int64_t own_win_deadline = playouts ? 0 : start + checks_ns / 3;
   if (threats.enabled) {
-    const ThreatLine line = find_own_win(context.search.root_solver(), position, threats.vct_threes,
-                                         {threats.root_nodes, threats.max_fours, start + checks_ns / 3});
+    ThreatLine line = find_own_win(context.search.root_solver(), position, threats.vct_threes,
+                                   {threats.root_nodes, threats.max_fours, own_win_deadline});
     if (line.win()) {
       context.say(win_report(line));
-      return {line.moves[0], 1.0f};
+      return {.move = line.moves[0], .root_win_rate = 1.0f, .proof = Proof::kWin, .threat_line = std::move(line.moves)};
     }
   }
 
-  context.search.set_root(context.constants, position, settings.root_temperature, false, false);
+  context.search.set_root(context.constants, position, settings.root_temperature, false,
+                          playouts && playouts->exploration);
   Node& root = *context.search.root();
   if (threats.enabled) {
-    const std::optional<Move> holds_out =
-        exclude_refuted(context.search, position, threats.vct_threes, root_limits, context.say);
-    if (holds_out) return {*holds_out, 0.0f};
+    const std::optional<Move> holds_out = exclude_refuted(context.search, position, threats.vct_threes,
+                                                          {threats.root_nodes, threats.max_fours, checks_deadline},
+                                                          context.say);
+    if (holds_out) return {.move = *holds_out, .root_win_rate = 0.0f, .proof = Proof::kLoss};
   }
 
-  if (allow_shortcut) {
+  if (allow_shortcut && !playouts) {
     const std::vector<float>& prior = root.get_prior();
     const int32_t best = largest_entry(prior);
     if (static_cast<double>(prior[best]) > kInstantAnswerPrior && settle_with_proofs(root, best) == best) {
       context.report();
-      return {position.candidates()[best], std::nullopt};
+      return {.move = position.candidates()[best]};
     }
   }
 
-  context.startup_deduction = 0.0f;
-  const int64_t deadline = start + static_cast<int64_t>(static_cast<double>(budget) * 1e9);
-  const float seconds = static_cast<float>(static_cast<double>(deadline - monotonic_ns()) / 1e9);
-  if (budget < kSlicedBudget) {
-    context.search.search(limits_of(settings, seconds, allow_shortcut));
+  std::mt19937_64 own_generator{playouts ? 0 : std::random_device{}()};
+  std::mt19937_64& generator = playouts ? *playouts->generator : own_generator;
+  float temperature = settings.move_temperature;
+  if (playouts) {
+    context.search.search({.visits_limit = playouts->visits, .seconds = kNoTimeLimit, .fast_search = false});
+    temperature = playouts->temperature;
   } else {
-    search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut), deadline, context.report);
+    context.startup_deduction = 0.0f;
+    const int64_t deadline = start + static_cast<int64_t>(static_cast<double>(budget) * 1e9);
+    const float seconds = static_cast<float>(static_cast<double>(deadline - monotonic_ns()) / 1e9);
+    if (budget < kSlicedBudget) {
+      context.search.search(limits_of(settings, seconds, allow_shortcut));
+    } else {
+      search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut), deadline, context.report);
+    }
   }
 
-  const int32_t chosen = settle_with_proofs(root, sample_move(root, settings.move_temperature));
+  const int32_t chosen = settle_with_proofs(root, sample_move(root, temperature, generator));
   const float win_rate = static_cast<float>(root.get_value().values[position.side_to_move()] * 0.5 + 0.5);
   context.report();
-  return {context.search.root_board().candidates()[chosen], win_rate};
+  return {.move = context.search.root_board().candidates()[chosen],
+          .root_win_rate = win_rate,
+          .proof = root.proof().result};
 }
 
-}  // namespace decision
+}  // namespace tovan::search

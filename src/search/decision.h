@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "board/board.h"
 #include "search/mcts.h"
@@ -13,7 +15,7 @@
 #include "search/root_threats.h"
 #include "search/time_settings.h"
 
-namespace decision {
+namespace tovan::search {
 
 // The configuration values a decision reads.
 struct DecisionSettings {
@@ -28,21 +30,38 @@ struct DecisionSettings {
   ThreatSettings threats;
 };
 
+// What sets a self-play decision apart from a game's: it searches a number of visits
+// instead of against the clock, may explore at the root (noise and forced playouts), and
+// draws its move at its own temperature with its own generator, so that a seed repeats a
+// run.
+struct Playouts {
+  float visits;
+  bool exploration;
+  float temperature;
+  std::mt19937_64* generator;
+};
+
 struct DecisionContext {
   MCTS& search;
   const NodeConfig& constants;
+  const DecisionSettings& settings;
   const TimeSettings& time;
   int64_t command_start;     // monotonic nanoseconds when the request was read
   float& startup_deduction;  // seconds, taken once off the budget, then cleared
-  const DecisionSettings& settings;
-  std::function<void()> report;  // prints a search report of the current tree
+  std::function<void()> report;                 // prints a search report of the current tree
   std::function<void(const std::string&)> say;  // prints a line to the manager
+  // Set for self-play, where the time, the request's start and the deduction play no part.
+  std::optional<Playouts> playouts;
 };
 
 struct Decision {
   Move move;
   // The root's win rate for the side to move, 0..1; unset when the move was answered at once.
   std::optional<float> root_win_rate;
+  // The result for the side to move when it is proven: won by the root's threats (their
+  // line in threat_line) or by the tree, or lost by every move.
+  Proof::Result proof = Proof::kNone;
+  std::vector<Move> threat_line;
 };
 
 // Searches `position` (not finished, with candidates) and chooses a move: a VCF or VCT
@@ -63,6 +82,6 @@ float time_budget(const TimeSettings& time, double elapsed_seconds, float search
 // The candidate drawn from the root's pruned visit weights sharpened by `temperature`
 // (at 0, the heaviest, the first of equals); with no weight at all (no simulation ran),
 // the most visited candidate, else the highest prior.
-int32_t sample_move(Node& root, float temperature);
+int32_t sample_move(Node& root, float temperature, std::mt19937_64& generator);
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -7,7 +7,7 @@
 #include "search/simulation.h"
 #include "search/temperature.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 // Transposition tables of the threat solvers: the root's, and each search thread's for
@@ -25,22 +25,18 @@ constexpr double kRoundEstimateDecay = 0.75;
 
 }  // namespace
 
-MCTS::MCTS(const std::atomic<bool>* external_run_flag, bool evaluators_run_themselves, uint32_t pad_to,
-           int32_t num_threads, int32_t batch_size, std::vector<eval::Evaluator*> evaluators)
-    : external_run_flag_(external_run_flag),
-      evaluators_run_themselves_(evaluators_run_themselves),
-      pad_to_(pad_to),
-      batch_size_(static_cast<uint32_t>(batch_size)),
+MCTS::MCTS(const SearchOptions& options, std::vector<eval::Evaluator*> evaluators)
+    : batch_size_(static_cast<uint32_t>(std::max(options.batch_size, 0))),
       evaluators_(std::move(evaluators)),
-      num_threads_(num_threads),
+      num_threads_(options.threads),
       root_solver_(kRootTableBits),
-      spare_boards_(static_cast<size_t>(std::max(num_threads, 0))) {
+      spare_boards_(static_cast<size_t>(std::max(options.threads, 0))) {
   if (evaluators_.empty()) throw std::invalid_argument("a search needs at least one evaluator");
-  if (num_threads < 1) throw std::invalid_argument("a search needs at least one thread");
-  if (batch_size < 1) throw std::invalid_argument("a search needs a batch size of at least 1");
-  if (num_threads >= 2) {
-    barrier_ = std::make_unique<SearchBarrier>(static_cast<uint32_t>(num_threads));
-    for (int32_t i = 0; i < num_threads; ++i) pool_threads_.emplace_back([this] { pool_thread(); });
+  if (num_threads_ < 1) throw std::invalid_argument("a search needs at least one thread");
+  if (options.batch_size < 1) throw std::invalid_argument("a search needs a batch size of at least 1");
+  if (num_threads_ >= 2) {
+    barrier_ = std::make_unique<SearchBarrier>(static_cast<uint32_t>(num_threads_));
+    for (int32_t i = 0; i < num_threads_; ++i) pool_threads_.emplace_back([this] { pool_thread(); });
   }
 }
 
@@ -70,8 +66,8 @@ void MCTS::pool_thread() {
 void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_temperature, bool balanced,
                     bool exploration) {
   const double start = now_ns();
-  auto futures = evaluators_[0]->submit({&board}, pad_to_);
-  if (!evaluators_run_themselves_) evaluators_[0]->flush();
+  auto futures = evaluators_[0]->submit({&board});
+  evaluators_[0]->flush();
   eval::EvalResult evaluation = futures[0].get();
   // A batch of positions takes at most as long as one at a time: a guess before the first
   // round (or a new model's), corrected by the rounds.
@@ -187,14 +183,12 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits, double dead
       for (const Leaf& leaf : leaves) {
         if (needs_network(leaf)) positions.push_back(leaf.board.get());
       }
-      futures = evaluator.submit(positions, pad_to_);
+      futures = evaluator.submit(positions);
     });
     if (pooled_) {
       barrier_->wait();
-      if (!evaluators_run_themselves_ && static_cast<size_t>(index) < evaluators_.size()) {
-        guarded([&] { evaluators_[index]->flush(); });
-      }
-    } else if (!evaluators_run_themselves_) {
+      if (static_cast<size_t>(index) < evaluators_.size()) guarded([&] { evaluators_[index]->flush(); });
+    } else {
       guarded([&] { evaluator.flush(); });
     }
     guarded([&] {
@@ -263,7 +257,6 @@ void MCTS::check_threats(int32_t index, Node& node) {
 
 bool MCTS::time_to_stop(const SearchLimits& limits, double deadline) {
   if (failed_) return true;
-  if (external_run_flag_ != nullptr && !*external_run_flag_) return true;
   // A finished game has nothing to search.
   if (root_->finished() || root_->get_prior().empty()) return true;
   if (tree_bytes_ >= tree_budget_) return true;
@@ -276,4 +269,4 @@ bool MCTS::time_to_stop(const SearchLimits& limits, double deadline) {
   return root_->get_value().draw_rate >= limits.draw_rate_threshold;
 }
 
-}  // namespace decision
+}  // namespace tovan::search

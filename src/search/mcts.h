@@ -36,20 +36,20 @@
 #include "search/simulation.h"
 #include "search/threat_solver.h"
 
-namespace decision {
+namespace tovan::search {
 
 // When a search stops: the visits and time limits, and with fast_search also when the
 // root has fast_visits_threshold visits and either its best child holds
 // best_visits_proportion of them, or a side's win rate reaches win_rate_threshold, or
 // the draw rate reaches draw_rate_threshold.
 struct SearchLimits {
-  float visits_limit;
-  float seconds;
-  bool fast_search;
-  float fast_visits_threshold;
-  float best_visits_proportion;
-  float win_rate_threshold;
-  float draw_rate_threshold;
+  float visits_limit = 0.0f;
+  float seconds = 0.0f;
+  bool fast_search = false;
+  float fast_visits_threshold = 0.0f;
+  float best_visits_proportion = 0.0f;
+  float win_rate_threshold = 0.0f;
+  float draw_rate_threshold = 0.0f;
 };
 
 // The threat searches of the tree's positions: each new position for a VCF of its side to
@@ -57,10 +57,15 @@ struct SearchLimits {
 // visits (0: none) for a VCT of at most `vct_threes` threats within `vct_nodes`. A win
 // found makes the node a proven win.
 struct TreeThreats {
-  ThreatLimits vcf;
-  int32_t vct_visits;
-  int32_t vct_threes;
-  int64_t vct_nodes;
+  ThreatLimits vcf{0, 0, 0};
+  int32_t vct_visits = 0;
+  int32_t vct_threes = 0;
+  int64_t vct_nodes = 0;
+};
+
+struct SearchOptions {
+  int32_t threads = 1;
+  int32_t batch_size = 1;  // leaves each thread collects a round
 };
 
 class MCTS {
@@ -68,9 +73,8 @@ class MCTS {
   static constexpr int64_t kNoTreeLimit = std::numeric_limits<int64_t>::max();
 
   // Throws std::invalid_argument without evaluators or with a thread count or batch size
-  // below 1. external_run_flag, when given, stops searches once it reads false.
-  MCTS(const std::atomic<bool>* external_run_flag, bool evaluators_run_themselves, uint32_t pad_to, int32_t num_threads,
-       int32_t batch_size, std::vector<eval::Evaluator*> evaluators);
+  // below 1.
+  MCTS(const SearchOptions& options, std::vector<eval::Evaluator*> evaluators);
   ~MCTS();
 
   // Evaluates the position through the first evaluator and makes it the new root, its
@@ -112,21 +116,18 @@ class MCTS {
   // Searches the position of `node` for a VCT of its side to move with search thread
   // `index`'s solver; one found proves the node won.
   void check_threats(int32_t index, Node& node);
-  // Whether the search is to stop now, by `limits` and the deadline, a failure, the run
-  // flag, a finished root or the tree budget.
+  // Whether the search is to stop now, by `limits` and the deadline, a failure, a
+  // finished root or the tree budget.
   bool time_to_stop(const SearchLimits& limits, double deadline);
   void record_failure();
   void pool_thread();
 
-  const std::atomic<bool>* external_run_flag_;
-  const bool evaluators_run_themselves_;
-  const uint32_t pad_to_;
   const uint32_t batch_size_;
   const std::vector<eval::Evaluator*> evaluators_;
   const int32_t num_threads_;
 
   ThreatSolver root_solver_;
-  TreeThreats tree_threats_{{0, 0, 0}, 0, 0, 0};
+  TreeThreats tree_threats_;
   std::vector<std::unique_ptr<ThreatSolver>> tree_solvers_;  // one per search thread
   std::vector<std::vector<SpareBoard>> spare_boards_;  // per search thread: boards for its leaves
 
@@ -160,4 +161,4 @@ class MCTS {
   std::function<void(const std::string&)> say_;
 };
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -9,7 +9,7 @@
 #include "evaluation/heap_block.h"
 #include "search/temperature.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 // Forced playouts put a child that has fallen behind ahead of every other.
@@ -506,4 +506,4 @@ std::vector<float> Node::get_pruned_weights_by_action(bool normalised) {
   return weights;
 }
 
-}  // namespace decision
+}  // namespace tovan::search

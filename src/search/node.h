@@ -25,7 +25,7 @@
 #include "evaluation/eval_result.h"
 #include "search/node_config.h"
 
-namespace decision {
+namespace tovan::search {
 
 // Value for player 0, value for player 1 (each -1..1), draw rate, and the average number
 // of plies from the node to its evaluated leaves.
@@ -180,4 +180,4 @@ class Node {
   bool balanced_ = false;
 };
 
-}  // namespace decision
+}  // namespace tovan::search

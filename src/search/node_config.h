@@ -2,6 +2,8 @@
 // fixed values below; a search keeps one copy, which every node of its tree reads.
 #pragma once
 
+namespace tovan::search {
+
 struct NodeConfig {
   float c_puct = 0.0f;                  // exploration constant of the selection formula
   float balanced_c_factor = 2.0f;       // multiplies c_puct in balanced mode
@@ -24,3 +26,5 @@ constexpr NodeConfig make_node_config(float c_puct, float virtual_loss_index, fl
   constants.fpu_reduction_max = fpu_reduction_max;
   return constants;
 }
+
+}  // namespace tovan::search

@@ -11,7 +11,7 @@
 #include "search/clock.h"
 #include "search/sliced_search.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 // Points at least `margin` from every edge, within `range` of `centre` when given.
@@ -135,4 +135,4 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
   }
 }
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -12,7 +12,7 @@
 #include "search/mcts.h"
 #include "search/node_config.h"
 
-namespace decision {
+namespace tovan::search {
 
 // The configuration values the generator reads.
 struct OpeningSettings {
@@ -41,4 +41,4 @@ struct OpeningContext {
 // the second stone on this board.
 std::array<Move, 3> generate_opening(const OpeningContext& context);
 
-}  // namespace decision
+}  // namespace tovan::search

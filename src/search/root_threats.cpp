@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <numeric>
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 // Positions each candidate's first check may take at least, and at most the root limit's
@@ -49,9 +49,11 @@ Move holding_out_longest(ThreatSolver& solver, const Board& position, std::vecto
 }  // namespace
 
 TreeThreats tree_threats(const ThreatSettings& threats) {
-  if (!threats.enabled) return {{0, threats.max_fours, 0}, 0, 0, 0};
-  return {{threats.tree_nodes, threats.max_fours, 0}, threats.tree_vct_visits, threats.vct_threes,
-          threats.tree_vct_nodes};
+  if (!threats.enabled) return {.vcf = {0, threats.max_fours, 0}};
+  return {.vcf = {threats.tree_nodes, threats.max_fours, 0},
+          .vct_visits = threats.tree_vct_visits,
+          .vct_threes = threats.vct_threes,
+          .vct_nodes = threats.tree_vct_nodes};
 }
 
 ThreatLine find_own_win(ThreatSolver& solver, const Board& position, int32_t threes, const ThreatLimits& limits) {
@@ -135,4 +137,4 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   return std::nullopt;
 }
 
-}  // namespace decision
+}  // namespace tovan::search

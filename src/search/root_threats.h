@@ -13,7 +13,7 @@
 #include "search/mcts.h"
 #include "search/threat_solver.h"
 
-namespace decision {
+namespace tovan::search {
 
 // The threat solver's part in a decision, from the [threats] keys.
 struct ThreatSettings {
@@ -48,4 +48,4 @@ std::string win_report(const ThreatLine& line);
 std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t threes, const ThreatLimits& limits,
                                     const std::function<void(const std::string&)>& say);
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -1,6 +1,6 @@
 #include "search/search_barrier.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 // Checks of the use count before a waiter sleeps: some tens of microseconds.
@@ -35,4 +35,4 @@ void SearchBarrier::wait() {
   opened_.wait(lock, [&] { return uses_.load(std::memory_order_acquire) != use; });
 }
 
-}  // namespace decision
+}  // namespace tovan::search

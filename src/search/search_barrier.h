@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace decision {
+namespace tovan::search {
 
 class SearchBarrier {
  public:
@@ -27,4 +27,4 @@ class SearchBarrier {
   std::condition_variable opened_;
 };
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -4,7 +4,7 @@
 #include <cassert>
 #include <vector>
 
-namespace decision {
+namespace tovan::search {
 
 namespace {
 
@@ -99,4 +99,4 @@ Node* back_up(const Leaf& leaf, eval::EvalResult* evaluation) {
   return child;
 }
 
-}  // namespace decision
+}  // namespace tovan::search

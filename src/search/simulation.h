@@ -10,7 +10,7 @@
 #include "evaluation/eval_result.h"
 #include "search/node.h"
 
-namespace decision {
+namespace tovan::search {
 
 // A finished descent waiting for its evaluation.
 struct Leaf {
@@ -58,4 +58,4 @@ inline Proof proof_of_finished_game(const Board& board) {
 // Whether the leaf waits for the network.
 inline bool needs_network(const Leaf& leaf) { return leaf.needs_evaluation && leaf.proof.result == Proof::kNone; }
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -4,7 +4,7 @@
 
 #include "search/clock.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 constexpr float kRoundsPerSlice = 2.0f;
@@ -23,4 +23,4 @@ void search_in_slices(MCTS& search, SearchLimits limits, int64_t deadline_ns, co
   }
 }
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -8,7 +8,7 @@
 
 #include "search/mcts.h"
 
-namespace decision {
+namespace tovan::search {
 
 inline constexpr float kSliceSeconds = 0.1f;
 
@@ -16,4 +16,4 @@ inline constexpr float kSliceSeconds = 0.1f;
 // on the monotonic clock, the last slice ending there, or until a slice gains no visit.
 void search_in_slices(MCTS& search, SearchLimits limits, int64_t deadline_ns, const std::function<void()>& report);
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -6,7 +6,7 @@
 #include <numeric>
 #include <random>
 
-namespace decision {
+namespace tovan::search {
 
 void apply_temperature(std::vector<float>& probabilities, float temperature) {
   const float t = std::max(temperature, 0.001f);
@@ -48,4 +48,4 @@ std::vector<float> dirichlet_noise(float alpha, size_t n, std::mt19937_64& gener
   return noise;
 }
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -6,7 +6,7 @@
 #include "board/forbidden.h"
 #include "board/patterns.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 bool any_five_left(const Board& board, int attacker, const FivePoints& points) {
@@ -89,4 +89,4 @@ std::vector<Move> replies_to(Board& board, const std::vector<Move>& threat) {
   return replies;
 }
 
-}  // namespace decision
+}  // namespace tovan::search

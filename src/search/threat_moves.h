@@ -12,7 +12,7 @@
 #include "board/board.h"
 #include "board/pattern_codes.h"
 
-namespace decision {
+namespace tovan::search {
 
 inline constexpr uint64_t kFiveLanes = in_every_lane(kFive);
 inline constexpr uint64_t kFourLanes = in_every_lane(kFour | kStraightFour | kDoubleFour);
@@ -78,4 +78,4 @@ Replies stopping_replies(Board& board, const FivePoints& points);
 // anywhere. Cells the defender may not play are left out.
 std::vector<Move> replies_to(Board& board, const std::vector<Move>& threat);
 
-}  // namespace decision
+}  // namespace tovan::search

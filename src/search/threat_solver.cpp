@@ -13,7 +13,7 @@
 #include "search/clock.h"
 #include "search/threat_moves.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 constexpr uint64_t kThreatLanes = in_every_lane(kFour | kStraightFour | kDoubleFour | kOpenThree | kThree);
@@ -198,4 +198,4 @@ bool ThreatSolver::attack(int32_t depth) {
   return false;
 }
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -18,7 +18,7 @@
 
 #include "board/board.h"
 
-namespace decision {
+namespace tovan::search {
 
 struct ThreatLimits {
   int64_t nodes;        // attacker positions searched, at most
@@ -112,4 +112,4 @@ class ThreatSolver {
   std::vector<CodeRecord> records_;  // by depth, two per level: the four's and the reply's
 };
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace tovan::search {
+
 struct TimeSettings {
   int32_t timeout_turn = 1000;
   int32_t timeout_match = 0;  // stored; no decision reads it
@@ -12,3 +14,5 @@ struct TimeSettings {
   std::optional<int64_t> max_memory;
   int32_t time_left = 1000000;
 };
+
+}  // namespace tovan::search

@@ -7,7 +7,7 @@
 #include "search/threat_moves.h"
 #include "search/threat_solver.h"
 
-namespace decision {
+namespace tovan::search {
 namespace {
 
 // Marks the table entries of VCT results apart from those of VCF results.
@@ -274,4 +274,4 @@ bool ThreatSolver::threat_still_wins(const std::vector<Move>& threat) {
   return wins;
 }
 
-}  // namespace decision
+}  // namespace tovan::search

@@ -2,9 +2,9 @@
 // model for the rule and board size, the search over them, and a new game board.
 #pragma once
 
-#include <string>
+#include "protocol/game_state.h"
 
-#include "app/game_state.h"
+namespace tovan::protocol {
 
 // Rebuilds the engine, writing "DEBUG load model: <path>": with a new empty board when
 // start, rectstart or restart marked it dirty; keeping the game's stones when the rule
@@ -14,8 +14,7 @@
 // started.
 void ensure_engine(GameState& state);
 
-// "Freestyle_Large" for Freestyle when both sides are over 15, else the rule's name.
-std::string model_name(const std::string& rule_name, int32_t height, int32_t width);
-
 // The current game's rule and size, with the configured candidate ranges.
 BoardConfig game_board_config(const GameState& state);
+
+}  // namespace tovan::protocol

@@ -12,6 +12,8 @@
 #include "board/move.h"
 #include "board/rule.h"
 
+namespace tovan::training {
+
 // A fully searched position of a game: the move's index in the game (the stones on the
 // board), the side to move (0 Black, 1 White), the root's value for that side (-1..1)
 // and draw rate, and the normalised pruned visit weights of the candidates that have any.
@@ -33,16 +35,16 @@ struct PositionRecord {
 enum class GameEnd : uint8_t { kFive = 0, kBoard = 1, kProven = 2 };
 
 struct GameRecord {
-  Rule rule;
-  int32_t width;
-  int32_t height;
+  Rule rule = Rule::Freestyle;
+  int32_t width = 0;
+  int32_t height = 0;
   std::vector<Move> moves;  // from the empty board, Black first
   // The win by fours (VCF) or the principal line of the win by threats (VCT) that the
   // root's threat check found after the last move, attacker first (see ThreatLine); empty
   // when the game did not end so.
   std::vector<Move> vcf;
-  int32_t winner;  // 0 Black, 1 White, 2 draw
-  GameEnd end;
+  int32_t winner = 2;  // 0 Black, 1 White, 2 draw
+  GameEnd end = GameEnd::kBoard;
   std::vector<PositionRecord> positions;
 };
 
@@ -76,3 +78,5 @@ class RecordReader {
   std::string path_;
   std::ifstream file_;
 };
+
+}  // namespace tovan::training

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace tovan::protocol {
+
 struct ProtocolError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -51,3 +53,5 @@ struct MoveWord {
 
 // Throws ProtocolError naming the word when it has another form.
 MoveWord parse_move_word(const std::string& word);
+
+}  // namespace tovan::protocol

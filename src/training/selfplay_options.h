@@ -9,6 +9,8 @@
 
 #include "board/rule.h"
 
+namespace tovan::training {
+
 struct SelfplayOptions {
   Rule rule = Rule::Freestyle;
   int32_t width = 15;
@@ -34,3 +36,5 @@ SelfplayOptions parse_selfplay_options(const std::vector<std::string>& args);
 
 // The option list, for --help and after a usage error.
 extern const char* const kSelfplayUsage;
+
+}  // namespace tovan::training

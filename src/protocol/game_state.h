@@ -4,21 +4,21 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "board/board.h"
-#include "evaluation/evaluator.h"
-#include "app/settings.h"
-#include "search/mcts.h"
+#include "config/settings.h"
+#include "search/engine.h"
 #include "search/time_settings.h"
 
-struct GameState {
-  explicit GameState(const Settings& settings) : settings(settings) {}
+namespace tovan::protocol {
 
-  const Settings& settings;
-  TimeSettings time;
-  std::string rule_name = "Freestyle";
+struct GameState {
+  explicit GameState(const config::Settings& settings) : settings(settings) {}
+
+  const config::Settings& settings;
+  search::TimeSettings time;
+  Rule rule = Rule::Freestyle;
   int32_t height = 20;
   int32_t width = 20;
   // Set by start, rectstart and restart: the next move request rebuilds the engine.
@@ -29,8 +29,7 @@ struct GameState {
   std::unique_ptr<Board> board;  // null before the first game
   // The board's stones in the order they were placed; only the last may be taken back.
   std::vector<Move> moves;
-  // One per configured device; the search holds pointers to them, so it is declared after
-  // them and destroyed first.
-  std::vector<std::unique_ptr<eval::Evaluator>> evaluators;
-  std::unique_ptr<decision::MCTS> search;
+  search::Engine engine;  // no search before the first game, nor after a failed build
 };
+
+}  // namespace tovan::protocol

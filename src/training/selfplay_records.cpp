@@ -1,4 +1,4 @@
-#include "app/selfplay_records.h"
+#include "training/selfplay_records.h"
 
 #include <zlib.h>
 
@@ -6,7 +6,9 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "app/little_endian.h"
+#include "training/little_endian.h"
+
+namespace tovan::training {
 
 namespace {
 
@@ -183,3 +185,5 @@ bool RecordReader::next(GameRecord& game) {
   }
   return true;
 }
+
+}  // namespace tovan::training

@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "config/settings.h"
+
+namespace tovan::training {
 
 // `args` are the words after "selfplay". Returns the process exit status: 2 for a usage
 // error, 1 when the model or the record file fails.
-int run_selfplay(const Settings& settings, const std::vector<std::string>& args);
+int run_selfplay(const config::Settings& settings, const std::vector<std::string>& args);
+
+}  // namespace tovan::training

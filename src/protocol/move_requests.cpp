@@ -1,4 +1,4 @@
-#include "app/move_requests.h"
+#include "protocol/move_requests.h"
 
 #include <algorithm>
 #include <array>
@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "app/board_list.h"
-#include "app/engine.h"
+#include "protocol/board_list.h"
+#include "protocol/game_engine.h"
 #include "app/output.h"
-#include "app/search_report.h"
+#include "protocol/search_report.h"
 #include "search/clock.h"
 #include "search/decision.h"
 #include "search/opening.h"
+
+namespace tovan::protocol {
 
 namespace {
 
@@ -20,34 +22,34 @@ Move to_move(int32_t x, int32_t y) { return Move{static_cast<int8_t>(x), static_
 
 // Searches `board` (a game in progress) and returns the engine's choice; the board is
 // left as it was.
-decision::Decision decide(GameState& state, Board& board, bool allow_shortcut) {
-  const ReportContext report{*state.search, board, state.command_start, state.settings.print_move};
-  const decision::DecisionContext context{*state.search,
-                                          state.settings.node_config,
-                                          state.time,
-                                          state.command_start,
-                                          state.startup_deduction,
-                                          state.settings.decision,
-                                          [&report] { print_search_report(report); },
-                                          [](const std::string& line) { say(line); }};
-  return decision::decide(context, board, allow_shortcut);
+search::Decision decide(GameState& state, Board& board, bool allow_shortcut) {
+  const ReportContext report{*state.engine.search, board, state.command_start, state.settings.print_move};
+  const search::DecisionContext context{.search = *state.engine.search,
+                                        .constants = state.settings.node_config,
+                                        .settings = state.settings.decision,
+                                        .time = state.time,
+                                        .command_start = state.command_start,
+                                        .startup_deduction = state.startup_deduction,
+                                        .report = [&report] { print_search_report(report); },
+                                        .say = [](const std::string& line) { app::say(line); }};
+  return search::decide(context, board, allow_shortcut);
 }
 
 // Three stones for a swap2 opening, played on the (empty) board, within the turn's time.
 std::array<Move, 3> propose_opening(GameState& state, Board& board) {
-  const ReportContext report{*state.search, board, state.command_start, state.settings.print_move};
+  const ReportContext report{*state.engine.search, board, state.command_start, state.settings.print_move};
   const double seconds_allowed = std::min(state.time.timeout_turn, state.time.time_left) / 1000.0 -
                                  state.settings.decision.search_time_reduction;
-  const decision::OpeningContext context{*state.search,
-                                         state.settings.node_config,
-                                         board,
-                                         state.command_start,
-                                         seconds_allowed,
-                                         state.settings.opening,
-                                         [&report] { print_search_report(report); },
-                                         [](const std::string& line) { say(line); }};
+  const search::OpeningContext context{.search = *state.engine.search,
+                                       .constants = state.settings.node_config,
+                                       .board = board,
+                                       .command_start = state.command_start,
+                                       .seconds_allowed = seconds_allowed,
+                                       .settings = state.settings.opening,
+                                       .report = [&report] { print_search_report(report); },
+                                       .say = [](const std::string& line) { app::say(line); }};
   try {
-    return decision::generate_opening(context);
+    return search::generate_opening(context);
   } catch (const std::invalid_argument& error) {
     throw ProtocolError(error.what());
   }
@@ -57,7 +59,7 @@ std::array<Move, 3> propose_opening(GameState& state, Board& board) {
 void play_and_reply(GameState& state, Move move) {
   state.board->play(move);
   state.moves.push_back(move);
-  say(move_reply(move.x, move.y));
+  app::say(app::move_reply(move.x, move.y));
 }
 
 // Reads move words up to "done". A malformed word is reported only after "done" has been
@@ -86,10 +88,10 @@ void install(GameState& state, ListedPosition& listed) {
 void check_playable(const Board& board, int32_t x, int32_t y) {
   if (board.game_over()) throw ProtocolError("the game is already over");
   if (!board.on_board(x, y)) {
-    throw ProtocolError("move " + move_reply(x, y) + " is off the " + std::to_string(board.config().width) + "x" +
+    throw ProtocolError("move " + app::move_reply(x, y) + " is off the " + std::to_string(board.config().width) + "x" +
                         std::to_string(board.config().height) + " board");
   }
-  if (board.cell(x, y) != EMPTY) throw ProtocolError("move " + move_reply(x, y) + " is on an occupied cell");
+  if (board.cell(x, y) != EMPTY) throw ProtocolError("move " + app::move_reply(x, y) + " is on an occupied cell");
 }
 
 void handle_begin(GameState& state) {
@@ -101,7 +103,7 @@ void handle_begin(GameState& state) {
 }
 
 void handle_turn(GameState& state, ProtocolInput& input) {
-  state.command_start = monotonic_ns();
+  state.command_start = search::monotonic_ns();
   const int32_t x = input.integer("x");
   input.separator();
   const int32_t y = input.integer("y");
@@ -111,7 +113,7 @@ void handle_turn(GameState& state, ProtocolInput& input) {
   state.board->play(move);
   state.moves.push_back(move);
   // The opponent's move may end the game; then there is nothing left to answer.
-  if (state.board->game_over()) throw ProtocolError("the game is over after " + move_reply(x, y));
+  if (state.board->game_over()) throw ProtocolError("the game is over after " + app::move_reply(x, y));
   try {
     play_and_reply(state, decide(state, *state.board, true).move);
   } catch (...) {
@@ -123,7 +125,7 @@ void handle_turn(GameState& state, ProtocolInput& input) {
 }
 
 void handle_board(GameState& state, ProtocolInput& input) {
-  state.command_start = monotonic_ns();
+  state.command_start = search::monotonic_ns();
   const std::vector<MoveWord> words = read_move_list(input);
   ensure_engine(state);
   ListedPosition listed = place_listed_stones(game_board_config(state), words);
@@ -136,7 +138,7 @@ void handle_board(GameState& state, ProtocolInput& input) {
 
 void handle_swap2board(GameState& state, ProtocolInput& input) {
   state.startup_deduction = 0.0f;
-  state.command_start = monotonic_ns();
+  state.command_start = search::monotonic_ns();
   const std::vector<MoveWord> words = read_move_list(input);
   ensure_engine(state);
   ListedPosition listed = place_listed_stones(game_board_config(state), words);
@@ -145,17 +147,19 @@ void handle_swap2board(GameState& state, ProtocolInput& input) {
     const std::array<Move, 3> opening = propose_opening(state, *listed.board);
     listed.moves.assign(opening.begin(), opening.end());
     install(state, listed);
-    say(move_reply(opening[0].x, opening[0].y) + " " + move_reply(opening[1].x, opening[1].y) + " " +
-        move_reply(opening[2].x, opening[2].y));
+    app::say(app::move_reply(opening[0].x, opening[0].y) + " " + app::move_reply(opening[1].x, opening[1].y) + " " +
+        app::move_reply(opening[2].x, opening[2].y));
     return;
   }
   // Only the win rate matters here: take the move when it favours the side to move (a
   // win rate that is not a number counts as below one half).
-  const decision::Decision decision = decide(state, *listed.board, false);
+  const search::Decision decision = decide(state, *listed.board, false);
   install(state, listed);
   if (decision.root_win_rate.value_or(0.0f) >= 0.5f) {
     play_and_reply(state, decision.move);
   } else {
-    say("SWAP");
+    app::say("SWAP");
   }
 }
+
+}  // namespace tovan::protocol

@@ -1,8 +1,12 @@
 // The protocol loop: reads commands from standard input and answers on standard output.
 #pragma once
 
-#include "app/settings.h"
+#include "config/settings.h"
+
+namespace tovan::protocol {
 
 // Serves commands until "exit", "end" or the end of input; returns the exit status (0).
 // Each command's failure becomes one "ERROR <command>: <reason>" line and the loop goes on.
-int run(const Settings& settings);
+int run(const config::Settings& settings);
+
+}  // namespace tovan::protocol

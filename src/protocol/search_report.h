@@ -9,8 +9,10 @@
 #include "board/board.h"
 #include "search/mcts.h"
 
+namespace tovan::protocol {
+
 struct ReportContext {
-  decision::MCTS& search;
+  search::MCTS& search;
   Board& board;  // the game board, at the searched position; the variation is played and taken back on it
   const int64_t& command_start;
   bool with_variation;  // the principal variation is added to the line
@@ -20,3 +22,5 @@ void print_search_report(const ReportContext& context);
 
 // The report line itself, with `elapsed_ns` since the command was read.
 std::string search_report_line(const ReportContext& context, int64_t elapsed_ns);
+
+}  // namespace tovan::protocol

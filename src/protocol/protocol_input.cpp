@@ -1,8 +1,10 @@
-#include "app/protocol_input.h"
+#include "protocol/protocol_input.h"
 
 #include <cctype>
 #include <limits>
 #include <sstream>
+
+namespace tovan::protocol {
 
 std::string to_lower_ascii(std::string word) {
   for (char& c : word) {
@@ -100,3 +102,5 @@ MoveWord parse_move_word(const std::string& word) {
   if (stream.peek() != std::char_traits<char>::eof()) throw ProtocolError("malformed move \"" + word + "\"");
   return move;
 }
+
+}  // namespace tovan::protocol

@@ -1,13 +1,15 @@
-#include "app/protocol.h"
+#include "protocol/protocol.h"
 
 #include <iostream>
 
-#include "app/config.h"
-#include "app/engine.h"
-#include "app/game_state.h"
-#include "app/move_requests.h"
+#include "config/config_file.h"
+#include "protocol/game_engine.h"
+#include "protocol/game_state.h"
+#include "protocol/move_requests.h"
 #include "app/output.h"
-#include "app/protocol_input.h"
+#include "protocol/protocol_input.h"
+
+namespace tovan::protocol {
 
 namespace {
 
@@ -18,19 +20,19 @@ bool valid_side(int32_t side) { return side >= kMinSide && side <= kMaxSide; }
 void new_game(GameState& state) {
   state.engine_dirty = true;
   state.startup_deduction = kStartupDeduction;
-  say("OK");
+  app::say("OK");
 }
 
 void set_board_size(GameState& state, int32_t width, int32_t height) {
   state.width = width;
   state.height = height;
-  say("DEBUG board size: (" + std::to_string(height) + ", " + std::to_string(width) + ")");
+  app::say("DEBUG board size: (" + std::to_string(height) + ", " + std::to_string(width) + ")");
   new_game(state);
 }
 
 void handle_start(GameState& state, ProtocolInput& input) {
   const int32_t size = input.integer("board size");
-  if (!valid_side(size)) return say("ERROR only support board size 5-20");
+  if (!valid_side(size)) return app::say("ERROR only support board size 5-20");
   set_board_size(state, size, size);
 }
 
@@ -38,17 +40,17 @@ void handle_rectstart(GameState& state, ProtocolInput& input) {
   const int32_t width = input.integer("width");
   input.separator();
   const int32_t height = input.integer("height");
-  if (!valid_side(width) || !valid_side(height)) return say("ERROR only support board height:5-20, width:5-20");
+  if (!valid_side(width) || !valid_side(height)) return app::say("ERROR only support board height:5-20, width:5-20");
   set_board_size(state, width, height);
 }
 
 // Protocol rule bits: 8 StandardCaro, else 1 Standard, else 4 Renju, else Freestyle;
 // the bit of value 2 plays no part.
-const char* rule_from_bits(int32_t bits) {
-  if (bits & 8) return "StandardCaro";
-  if (bits & 1) return "Standard";
-  if (bits & 4) return "Renju";
-  return "Freestyle";
+Rule rule_from_bits(int32_t bits) {
+  if (bits & 8) return Rule::StandardCaro;
+  if (bits & 1) return Rule::Standard;
+  if (bits & 4) return Rule::Renju;
+  return Rule::Freestyle;
 }
 
 void handle_info(GameState& state, ProtocolInput& input) {
@@ -66,8 +68,8 @@ void handle_info(GameState& state, ProtocolInput& input) {
   } else if (key == "time_left") {
     state.time.time_left = input.integer(key);
   } else if (key == "rule") {
-    state.rule_name = rule_from_bits(input.integer(key));
-    say("DEBUG rule: " + state.rule_name);
+    state.rule = rule_from_bits(input.integer(key));
+    app::say("DEBUG rule: " + std::string(rule_name(state.rule)));
   } else {
     input.skip_line();
   }
@@ -85,7 +87,7 @@ void handle_takeback(GameState& state, ProtocolInput& input) {
   // A game just started has no stone yet: its board is built by the first move request.
   const bool is_last = !state.engine_dirty && !state.moves.empty() && state.moves.back().x == x &&
                        state.moves.back().y == y && state.board->cell(x, y) == (state.board->side_to_move() ^ 1) + 1;
-  if (!is_last) throw ProtocolError("only the last stone can be taken back, not " + move_reply(x, y));
+  if (!is_last) throw ProtocolError("only the last stone can be taken back, not " + app::move_reply(x, y));
   // Built again from its stones rather than undone, so that the position is judged anew:
   // taking back a stone that is not part of a five leaves the game won.
   const Board& board = *state.board;
@@ -93,7 +95,7 @@ void handle_takeback(GameState& state, ProtocolInput& input) {
   cells[cell_index(x, y)] = EMPTY;
   state.board = std::make_unique<Board>(board.config(), board.move_count() - 1, cells, board.side_to_move() ^ 1);
   state.moves.pop_back();
-  say("OK");
+  app::say("OK");
 }
 
 // "FORBID " and Black's forbidden points of the game board as two-digit x then two-digit
@@ -113,12 +115,12 @@ void handle_show_forbidden(const GameState& state) {
       }
     }
   }
-  say(line + ".");
+  app::say(line + ".");
 }
 
 }  // namespace
 
-int run(const Settings& settings) {
+int run(const config::Settings& settings) {
   GameState state(settings);
   ProtocolInput input(std::cin);
 
@@ -135,7 +137,7 @@ int run(const Settings& settings) {
       } else if (command == "exit" || command == "end") {
         return 0;
       } else if (command == "about") {
-        say(R"(name="Tovan", version="2024", author="Oren Valsk", country="Marovia")");
+        app::say(R"(name="Tovan", version="2024", author="Oren Valsk", country="Marovia")");
       } else if (command == "info") {
         handle_info(state, input);
       } else if (command == "begin") {
@@ -155,7 +157,9 @@ int run(const Settings& settings) {
     } catch (const EndOfInput&) {
       return 0;
     } catch (const std::exception& error) {
-      say_error(command + ": " + error.what());
+      app::say_error(command + ": " + error.what());
     }
   }
 }
+
+}  // namespace tovan::protocol

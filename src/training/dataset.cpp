@@ -1,4 +1,4 @@
-#include "app/dataset.h"
+#include "training/dataset.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,12 +9,14 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/config.h"
-#include "app/little_endian.h"
+#include "config/config_file.h"
+#include "training/little_endian.h"
 #include "app/output.h"
-#include "app/selfplay_records.h"
+#include "training/selfplay_records.h"
 #include "evaluation/evaluator.h"
 #include "evaluation/features.h"
+
+namespace tovan::training {
 
 namespace {
 
@@ -134,7 +136,7 @@ size_t candidate_index(const Board& board, Move move, const std::string& what) {
 
 class Dataset {
  public:
-  Dataset(const Settings& settings, const DatasetOptions& options) : settings_(settings), options_(options) {}
+  Dataset(const config::Settings& settings, const DatasetOptions& options) : settings_(settings), options_(options) {}
 
   // Writes the samples of every game of every record file.
   void run() {
@@ -155,7 +157,7 @@ class Dataset {
       }
     }
     if (!writer_) throw std::runtime_error("the record files hold no game");
-    say("dataset: " + std::to_string(games_) + " games, " + std::to_string(samples_) + " samples (" +
+    app::say("dataset: " + std::to_string(games_) + " games, " + std::to_string(samples_) + " samples (" +
         std::to_string(line_samples_) + " on winning lines) in " + options_.out);
   }
 
@@ -217,8 +219,7 @@ class Dataset {
     if (game.width < kMinSide || game.width > kMaxSide || game.height < kMinSide || game.height > kMaxSide) {
       throw RecordFault("its board is off the 5..20 range");
     }
-    const BoardConfig config{game.rule, game.height, game.width, settings_.area_candidate_range,
-                             settings_.line_candidate_range};
+    const BoardConfig config = settings_.board_config(game.rule, game.width, game.height);
     if (writer_) {
       if (config.rule != config_.rule || config.width != config_.width || config.height != config_.height) {
         throw RecordFault("its rule or board differs from the first game's");
@@ -231,18 +232,18 @@ class Dataset {
   }
 
   void load_model() {
-    const EvaluatorSettings& eval = settings_.eval;
-    evaluator_ = std::make_unique<eval::Evaluator>(
-        0, config_.width, config_.height, config_.rule, eval.input_version, eval.output_version, eval.batch_size,
-        eval.intra_op_threads, eval.device, eval.device_ids.front(), eval.device_memory_limit,
-        eval.trt_engine_cache_path, eval.trt_timing_cache_path);
-    evaluator_->load_model(resolve_data_path(options_.model).string());
+    // Uncached: every position is asked once.
+    eval::EvaluatorOptions options = settings_.evaluator;
+    options.device.device_id = settings_.device_ids.front();
+    options.cache_capacity = 0;
+    evaluator_ = std::make_unique<eval::Evaluator>(config_.rule, config_.width, config_.height, options);
+    evaluator_->load_model(eval::utf8_of(config::resolve_data_path(options_.model, settings_.executable_directory)));
   }
 
   void write(const Board& board, const Targets& targets) {
     std::optional<eval::EvalResult> answer;
     if (evaluator_) {
-      auto futures = evaluator_->submit({&board}, 1);
+      auto futures = evaluator_->submit({&board});
       evaluator_->flush();
       answer = futures.front().get();
     }
@@ -252,7 +253,7 @@ class Dataset {
 
   size_t plane_size() const { return static_cast<size_t>(config_.width) * config_.height; }
 
-  const Settings& settings_;
+  const config::Settings& settings_;
   const DatasetOptions& options_;
   BoardConfig config_{};
   std::unique_ptr<SampleWriter> writer_;
@@ -264,7 +265,7 @@ class Dataset {
 
 }  // namespace
 
-int run_dataset(const Settings& settings, const std::vector<std::string>& args) {
+int run_dataset(const config::Settings& settings, const std::vector<std::string>& args) {
   DatasetOptions options;
   try {
     options = parse_options(args);
@@ -287,3 +288,5 @@ int run_dataset(const Settings& settings, const std::vector<std::string>& args) 
   }
   return 0;
 }
+
+}  // namespace tovan::training

@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "config/settings.h"
+
+namespace tovan::training {
 
 // `args` are the words after "dataset". Returns the process exit status: 2 for a usage
 // error, 1 when a record, the model or the sample file fails (the sample file is then
 // removed).
-int run_dataset(const Settings& settings, const std::vector<std::string>& args);
+int run_dataset(const config::Settings& settings, const std::vector<std::string>& args);
+
+}  // namespace tovan::training

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+namespace tovan::training {
+
 inline void put(std::string& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
@@ -14,3 +16,5 @@ inline void put_float(std::string& out, float value) {
   std::memcpy(&bits, &value, sizeof bits);
   put(out, bits, 4);
 }
+
+}  // namespace tovan::training

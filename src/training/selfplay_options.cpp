@@ -1,4 +1,4 @@
-#include "app/selfplay_options.h"
+#include "training/selfplay_options.h"
 
 #include <charconv>
 #include <functional>
@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "board/geometry.h"
+
+namespace tovan::training {
 
 const char* const kSelfplayUsage =
     "usage: pbrain-tovan selfplay [options]\n"
@@ -77,3 +79,5 @@ SelfplayOptions parse_selfplay_options(const std::vector<std::string>& args) {
   }
   return o;
 }
+
+}  // namespace tovan::training

@@ -1,4 +1,4 @@
-#include "app/config.h"
+#include "config/config_file.h"
 
 #include <cpptoml.h>
 
@@ -11,10 +11,8 @@
 #include <windows.h>
 #endif
 
-#include "app/output.h"
 
-std::filesystem::path executable_directory;
-std::shared_ptr<cpptoml::table> config;
+namespace tovan::config {
 
 std::filesystem::path directory_of_executable(const std::string& argv0) {
 #ifdef _WIN32
@@ -31,18 +29,16 @@ std::filesystem::path directory_of_executable(const std::string& argv0) {
   return error ? std::filesystem::current_path() : self.parent_path();
 }
 
-std::filesystem::path resolve_data_path(const std::string& name) {
-  const std::filesystem::path path = path_from_utf8(name);
+std::filesystem::path resolve_data_path(const std::string& name, const std::filesystem::path& executable_directory) {
+  const std::filesystem::path path = eval::path_from_utf8(name);
   std::error_code error;
   const bool found = std::filesystem::exists(path, error);
   if (error) throw std::filesystem::filesystem_error("cannot look up data file", path, error);
   return found ? path : executable_directory / path;
 }
 
-void load_config() {
-  const std::filesystem::path path = resolve_data_path("config.toml");
-  const std::string text = utf8_of(path);
-  say("DEBUG load config: " + text);
+std::shared_ptr<cpptoml::table> parse_config(const std::filesystem::path& path) {
+  const std::string text = eval::utf8_of(path);
   // The parser would read a directory as an empty file and report every key missing.
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
@@ -52,16 +48,7 @@ void load_config() {
   // path's own UTF-16 name reaches every folder.
   std::ifstream file(path);
   if (!file) throw cpptoml::parse_exception(text + " could not be opened for parsing");
-  config = cpptoml::parser(file).parse();
+  return cpptoml::parser(file).parse();
 }
 
-std::string config_string(const std::string& key) {
-  std::optional<std::string> value;
-  try {
-    if (auto found = config->get_qualified_as<std::string>(key)) value = *found;
-  } catch (const std::exception& e) {
-    throw ConfigError("configuration key " + key + ": " + e.what());
-  }
-  if (!value) throw ConfigError("configuration key " + key + " is missing or not a string");
-  return *value;
-}
+}  // namespace tovan::config

@@ -5,8 +5,10 @@
 // request leaves the game as it was. Refusals are thrown as ProtocolError.
 #pragma once
 
-#include "app/game_state.h"
-#include "app/protocol_input.h"
+#include "protocol/game_state.h"
+#include "protocol/protocol_input.h"
+
+namespace tovan::protocol {
 
 void handle_begin(GameState& state);
 void handle_turn(GameState& state, ProtocolInput& input);
@@ -15,3 +17,5 @@ void handle_swap2board(GameState& state, ProtocolInput& input);
 
 // Checks that the manager's move (x, y) can be played on the board.
 void check_playable(const Board& board, int32_t x, int32_t y);
+
+}  // namespace tovan::protocol

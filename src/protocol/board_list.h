@@ -5,8 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "app/protocol_input.h"
+#include "protocol/protocol_input.h"
 #include "board/board.h"
+
+namespace tovan::protocol {
 
 struct ListedPosition {
   std::unique_ptr<Board> board;
@@ -21,3 +23,5 @@ struct ListedPosition {
 // side to move, and for a list that goes on after a five (both sides have one, the winner
 // is not the side that moved last, or no single stone made every winning line).
 ListedPosition place_listed_stones(const BoardConfig& config, const std::vector<MoveWord>& words);
+
+}  // namespace tovan::protocol

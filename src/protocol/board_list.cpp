@@ -1,9 +1,11 @@
-#include "app/board_list.h"
+#include "protocol/board_list.h"
 
 #include <string>
 
 #include "app/output.h"
 #include "board/win.h"
+
+namespace tovan::protocol {
 
 namespace {
 
@@ -77,11 +79,11 @@ ListedPosition place_listed_stones(const BoardConfig& config, const std::vector<
   for (size_t i = 0; i < words.size(); ++i) {
     const auto [x, y, who] = words[i];
     if (x < 0 || x >= config.width || y < 0 || y >= config.height) {
-      throw ProtocolError("move " + move_reply(x, y) + " is off the " + std::to_string(config.width) + "x" +
+      throw ProtocolError("move " + app::move_reply(x, y) + " is off the " + std::to_string(config.width) + "x" +
                           std::to_string(config.height) + " board");
     }
     int8_t& cell = cells[cell_index(x, y)];
-    if (cell != EMPTY) throw ProtocolError("move " + move_reply(x, y) + " is on an occupied cell");
+    if (cell != EMPTY) throw ProtocolError("move " + app::move_reply(x, y) + " is on an occupied cell");
     cell = static_cast<int8_t>(colours[i] + 1);
     black_stones += colours[i] == 0;
     listed.moves.push_back(Move{static_cast<int8_t>(x), static_cast<int8_t>(y)});
@@ -101,3 +103,5 @@ ListedPosition place_listed_stones(const BoardConfig& config, const std::vector<
   listed.board = std::make_unique<Board>(config, static_cast<int32_t>(words.size()), cells, side_to_move);
   return listed;
 }
+
+}  // namespace tovan::protocol

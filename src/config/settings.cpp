@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "config/settings.h"
 
 #include <cpptoml.h>
 
@@ -7,6 +7,9 @@
 #include <optional>
 
 #include "board/candidates.h"
+#include "config/config_file.h"
+
+namespace tovan::config {
 
 namespace {
 
@@ -103,25 +106,27 @@ class Reader {
 };
 
 void read_search(Reader& read, Settings& settings) {
-  settings.node_config = make_node_config(read.number("search.c_puct"), read.number("search.virtual_loss_index"),
-                                          read.number("search.fpu_reduction_min"),
-                                          read.number("search.fpu_reduction_max"));
-  settings.num_search_threads = read.int32("search.num_search_threads", 1);
-  settings.search_batch_size = read.int32("search.search_batch_size", 1);
-  settings.decision = {read.number("search.root_soft_action_prior_temperature"),
-                       read.number("search.search_time_reduction"),
-                       read.number("search.fast_search_draw_rate_threshold"),
-                       read.number("search.fast_search_win_rate_threshold"),
-                       read.number("search.fast_search_best_action_visits_proportion_threshold"),
-                       static_cast<float>(read.int32("search.fast_search_visits_threshold")),
-                       static_cast<float>(read.int32("search.visits_limit", 1)),
-                       read.number("search.move_temperature"),
-                       {}};
+  settings.node_config =
+      search::make_node_config(read.number("search.c_puct"), read.number("search.virtual_loss_index"),
+                               read.number("search.fpu_reduction_min"), read.number("search.fpu_reduction_max"));
+  settings.search = {.threads = read.int32("search.num_search_threads", 1),
+                     .batch_size = read.int32("search.search_batch_size", 1)};
+  settings.decision = {
+      .root_temperature = read.number("search.root_soft_action_prior_temperature"),
+      .search_time_reduction = read.number("search.search_time_reduction"),
+      .fast_search_draw_rate_threshold = read.number("search.fast_search_draw_rate_threshold"),
+      .fast_search_win_rate_threshold = read.number("search.fast_search_win_rate_threshold"),
+      .fast_search_best_action_visits_proportion_threshold =
+          read.number("search.fast_search_best_action_visits_proportion_threshold"),
+      .fast_search_visits_threshold = static_cast<float>(read.int32("search.fast_search_visits_threshold")),
+      .visits_limit = static_cast<float>(read.int32("search.visits_limit", 1)),
+      .move_temperature = read.number("search.move_temperature"),
+      .threats = {}};
 }
 
 void read_threats(Reader& read, Settings& settings) {
   constexpr int64_t kMaxNodes = 1'000'000'000;
-  decision::ThreatSettings& threats = settings.decision.threats;
+  search::ThreatSettings& threats = settings.decision.threats;
   threats.enabled = read.boolean("threats.enabled");
   threats.max_fours = static_cast<int32_t>(read.integer("threats.max_fours", 1, 100));
   threats.vct_threes = static_cast<int32_t>(read.integer("threats.vct_threes", 0, 10));
@@ -137,12 +142,12 @@ void read_threats(Reader& read, Settings& settings) {
 
 void read_opening(Reader& read, Settings& settings) {
   settings.opening = {
-      static_cast<int32_t>(read.integer("opening.margin_range", 0, (kOpeningBoardSide - 1) / 2 - 1)),
-      read.int32("opening.candidate_range", 1),
-      static_cast<float>(read.int32("opening.visits_limit", 1)),
-      read.number("opening.visits_threshold"),
-      read.number("opening.action_value_threshold"),
-      read.number("opening.draw_rate_threshold")};
+      .margin_range = static_cast<int32_t>(read.integer("opening.margin_range", 0, (kOpeningBoardSide - 1) / 2 - 1)),
+      .candidate_range = read.int32("opening.candidate_range", 1),
+      .visits_limit = static_cast<float>(read.int32("opening.visits_limit", 1)),
+      .visits_threshold = read.number("opening.visits_threshold"),
+      .action_value_threshold = read.number("opening.action_value_threshold"),
+      .draw_rate_threshold = read.number("opening.draw_rate_threshold")};
 }
 
 void read_candidate_ranges(Reader& read, Settings& settings) {
@@ -157,18 +162,46 @@ void read_candidate_ranges(Reader& read, Settings& settings) {
   }
 }
 
+// The network's input and output versions are checked and go no further: there is one
+// feature set, and every output version decodes the same way.
 void read_eval(Reader& read, Settings& settings) {
-  EvaluatorSettings& eval = settings.eval;
-  eval.device_ids = read.device_ids("eval.device_ids");
-  eval.device = read.string_of("eval.device", {"cpu", "cuda", "tensorrt"});
-  eval.device_memory_limit = read.int32("eval.device_memory_limit");
-  eval.intra_op_threads = static_cast<uint32_t>(read.int32("eval.ort_intra_op_num_threads", 1));
-  eval.batch_size = read.int32("eval.eval_batch_size", 1);
-  eval.input_version = static_cast<uint32_t>(read.integer("eval.nn_input_version", 0, 0));
-  eval.output_version = static_cast<uint32_t>(read.int32("eval.nn_output_version", 0));
-  eval.cache_capacity = read.int32("eval.evaluator_cache_capacity", 0);
-  eval.trt_engine_cache_path = read.string_of("eval.trt_engine_cache_path");
-  eval.trt_timing_cache_path = read.string_of("eval.trt_timing_cache_path");
+  eval::DeviceOptions& device = settings.evaluator.device;
+  settings.device_ids = read.device_ids("eval.device_ids");
+  device.device = read.string_of("eval.device", {"cpu", "cuda", "tensorrt"});
+  device.device_memory_limit = read.integer("eval.device_memory_limit", 0, std::numeric_limits<int64_t>::max());
+  device.intra_op_threads = static_cast<uint32_t>(read.int32("eval.ort_intra_op_num_threads", 1));
+  device.trt_engine_cache_path = read.string_of("eval.trt_engine_cache_path");
+  device.trt_timing_cache_path = read.string_of("eval.trt_timing_cache_path");
+  settings.evaluator.batch_size = read.int32("eval.eval_batch_size", 1);
+  settings.evaluator.cache_capacity = read.int32("eval.evaluator_cache_capacity", 0);
+  read.integer("eval.nn_input_version", 0, 0);
+  read.int32("eval.nn_output_version", 0);
+}
+
+// Each model key looked up now, as a game would: a missing key or a failed lookup is that
+// game's fault, not the configuration's, so that the other rules still play.
+void find_models(const cpptoml::table& table, Settings& settings) {
+  for (size_t i = 0; i < kModelKeys.size(); ++i) {
+    const std::string key = std::string("eval.model.") + kModelKeys[i];
+    ModelFile& model = settings.models[i];
+    try {
+      std::optional<std::string> name;
+      try {
+        if (auto found = table.get_qualified_as<std::string>(key)) name = *found;
+      } catch (const std::exception& error) {
+        throw ConfigError("configuration key " + key + ": " + error.what());
+      }
+      if (!name) throw ConfigError("configuration key " + key + " is missing or not a string");
+      model.path = eval::utf8_of(resolve_data_path(*name, settings.executable_directory));
+    } catch (const std::exception& error) {
+      model.fault = error.what();
+    }
+  }
+}
+
+// Of kModelKeys: the rule's own, or Freestyle_Large for Freestyle with both sides over 15.
+size_t model_index(Rule rule, int32_t width, int32_t height) {
+  return rule == Rule::Freestyle && width > 15 && height > 15 ? kModelKeys.size() - 1 : static_cast<size_t>(rule);
 }
 
 std::string joined(const std::vector<std::string>& faults) {
@@ -182,9 +215,24 @@ std::string joined(const std::vector<std::string>& faults) {
 InvalidSettings::InvalidSettings(std::vector<std::string> faults)
     : std::runtime_error(joined(faults)), faults(std::move(faults)) {}
 
-Settings read_settings(const cpptoml::table& table) {
+BoardConfig Settings::board_config(Rule rule, int32_t width, int32_t height) const {
+  return BoardConfig{rule, height, width, area_candidate_range, line_candidate_range};
+}
+
+const char* Settings::model_key(Rule rule, int32_t width, int32_t height) {
+  return kModelKeys[model_index(rule, width, height)];
+}
+
+const std::string& Settings::model_path(Rule rule, int32_t width, int32_t height) const {
+  const ModelFile& model = models[model_index(rule, width, height)];
+  if (!model.fault.empty()) throw ConfigError(model.fault);
+  return model.path;
+}
+
+Settings read_settings(const cpptoml::table& table, const std::filesystem::path& executable_directory) {
   Reader read(table);
   Settings settings{};
+  settings.executable_directory = executable_directory;
   read_search(read, settings);
   read_threats(read, settings);
   read_opening(read, settings);
@@ -192,6 +240,9 @@ Settings read_settings(const cpptoml::table& table) {
   read_eval(read, settings);
   settings.default_max_memory = read.integer("memory.default_max_memory", 0, std::numeric_limits<int64_t>::max());
   settings.print_move = read.boolean("debug.print_move");
+  find_models(table, settings);
   if (!read.faults().empty()) throw InvalidSettings(read.faults());
   return settings;
 }
+
+}  // namespace tovan::config
