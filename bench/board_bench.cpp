@@ -15,7 +15,9 @@ namespace {
 // About 30 stones from a fixed-seed random game with no five, under the shipped
 // candidate ranges (area 2, line 4).
 Board middle_game(Rule rule, int size) {
-  Board board(BoardConfig{rule, size, size, 2, 4}, 0, CellArray{}, 0);
+  Board board(
+      BoardConfig{.rule = rule, .height = size, .width = size, .area_candidate_range = 2, .line_candidate_range = 4}, 0,
+      CellArray{}, 0);
   std::mt19937 rng(2024);
   while (board.stone_count() < 30) {
     const Move move = board.candidates()[rng() % board.candidates().size()];

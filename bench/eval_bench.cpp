@@ -36,7 +36,12 @@ std::vector<Board> middle_games(size_t count) {
   std::vector<Board> positions;
   std::mt19937 rng(11);
   while (positions.size() < count) {
-    Board board(BoardConfig{Rule::Freestyle, kSide, kSide, 2, 4}, 0, CellArray{}, 0);
+    Board board(BoardConfig{.rule = Rule::Freestyle,
+                            .height = kSide,
+                            .width = kSide,
+                            .area_candidate_range = 2,
+                            .line_candidate_range = 4},
+                0, CellArray{}, 0);
     const uint32_t stones = 10 + rng() % 51;
     while (board.stone_count() < stones) {
       const Move move = board.candidates()[rng() % board.candidates().size()];
@@ -73,7 +78,7 @@ void BM_RawSession(benchmark::State& state) {
 void BM_EvaluatorSubmitFlush(benchmark::State& state) {
   const int model = static_cast<int>(state.range(0));
   const int32_t batch = static_cast<int32_t>(state.range(1));
-  eval::Evaluator evaluator(Rule::Freestyle, kSide, kSide, {.device = {}, .batch_size = batch, .cache_capacity = 0});
+  eval::Evaluator evaluator(Rule::Freestyle, kSide, kSide, {.batch_size = batch, .cache_capacity = 0});
   evaluator.load_model(kModels[model]);
   const std::vector<Board> positions = middle_games(256);
   size_t next = 0;
@@ -104,8 +109,8 @@ void set_up_threading(const benchmark::State& state) {
   const int evaluators = static_cast<int>(state.range(0));
   threading_positions = middle_games(256);
   for (int i = 0; i < evaluators; ++i) {
-    const eval::EvaluatorOptions options{
-        .device = {.intra_op_threads = static_cast<uint32_t>(2 / evaluators)}, .batch_size = 16 / evaluators};
+    const eval::EvaluatorOptions options{.device = {.intra_op_threads = static_cast<uint32_t>(2 / evaluators)},
+                                         .batch_size = 16 / evaluators};
     threading_evaluators.push_back(std::make_unique<eval::Evaluator>(Rule::Freestyle, kSide, kSide, options));
     threading_evaluators.back()->load_model(kModels[state.range(1)]);
   }

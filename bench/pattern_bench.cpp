@@ -36,7 +36,9 @@ Board crowded_renju_position() {
       }
     }
   }
-  return Board(BoardConfig{Rule::Renju, 15, 15, 2, 4}, stones, cells, 0);
+  return Board(
+      BoardConfig{.rule = Rule::Renju, .height = 15, .width = 15, .area_candidate_range = 2, .line_candidate_range = 4},
+      stones, cells, 0);
 }
 
 void BM_UpdateForbiddenCrowded(benchmark::State& state) {

@@ -29,6 +29,7 @@ namespace {
 constexpr int kSide = 15;
 constexpr int kChannels = 40;
 constexpr float kVisitsPerSearch = 512.0f;
+const eval::EvaluatorOptions kEvaluator{.batch_size = 16, .cache_capacity = 0};
 
 const char* const kModels[] = {"random", TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx",
                                TOVAN_MODEL_DIR "/freestyle.weights"};
@@ -36,7 +37,12 @@ const char* const kModelLabels[] = {"random mode", "pattern", "resnet 6x64", "bu
 
 Board middle_game() {
   std::mt19937 rng(7);
-  Board board(BoardConfig{Rule::Freestyle, kSide, kSide, 2, 4}, 0, CellArray{}, 0);
+  Board board(BoardConfig{.rule = Rule::Freestyle,
+                          .height = kSide,
+                          .width = kSide,
+                          .area_candidate_range = 2,
+                          .line_candidate_range = 4},
+              0, CellArray{}, 0);
   board.play(Move{7, 7});
   while (board.stone_count() < 20) {
     const Move move = board.candidates()[rng() % board.candidates().size()];
@@ -62,7 +68,7 @@ void search_visits(benchmark::State& state, int model, int threads, int batch, i
                             .width = kSide,
                             .height = kSide,
                             .model_path = kModels[model],
-                            .evaluator = {.device = {}, .batch_size = 16, .cache_capacity = 0},
+                            .evaluator = kEvaluator,
                             .device_ids = std::vector<uint32_t>(static_cast<size_t>(threads), 0),
                             .search = {.threads = threads, .batch_size = batch},
                             .threats = {.vcf = {tree_nodes, 30, 0}}});

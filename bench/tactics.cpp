@@ -46,8 +46,8 @@ constexpr int kMinDepth = 3;
 constexpr int kMaxDepth = 7;
 constexpr int kJudgeDepth = 12;     // fours the rules-only search looks through when judging
 constexpr int kMaxFoursInARow = 8;  // engine fours answered before a defence is judged
-const BoardConfig kConfig{Rule::Freestyle, kSide, kSide, 2, 4};
-const BoardConfig kStandard{Rule::Standard, kSide, kSide, 2, 4};
+const BoardConfig kConfig = board_config(Rule::Freestyle, kSide, kSide);
+const BoardConfig kStandard = board_config(Rule::Standard, kSide, kSide);
 constexpr int kMaxThrees = 3;  // threats that are no four in the VCTs looked for
 constexpr ThreatLimits kVctLimits{2'000'000, 30, 0};
 
@@ -305,7 +305,7 @@ int solver_mode(const Options& options) {
         return solver.find_vcf(board, {10'000'000, 30, 0});
       });
   for (const int side : {15, 20}) {
-    const BoardConfig config{Rule::Standard, side, side, 2, 4};
+    const BoardConfig config = board_config(Rule::Standard, side, side);
     std::printf("VCTs on %d x %d Standard\n", side, side);
     time_rows(
         options, "threes", 1, kMaxThrees, [&](int threes) { return vct_position(random, config, threes); },
@@ -363,15 +363,24 @@ int main(int argc, char** argv) {
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
     const std::string value = argv[i + 1];
-    if (key == "--seed") options.seed = static_cast<unsigned>(std::stoul(value));
-    else if (key == "--per-depth") options.per_depth = std::stoi(value);
-    else if (key == "--wins") options.wins = std::stoi(value);
-    else if (key == "--defences") options.defences = std::stoi(value);
-    else if (key == "--vct-wins") options.vct_wins = std::stoi(value);
-    else if (key == "--vct-defences") options.vct_defences = std::stoi(value);
-    else if (key == "--turn-ms") options.turn_ms = std::stoi(value);
-    else if (key == "--engine") options.engine = value;
-    else if (key == "--cwd") options.cwd = value;
+    if (key == "--seed")
+      options.seed = static_cast<unsigned>(std::stoul(value));
+    else if (key == "--per-depth")
+      options.per_depth = std::stoi(value);
+    else if (key == "--wins")
+      options.wins = std::stoi(value);
+    else if (key == "--defences")
+      options.defences = std::stoi(value);
+    else if (key == "--vct-wins")
+      options.vct_wins = std::stoi(value);
+    else if (key == "--vct-defences")
+      options.vct_defences = std::stoi(value);
+    else if (key == "--turn-ms")
+      options.turn_ms = std::stoi(value);
+    else if (key == "--engine")
+      options.engine = value;
+    else if (key == "--cwd")
+      options.cwd = value;
     else {
       std::fprintf(stderr, "unknown option %s\n", key.c_str());
       return 2;

@@ -21,7 +21,7 @@ namespace ref {
 
 // A config from width and height (BoardConfig lists height first), and a move.
 inline BoardConfig config(Rule rule, int width, int height, int area = 2, int line = 4) {
-  return BoardConfig{rule, height, width, area, line};
+  return {.rule = rule, .height = height, .width = width, .area_candidate_range = area, .line_candidate_range = line};
 }
 inline Move at(int x, int y) { return Move{static_cast<int8_t>(x), static_cast<int8_t>(y)}; }
 

@@ -35,6 +35,7 @@ namespace {
 using search::Node, search::NodeConfig, search::make_node_config;
 
 const NodeConfig kConstants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
+const eval::EvaluatorOptions kEvaluator{.batch_size = 16, .cache_capacity = 1000};
 
 // An evaluator of the given model (random mode if none) and a one-thread search on it.
 struct Searcher {
@@ -43,7 +44,7 @@ struct Searcher {
                                      .width = size,
                                      .height = size,
                                      .model_path = model,
-                                     .evaluator = {.device = {}, .batch_size = 16, .cache_capacity = 1000},
+                                     .evaluator = kEvaluator,
                                      .search = {.threads = 1, .batch_size = 8}})),
         search(*engine.search) {}
   search::Engine engine;
@@ -85,7 +86,7 @@ TEST(SampleMove, NeverDrawsAMoveWithoutWeightAndAtTemperatureZeroAlwaysTheSame) 
 Board walled(const std::vector<std::pair<int, std::string>>& open_rows, int side_to_move) {
   std::vector<std::string> rows(15, std::string(15, '#'));
   for (const auto& [y, row] : open_rows) rows[y] = row + std::string(15 - row.size(), '#');
-  return board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, rows, side_to_move);
+  return board_from_rows(board_config(Rule::Freestyle), rows, side_to_move);
 }
 
 // Black to move; the only cell left is (6, 7), and filling it draws the game.
@@ -168,7 +169,7 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
     rig.time = {.timeout_turn = c.timeout_turn, .max_memory = std::nullopt, .time_left = c.time_left};
     rig.startup_deduction = c.startup_deduction;
     const Board position =
-        c.visits_limit < 1e9f ? board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {}, 0) : last_cell();
+        c.visits_limit < 1e9f ? board_from_rows(board_config(Rule::Freestyle), {}, 0) : last_cell();
     const search::Decision result = search::decide(rig.context(c.visits_limit), position, false);
     EXPECT_EQ(rig.report_visits.size(), c.reports);
     EXPECT_TRUE(result.root_win_rate.has_value());
@@ -202,7 +203,7 @@ TEST(Decide, PlaysAVcfAtOnceAndKeepsOnlyTheMovesThatStopTheOpponents) {
     SCOPED_TRACE(side == 1 ? "White wins" : "Black defends");
     Rig rig;
     rig.settings.threats = kThreats;
-    const Board position = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, rows, side);
+    const Board position = board_from_rows(board_config(Rule::Freestyle), rows, side);
     const search::Decision result = search::decide(rig.context(50), position, false);
     ASSERT_FALSE(rig.said.empty());
     if (side == 1) {
@@ -227,7 +228,7 @@ TEST(Decide, PlaysAVctAtOnceStopsTheOpponentsAndHoldsOutLongestWhenNothingStopsI
   two[12] = "........XX";
   two[0] = "O.............O";
   two[14] = "O......O.....O";
-  const BoardConfig config{Rule::Freestyle, 15, 15, 2, 4};
+  const BoardConfig config = board_config(Rule::Freestyle);
   search::ThreatSolver solver(16);
   {
     Rig rig;
@@ -272,14 +273,16 @@ TEST(SearchReportLine, RoundsEveryFieldForTheSideToMove) {
   // position (own stones - opponent stones) / 81 for the side to move, draw rate 26 / 81.
   Searcher rig(9, TEST_MODEL_DIR "/linear40.onnx");
   const std::vector<std::string> rows = {"X.X.X.X.X", "", "", "", "", "", "", "", "X.X.X.X.X"};
-  Board black = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 0);
+  const BoardConfig narrow{
+      .rule = Rule::Freestyle, .height = 9, .width = 9, .area_candidate_range = 1, .line_candidate_range = 1};
+  Board black = board_from_rows(narrow, rows, 0);
   ASSERT_EQ(black.candidates().size(), 26u);
   // Win (10/81) * 0.5 + 0.5 = 0.5617, draw 0.321; a root of one visit has no variation.
   const std::string fields = "DEBUG Win 0.56 | Draw 0.32 | Visits 1 | Depth 0 | Time ";
   EXPECT_EQ(report(rig, black, 1, 2'960'000'000), fields + "3");
   EXPECT_EQ(report(rig, black, 1, 40'000'000), fields + "0");
   EXPECT_EQ(report(rig, black, 1, 1'340'000'000), fields + "1.3");
-  Board white = board_from_rows({Rule::Freestyle, 9, 9, 1, 1}, rows, 1);
+  Board white = board_from_rows(narrow, rows, 1);
   EXPECT_EQ(report(rig, white, 1, 0), "DEBUG Win 0.44 | Draw 0.32 | Visits 1 | Depth 0 | Time 0");
 }
 
@@ -288,12 +291,12 @@ TEST(SearchReportLine, VariationIsALineOfPlayableMovesEndingAtTheWin) {
   // Black's four can only be completed at '*'.
   std::vector<std::string> four = {"", "", "", ".....O.O.O", "", "..OXXXX*"};
   const Move win = *take_mark(four, '*');
-  Board won = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, four, 0);
+  Board won = board_from_rows(board_config(Rule::Freestyle), four, 0);
   const std::string line = report(rig, won, 200, 0);
   EXPECT_TRUE(line.ends_with(" | Move (" + std::to_string(win.y) + ", " + std::to_string(win.x) + ")")) << line;
 
   Board board =
-      board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, {"", "", "", "", "", "", "", ".......XO", ".......X"}, 1);
+      board_from_rows(board_config(Rule::Freestyle), {"", "", "", "", "", "", "", ".......XO", ".......X"}, 1);
   const Board before = board;
   const std::string searched = report(rig, board, 300, 0);
   EXPECT_EQ(board.hash(), before.hash());
@@ -343,7 +346,7 @@ struct OpeningRig : Searcher {
   }
 
   const NodeConfig constants = make_node_config(1.6f, 1.0f, 0.0f, 0.0f);
-  Board board{{Rule::Freestyle, 15, 15, 2, 4}, 0, CellArray{}, 0};
+  Board board{board_config(Rule::Freestyle), 0, CellArray{}, 0};
   // Qualifies at once: random mode values every move within 0.005 of an even game.
   search::OpeningSettings settings{.margin_range = 4,
                                    .candidate_range = 2,
@@ -414,7 +417,7 @@ Board position(Rule rule, const std::vector<std::string>& rows) {
   const auto black = std::count(cells.begin(), cells.end(), BLACK);
   const auto white = std::count(cells.begin(), cells.end(), WHITE);
   EXPECT_TRUE(black == white || black == white + 1);
-  return board_from_rows({rule, 15, 15, 2, 4}, rows, black == white ? 0 : 1);
+  return board_from_rows(board_config(rule), rows, black == white ? 0 : 1);
 }
 
 // decide() stopped at 200 visits, on the rule's shipped pattern evaluator; with the shortcut, a move

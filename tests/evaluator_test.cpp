@@ -32,12 +32,12 @@ using eval::ModelError;
 std::string model(const std::string& name) { return std::string(TEST_MODEL_DIR) + "/" + name + ".onnx"; }
 
 BoardConfig config(Rule rule = Rule::Freestyle, int width = 15, int height = 15) {
-  return BoardConfig{rule, height, width, 2, 4};
+  return board_config(rule, width, height);
 }
 
 std::unique_ptr<Evaluator> make_evaluator(const BoardConfig& c = config(), int batch = 8, int cache = 1024) {
   return std::make_unique<Evaluator>(c.rule, c.width, c.height,
-                                     EvaluatorOptions{.device = {}, .batch_size = batch, .cache_capacity = cache});
+                                     EvaluatorOptions{.batch_size = batch, .cache_capacity = cache});
 }
 
 bool ready(std::future<EvalResult>& f) { return f.wait_for(0s) == std::future_status::ready; }
@@ -90,8 +90,8 @@ std::vector<std::string> plane_rows(const Board& b, int plane) {
 }
 
 TEST(FeaturePlanes, MatchTheirDrawings) {
-  const BoardConfig small{Rule::Standard, 5, 7, 2, 4}, edge{Rule::Freestyle, 6, 9, 2, 4};
-  const BoardConfig free15{Rule::Freestyle, 15, 15, 2, 4}, renju15{Rule::Renju, 15, 15, 2, 4};
+  const BoardConfig small = board_config(Rule::Standard, 7, 5), edge = board_config(Rule::Freestyle, 9, 6);
+  const BoardConfig free15 = board_config(Rule::Freestyle), renju15 = board_config(Rule::Renju);
   const std::vector<std::string> stones = {"X....#.", ".O.....", "......O", "#..X..."};
   const std::vector<std::string> two = {"O", "", "", "", "", "", "", ".....XX", "", "", "", "", "", "", "..............O"};
   auto on_row7 = [](const std::string& row) { return std::vector<std::string>{"", "", "", "", "", "", "", row}; };
@@ -142,7 +142,7 @@ TEST(FeaturePlanes, MatchTheirDrawings) {
 TEST(DecodeOutput, ReadsTheCandidatesRowMajor) {
   std::vector<std::string> rows = {"", "...XO", "....X*", "...O"};
   const std::optional<Move> target = take_mark(rows, '*');
-  const Board b = board_from_rows({Rule::Freestyle, 6, 9, 2, 4}, rows, 0);
+  const Board b = board_from_rows(board_config(Rule::Freestyle, 9, 6), rows, 0);
   std::vector<float> logits(6 * 9, 0.0f);
   logits[target->y * 9 + target->x] = 10.0f;
   const eval::EvalResult r = eval::decode_output(b, logits.data(), 0.25f, 0.5f);

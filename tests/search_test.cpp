@@ -30,7 +30,7 @@ using namespace std::chrono_literals;
 using search::MCTS, search::Node, search::NodeConfig, search::NodeValue, search::SearchLimits, search::make_node_config;
 
 Board drawn(const std::vector<std::string>& rows, int side, Rule rule = Rule::Freestyle) {
-  return board_from_rows({rule, 15, 15, 2, 4}, rows, side);
+  return board_from_rows(board_config(rule), rows, side);
 }
 // Six stones round the centre, Black to move.
 Board middle(Rule rule = Rule::Freestyle) {

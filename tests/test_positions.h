@@ -7,6 +7,8 @@
 // there may be fewer rows than it has; the cells not drawn are empty. Any other character,
 // or a drawing that does not fit, throws std::invalid_argument.
 //
+//   board_config(rule, width, height)           a board of the rule and size with the shipped
+//                                               candidate ranges (2 and 4)
 //   cells_from_rows(rows)                       the cells, on the 20 x 20 cell array
 //   board_from_rows(config, rows, side_to_move) a board of them, side 0 Black or 1 White
 //                                               to move, one move played per stone
@@ -29,6 +31,10 @@
 #include "board/board.h"
 
 namespace tovan {
+
+inline BoardConfig board_config(Rule rule, int32_t width = 15, int32_t height = 15) {
+  return {.rule = rule, .height = height, .width = width, .area_candidate_range = 2, .line_candidate_range = 4};
+}
 
 inline CellArray cells_from_rows(const std::vector<std::string>& rows) {
   if (rows.size() > kMaxSide) throw std::invalid_argument("drawn position: more than 20 rows");

@@ -57,7 +57,7 @@ TEST(ThreatSolver, DrawnPositions) {
   ThreatSolver solver(16);
   for (const Drawn& d : kDrawn) {
     SCOPED_TRACE(d.name);
-    const BoardConfig config{d.rule, 15, 15, 2, 4};
+    const BoardConfig config = board_config(d.rule);
     const Board board = board_from_rows(config, d.rows, d.side);
     ASSERT_FALSE(board.game_over());
     CellArray cells = board.cells();
@@ -73,7 +73,7 @@ TEST(ThreatSolver, DrawnPositions) {
 
 // Random middle games on 12 x 12.
 Board middle_game(std::mt19937& random, Rule rule) {
-  return random_position(random, {rule, 12, 12, 2, 4}, 2, 14, 34);
+  return random_position(random, board_config(rule, 12, 12), 2, 14, 34);
 }
 
 class RandomPositions : public ::testing::TestWithParam<Rule> {};
@@ -181,7 +181,7 @@ TEST(ThreatSolver, DrawnThreatWins) {
   for (DrawnVct d : kDrawnVct) {
     SCOPED_TRACE(d.name);
     const std::optional<Move> refuted = take_mark(d.rows, '*');
-    const Board board = board_from_rows({d.rule, 15, 15, 2, 4}, d.rows, d.side);
+    const Board board = board_from_rows(board_config(d.rule), d.rows, d.side);
     if (refuted) {
       EXPECT_NE(vct_claim_fault(solver, board, ThreatLine{{*refuted}}), "");
     }
@@ -198,7 +198,7 @@ TEST(ThreatSolver, DrawnThreatWins) {
 // The root runs many small searches one after another: one begun past the deadline must
 // give up at its first position, not after a round of positions between clock readings.
 TEST(ThreatSolver, ASearchBegunPastItsDeadlineStopsAtOnce) {
-  const Board board = board_from_rows({Rule::Freestyle, 15, 15, 2, 4}, kDrawnVct[0].rows, 0);
+  const Board board = board_from_rows(board_config(Rule::Freestyle), kDrawnVct[0].rows, 0);
   ASSERT_TRUE(ThreatSolver(16).find_vct(board, kVctLimits, 1).win());
   ThreatSolver solver(16);
   const ThreatLimits past{kVctLimits.nodes, kVctLimits.depth, 1};

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "app/output.h"
 #include "config/config_file.h"
 #include "protocol/game_engine.h"
-#include "app/output.h"
 #include "search/clock.h"
 #include "search/decision.h"
 #include "search/mcts.h"
@@ -18,6 +18,8 @@ namespace {
 constexpr float kBenchVisits = 1500.0f;
 constexpr int32_t kSearchBatch = 8;
 constexpr int kSide = 15;
+// One uncached evaluator on the CPU.
+const eval::EvaluatorOptions kBenchEvaluator{.batch_size = kSearchBatch, .cache_capacity = 0};
 
 struct BenchPosition {
   const char* rule;
@@ -72,7 +74,7 @@ int run_bench(const config::Settings& settings) {
                               .width = kSide,
                               .height = kSide,
                               .model_path = settings.model_path(rule, kSide, kSide),
-                              .evaluator = {.device = {}, .batch_size = kSearchBatch, .cache_capacity = 0},
+                              .evaluator = kBenchEvaluator,
                               .device_ids = {0},
                               .search = {.threads = 1, .batch_size = kSearchBatch},
                               .threats = search::tree_threats(settings.decision.threats)});

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "app/bench.h"
-#include "training/dataset.h"
-#include "config/config_file.h"
-#include "evaluation/file_path.h"
 #include "app/output.h"
-#include "protocol/protocol.h"
-#include "training/selfplay.h"
-#include "config/settings.h"
 #include "board/forbidden.h"
+#include "config/config_file.h"
+#include "config/settings.h"
+#include "evaluation/file_path.h"
+#include "protocol/protocol.h"
+#include "training/dataset.h"
+#include "training/selfplay.h"
 
 using namespace tovan;
 

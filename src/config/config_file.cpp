@@ -11,7 +11,6 @@
 #include <windows.h>
 #endif
 
-
 namespace tovan::config {
 
 std::filesystem::path directory_of_executable(const std::string& argv0) {

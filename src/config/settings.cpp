@@ -216,7 +216,11 @@ InvalidSettings::InvalidSettings(std::vector<std::string> faults)
     : std::runtime_error(joined(faults)), faults(std::move(faults)) {}
 
 BoardConfig Settings::board_config(Rule rule, int32_t width, int32_t height) const {
-  return BoardConfig{rule, height, width, area_candidate_range, line_candidate_range};
+  return BoardConfig{.rule = rule,
+                     .height = height,
+                     .width = width,
+                     .area_candidate_range = area_candidate_range,
+                     .line_candidate_range = line_candidate_range};
 }
 
 const char* Settings::model_key(Rule rule, int32_t width, int32_t height) {

@@ -42,12 +42,12 @@ struct Settings {
   search::OpeningSettings opening;
   int32_t area_candidate_range;
   int32_t line_candidate_range;
-  eval::EvaluatorOptions evaluator;  // its device id comes from device_ids
-  std::vector<uint32_t> device_ids;  // one evaluator per entry, in order
+  eval::EvaluatorOptions evaluator;                 // its device id comes from device_ids
+  std::vector<uint32_t> device_ids;                 // one evaluator per entry, in order
   std::array<ModelFile, kModelKeys.size()> models;  // in the order of kModelKeys
-  int64_t default_max_memory;  // bytes (0: no limit), when the manager gives none
-  bool print_move;             // search reports carry the principal variation
-  std::filesystem::path executable_directory;  // where data files are looked for second
+  int64_t default_max_memory;                       // bytes (0: no limit), when the manager gives none
+  bool print_move;                                  // search reports carry the principal variation
+  std::filesystem::path executable_directory;       // where data files are looked for second
 
   // The board of a game of `rule` on `width` x `height`, with the candidate ranges.
   BoardConfig board_config(Rule rule, int32_t width, int32_t height) const;

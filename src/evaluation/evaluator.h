@@ -33,7 +33,7 @@
 namespace tovan::eval {
 
 struct EvaluatorOptions {
-  DeviceOptions device;
+  DeviceOptions device{};
   int32_t batch_size = 1;      // positions per network run, at most
   int32_t cache_capacity = 0;  // cached results, at most
 };
@@ -113,7 +113,7 @@ class Evaluator {
 
   std::mutex queue_mutex_;
   std::deque<Request> queue_;
-  std::vector<float> input_;                  // the batch's "spatial_feature" tensor
+  std::vector<float> input_;                 // the batch's "spatial_feature" tensor
   std::vector<std::vector<float>> outputs_;  // the batch's policy, win rate and draw rate
 
   std::vector<float> noise_;  // random mode's logits and values, from -0.005 to 0.005

@@ -44,8 +44,8 @@ struct DeviceOptions {
   uint32_t device_id = 0;
   int64_t device_memory_limit = 0;  // bytes, for the GPU providers
   uint32_t intra_op_threads = 1;
-  std::string trt_engine_cache_path;
-  std::string trt_timing_cache_path;
+  std::string trt_engine_cache_path{};
+  std::string trt_timing_cache_path{};
 };
 
 class InferenceSession {

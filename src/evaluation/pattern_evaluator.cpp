@@ -90,17 +90,17 @@ class Surroundings {
 }  // namespace
 
 PatternEvaluator::PatternEvaluator(const PatternWeights& weights)
-    : weights_(weights),
-      counted_planes_(uint64_t{1} << (kOpponentPlanes + kFivePlane)) {
+    : weights_(weights), counted_planes_(uint64_t{1} << (kOpponentPlanes + kFivePlane)) {
   for (int near = 0; near <= 8; ++near) {
     for (int far = 0; far <= 16; ++far) {
-      const float sum = weights.proximity_ring[0] * static_cast<float>(near) +
-                        weights.proximity_ring[1] * static_cast<float>(far);
+      const float sum =
+          weights.proximity_ring[0] * static_cast<float>(near) + weights.proximity_ring[1] * static_cast<float>(far);
       proximity_[near][far] = std::tanh(sum) * weights.proximity_scale;
     }
   }
   const float edge_bias = static_cast<float>(-25.0 * static_cast<double>(weights.edge_per_cell));
-  for (int cells = 0; cells <= 25; ++cells) edge_[cells] = weights.edge_per_cell * static_cast<float>(cells) + edge_bias;
+  for (int cells = 0; cells <= 25; ++cells)
+    edge_[cells] = weights.edge_per_cell * static_cast<float>(cells) + edge_bias;
   for (int p = 0; p < kPatternPlanes; ++p) {
     if (weights.value_own_sum[p] != 0.0f) counted_planes_ |= uint64_t{1} << p;
     if (weights.value_opponent_sum[p] != 0.0f) counted_planes_ |= uint64_t{1} << (kOpponentPlanes + p);
@@ -144,7 +144,8 @@ EvalResult PatternEvaluator::evaluate(const Board& board) const {
   if (board.config().rule == Rule::Renju) {
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
-        if (board.forbidden()[cell_index(x, y)]) masks[cell_index(x, y)] &= side == 0 ? ~kOwnPlanes : ~kOpponentPlaneBits;
+        if (board.forbidden()[cell_index(x, y)])
+          masks[cell_index(x, y)] &= side == 0 ? ~kOwnPlanes : ~kOpponentPlaneBits;
       }
     }
   }
@@ -193,7 +194,8 @@ float PatternEvaluator::pattern_term(uint64_t planes) const {
   float best = 0.0f;
   float combo = 0.0f;
   for (int chunk = 0; chunk < kChunks; ++chunk) {
-    const int first = chunk < kChunks / 2 ? chunk * kChunkPlanes : kOpponentPlanes + (chunk - kChunks / 2) * kChunkPlanes;
+    const int first =
+        chunk < kChunks / 2 ? chunk * kChunkPlanes : kOpponentPlanes + (chunk - kChunks / 2) * kChunkPlanes;
     const TierSum& part = chunks_[chunk][(planes >> first) & ((1u << kChunkPlanes) - 1)];
     best = std::max(best, part.largest);
     combo += part.sum;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "evaluation/file_path.h"
-
 #include "evaluation/inference_session.h"
 
 namespace tovan::eval {
@@ -81,7 +80,8 @@ PatternWeights read_pattern_weights(const std::string& path) {
     const std::vector<std::string> words = words_of(line);
     if (words.empty()) continue;
     if (!headed) {
-      if (words.size() != 2 || words[0] != kFormat) fail(number, std::string("expected \"") + kFormat + " " + kVersion + "\"");
+      if (words.size() != 2 || words[0] != kFormat)
+        fail(number, std::string("expected \"") + kFormat + " " + kVersion + "\"");
       if (words[1] != kVersion) fail(number, "version " + words[1] + " is not supported (only " + kVersion + ")");
       headed = true;
       continue;

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "protocol/protocol_input.h"
 #include "board/board.h"
+#include "protocol/protocol_input.h"
 
 namespace tovan::protocol {
 

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "search/root_threats.h"
 #include "app/output.h"
 #include "protocol/protocol_input.h"
+#include "search/root_threats.h"
 
 namespace tovan::protocol {
 

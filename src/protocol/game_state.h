@@ -26,7 +26,7 @@ struct GameState {
   int64_t memory_limit = -1;       // bytes, as last put in force (0: none)
   float startup_deduction = 0.0f;  // seconds taken off the next decision's budget
   int64_t command_start = 0;       // monotonic nanoseconds when the move request was read
-  std::unique_ptr<Board> board;  // null before the first game
+  std::unique_ptr<Board> board;    // null before the first game
   // The board's stones in the order they were placed; only the last may be taken back.
   std::vector<Move> moves;
   search::Engine engine;  // no search before the first game, nor after a failed build

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/output.h"
 #include "protocol/board_list.h"
 #include "protocol/game_engine.h"
-#include "app/output.h"
 #include "protocol/search_report.h"
 #include "search/clock.h"
 #include "search/decision.h"
@@ -38,8 +38,8 @@ search::Decision decide(GameState& state, Board& board, bool allow_shortcut) {
 // Three stones for a swap2 opening, played on the (empty) board, within the turn's time.
 std::array<Move, 3> propose_opening(GameState& state, Board& board) {
   const ReportContext report{*state.engine.search, board, state.command_start, state.settings.print_move};
-  const double seconds_allowed = std::min(state.time.timeout_turn, state.time.time_left) / 1000.0 -
-                                 state.settings.decision.search_time_reduction;
+  const double seconds_allowed =
+      std::min(state.time.timeout_turn, state.time.time_left) / 1000.0 - state.settings.decision.search_time_reduction;
   const search::OpeningContext context{.search = *state.engine.search,
                                        .constants = state.settings.node_config,
                                        .board = board,
@@ -148,7 +148,7 @@ void handle_swap2board(GameState& state, ProtocolInput& input) {
     listed.moves.assign(opening.begin(), opening.end());
     install(state, listed);
     app::say(app::move_reply(opening[0].x, opening[0].y) + " " + app::move_reply(opening[1].x, opening[1].y) + " " +
-        app::move_reply(opening[2].x, opening[2].y));
+             app::move_reply(opening[2].x, opening[2].y));
     return;
   }
   // Only the win rate matters here: take the move when it favours the side to move (a

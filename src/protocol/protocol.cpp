@@ -2,11 +2,11 @@
 
 #include <iostream>
 
+#include "app/output.h"
 #include "config/config_file.h"
 #include "protocol/game_engine.h"
 #include "protocol/game_state.h"
 #include "protocol/move_requests.h"
-#include "app/output.h"
 #include "protocol/protocol_input.h"
 
 namespace tovan::protocol {

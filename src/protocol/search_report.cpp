@@ -39,7 +39,8 @@ std::string search_report_line(const ReportContext& context, int64_t elapsed_ns)
        << std::round(value.draw_rate * 100.0f) / 100.0f << " | Visits " << static_cast<int32_t>(visits) << " | Depth "
        << std::round(value.depth * 10.0f) / 10.0f << " | Time "
        << std::round(static_cast<double>(elapsed_ns) / 1e8) / 10.0;
-  if (const search::Proof proof = root.proof(); proof.result != search::Proof::kNone) line << " | Proof " << proof.plies;
+  if (const search::Proof proof = root.proof(); proof.result != search::Proof::kNone)
+    line << " | Proof " << proof.plies;
   if (context.with_variation && visits > 1.0f) line << " | Move " << principal_variation(context.board, root);
   return line.str();
 }

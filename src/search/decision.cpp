@@ -126,9 +126,9 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
                           playouts && playouts->exploration);
   Node& root = *context.search.root();
   if (threats.enabled) {
-    const std::optional<Move> holds_out = exclude_refuted(context.search, position, threats.vct_threes,
-                                                          {threats.root_nodes, threats.max_fours, checks_deadline},
-                                                          context.say);
+    const std::optional<Move> holds_out =
+        exclude_refuted(context.search, position, threats.vct_threes,
+                        {threats.root_nodes, threats.max_fours, checks_deadline}, context.say);
     if (holds_out) return {.move = *holds_out, .root_win_rate = 0.0f, .proof = Proof::kLoss};
   }
 

@@ -46,22 +46,22 @@ struct DecisionContext {
   const NodeConfig& constants;
   const DecisionSettings& settings;
   const TimeSettings& time;
-  int64_t command_start;     // monotonic nanoseconds when the request was read
-  float& startup_deduction;  // seconds, taken once off the budget, then cleared
+  int64_t command_start;                        // monotonic nanoseconds when the request was read
+  float& startup_deduction;                     // seconds, taken once off the budget, then cleared
   std::function<void()> report;                 // prints a search report of the current tree
   std::function<void(const std::string&)> say;  // prints a line to the manager
   // Set for self-play, where the time, the request's start and the deduction play no part.
-  std::optional<Playouts> playouts;
+  std::optional<Playouts> playouts{};
 };
 
 struct Decision {
   Move move;
   // The root's win rate for the side to move, 0..1; unset when the move was answered at once.
-  std::optional<float> root_win_rate;
+  std::optional<float> root_win_rate{};
   // The result for the side to move when it is proven: won by the root's threats (their
   // line in threat_line) or by the tree, or lost by every move.
   Proof::Result proof = Proof::kNone;
-  std::vector<Move> threat_line;
+  std::vector<Move> threat_line{};
 };
 
 // Searches `position` (not finished, with candidates) and chooses a move: a VCF or VCT

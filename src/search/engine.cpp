@@ -8,7 +8,8 @@ Engine build_engine(const EngineOptions& options) {
   for (const uint32_t device_id : options.device_ids) {
     eval::EvaluatorOptions evaluator = options.evaluator;
     evaluator.device.device_id = device_id;
-    engine.evaluators.push_back(std::make_unique<eval::Evaluator>(options.rule, options.width, options.height, evaluator));
+    engine.evaluators.push_back(
+        std::make_unique<eval::Evaluator>(options.rule, options.width, options.height, evaluator));
     engine.evaluators.back()->load_model(options.model_path);
     evaluators.push_back(engine.evaluators.back().get());
   }

@@ -18,10 +18,10 @@ struct EngineOptions {
   int32_t width = 15;
   int32_t height = 15;
   std::string model_path;  // what Evaluator::load_model takes
-  eval::EvaluatorOptions evaluator;
+  eval::EvaluatorOptions evaluator{};
   std::vector<uint32_t> device_ids{0};  // one evaluator per entry, on that device
-  SearchOptions search;
-  TreeThreats threats;
+  SearchOptions search{};
+  TreeThreats threats{};
 };
 
 struct Engine {

@@ -129,17 +129,17 @@ class MCTS {
   ThreatSolver root_solver_;
   TreeThreats tree_threats_;
   std::vector<std::unique_ptr<ThreatSolver>> tree_solvers_;  // one per search thread
-  std::vector<std::vector<SpareBoard>> spare_boards_;  // per search thread: boards for its leaves
+  std::vector<std::vector<SpareBoard>> spare_boards_;        // per search thread: boards for its leaves
 
   std::atomic<bool> keep_searching_{true};  // set by search, then by thread 0 of a pool
   // How long a round may take, in nanoseconds, kept from search to search and written by
-  // the first search thread alone (and by set_root, between searches). A slow network's round can outlast the time kept back
-  // for the reply, so the deadline must hold for a whole round.
+  // the first search thread alone (and by set_root, between searches). A slow network's round can outlast the time kept
+  // back for the reply, so the deadline must hold for a whole round.
   double round_estimate_ns_ = 0.0;
   std::unique_ptr<SearchBarrier> barrier_;  // with two threads or more
-  bool pooled_ = false;  // whether the current search's threads meet at the barrier
+  bool pooled_ = false;                     // whether the current search's threads meet at the barrier
   std::mutex failure_mutex_;
-  std::exception_ptr failure_;  // the first exception of the current search
+  std::exception_ptr failure_;       // the first exception of the current search
   std::atomic<bool> failed_{false};  // set with failure_, read without its lock
 
   std::mutex pool_mutex_;

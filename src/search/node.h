@@ -58,8 +58,8 @@ class Node {
   // `constants` are the search's, shared by the whole tree, and must outlive it. A terminal
   // node (a finished game, or a position proven before its evaluation) has no children.
   // `move` is the one played from the parent's position to reach this one (none at a root).
-  Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, eval::EvalResult evaluation,
-       bool terminal, int32_t side, Proof proof = {}, Move move = {-1, -1});
+  Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, eval::EvalResult evaluation, bool terminal,
+       int32_t side, Proof proof = {}, Move move = {-1, -1});
 
   // Root modes; each acts once, before the search starts.
   // Uniform prior, exploration constant times balanced_c_factor, child values scored by
@@ -165,7 +165,7 @@ class Node {
   std::vector<int32_t> slot_action_;     // per slot: its candidate
   float visits_ = 1.0f;                  // including in-flight visits and the own evaluation
   float top_prior_ = 0.0f;
-  std::vector<float> child_q_;           // per slot: the child's value for this node's side
+  std::vector<float> child_q_;  // per slot: the child's value for this node's side
   std::vector<float> child_visits_;
   std::vector<float> child_explore_count_;
   std::vector<std::unique_ptr<Node>> children_;  // null until the child's evaluation arrives

@@ -27,9 +27,9 @@ struct OpeningSettings {
 struct OpeningContext {
   MCTS& search;
   const NodeConfig& constants;
-  Board& board;             // an empty board; the three stones are played on it
-  int64_t command_start;    // monotonic nanoseconds when the request was read
-  double seconds_allowed;   // time the manager allows for the whole request
+  Board& board;            // an empty board; the three stones are played on it
+  int64_t command_start;   // monotonic nanoseconds when the request was read
+  double seconds_allowed;  // time the manager allows for the whole request
   const OpeningSettings& settings;
   std::function<void()> report;                 // prints a search report
   std::function<void(const std::string&)> say;  // writes a diagnostic line

@@ -116,9 +116,8 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   // the limits; a VCT, within twice the positions it took, since a candidate that leaves it
   // as it was is refuted by a proof of about the same size. Then the candidates left, for a
   // win with up to `threes` threats, sharing the positions of the limits.
-  const int64_t quick_nodes = threat.threats == 0
-                                  ? limits.nodes
-                                  : std::min(limits.nodes / kQuickChecks, 2 * threat.nodes + kMinCandidateNodes);
+  const int64_t quick_nodes =
+      threat.threats == 0 ? limits.nodes : std::min(limits.nodes / kQuickChecks, 2 * threat.nodes + kMinCandidateNodes);
   for (const size_t a : order) check(a, threat.threats, {quick_nodes, limits.depth, limits.deadline_ns});
   const auto left = static_cast<int64_t>(std::count(excluded.begin(), excluded.end(), 0));
   if (threat.threats < threes && left > 0) {
@@ -129,8 +128,8 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   }
   const auto kept = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 0));
   const auto open = static_cast<size_t>(std::count(unsolved.begin(), unsolved.end(), 1));
-  say(std::string(threat.threats == 0 ? "DEBUG VCF threat: " : "DEBUG VCT threat: ") + line_text(threat.moves) +
-      "; " + std::to_string(kept - open) + " of " + std::to_string(candidates.size()) + " moves stop it" +
+  say(std::string(threat.threats == 0 ? "DEBUG VCF threat: " : "DEBUG VCT threat: ") + line_text(threat.moves) + "; " +
+      std::to_string(kept - open) + " of " + std::to_string(candidates.size()) + " moves stop it" +
       (open > 0 ? ", " + std::to_string(open) + " unsolved" : ""));
   if (kept == 0) return holding_out_longest(solver, position, order, threat.threats, limits);
   if (kept < candidates.size()) search.root()->exclude_actions(std::move(excluded));

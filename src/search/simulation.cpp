@@ -86,8 +86,8 @@ Node* back_up(const Leaf& leaf, eval::EvalResult* evaluation) {
       proven.values[board.side_to_move() ^ 1] = -1.0f;
     }
     leaf.node->set_child(leaf.slot, std::make_unique<Node>(leaf.slot, leaf.node, leaf.node->constants(),
-                                                           evaluation ? std::move(*evaluation) : std::move(proven), terminal,
-                                                           board.side_to_move(), proof, leaf.move));
+                                                           evaluation ? std::move(*evaluation) : std::move(proven),
+                                                           terminal, board.side_to_move(), proof, leaf.move));
   }
   Node* child = leaf.node->get_child(leaf.slot);
   NodeValue value = child->get_value();

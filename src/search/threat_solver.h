@@ -31,9 +31,9 @@ struct ThreatLine {
   // limits). The last move makes a five, or a four that no block stops.
   std::vector<Move> moves;
   bool ends_in_five = false;
-  int32_t threats = 0;  // threats in the line that are no four: 0 for a VCF
-  bool aborted = false; // the limits ran out before an answer
-  int64_t nodes = 0;    // attacker and defender positions searched
+  int32_t threats = 0;   // threats in the line that are no four: 0 for a VCF
+  bool aborted = false;  // the limits ran out before an answer
+  int64_t nodes = 0;     // attacker and defender positions searched
 
   bool win() const { return !moves.empty(); }
   // Moves until the five stands: the line, and a block and the five when it ends in a four.
@@ -106,7 +106,7 @@ class ThreatSolver {
   int64_t nodes_ = 0;
   bool aborted_ = false;
   bool ends_in_five_ = false;
-  bool line_cut_ = false;  // the VCT line stops at a position proven won before
+  bool line_cut_ = false;            // the VCT line stops at a position proven won before
   std::vector<Move> line_;           // the winning line, last move first, while the search unwinds
   std::vector<FourMove> fours_;      // the four moves of every level of the search, deepest last
   std::vector<CodeRecord> records_;  // by depth, two per level: the four's and the reply's

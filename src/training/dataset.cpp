@@ -9,12 +9,12 @@
 #include <optional>
 #include <stdexcept>
 
-#include "config/config_file.h"
-#include "training/little_endian.h"
 #include "app/output.h"
-#include "training/selfplay_records.h"
+#include "config/config_file.h"
 #include "evaluation/evaluator.h"
 #include "evaluation/features.h"
+#include "training/little_endian.h"
+#include "training/selfplay_records.h"
 
 namespace tovan::training {
 
@@ -158,7 +158,7 @@ class Dataset {
     }
     if (!writer_) throw std::runtime_error("the record files hold no game");
     app::say("dataset: " + std::to_string(games_) + " games, " + std::to_string(samples_) + " samples (" +
-        std::to_string(line_samples_) + " on winning lines) in " + options_.out);
+             std::to_string(line_samples_) + " on winning lines) in " + options_.out);
   }
 
   // Whether the sample file was created (and so is removed after a failure).

@@ -5,15 +5,15 @@
 #include <memory>
 #include <random>
 
+#include "app/output.h"
+#include "board/win.h"
 #include "config/config_file.h"
 #include "protocol/game_engine.h"
-#include "app/output.h"
-#include "training/selfplay_options.h"
-#include "training/selfplay_records.h"
-#include "board/win.h"
 #include "search/clock.h"
 #include "search/decision.h"
 #include "search/mcts.h"
+#include "training/selfplay_options.h"
+#include "training/selfplay_records.h"
 
 namespace tovan::training {
 
@@ -29,16 +29,17 @@ search::Engine build_engine(const config::Settings& settings, const SelfplayOpti
   const std::string& model = settings.model_path(options.rule, options.width, options.height);
   app::say("DEBUG load model: " + model);
   std::vector<uint32_t> device_ids;
-  for (int32_t i = 0; i < options.threads; ++i) device_ids.push_back(settings.device_ids[i % settings.device_ids.size()]);
-  search::Engine engine = search::build_engine({.rule = options.rule,
-                                                .width = options.width,
-                                                .height = options.height,
-                                                .model_path = model,
-                                                .evaluator = settings.evaluator,
-                                                .device_ids = device_ids,
-                                                .search = {.threads = options.threads,
-                                                           .batch_size = settings.search.batch_size},
-                                                .threats = search::tree_threats(settings.decision.threats)});
+  for (int32_t i = 0; i < options.threads; ++i)
+    device_ids.push_back(settings.device_ids[i % settings.device_ids.size()]);
+  search::Engine engine =
+      search::build_engine({.rule = options.rule,
+                            .width = options.width,
+                            .height = options.height,
+                            .model_path = model,
+                            .evaluator = settings.evaluator,
+                            .device_ids = device_ids,
+                            .search = {.threads = options.threads, .batch_size = settings.search.batch_size},
+                            .threats = search::tree_threats(settings.decision.threats)});
   for (auto& evaluator : engine.evaluators) evaluator->set_cache_budget(kCacheBytes);
   return engine;
 }
@@ -146,9 +147,9 @@ int run_selfplay(const config::Settings& settings, const std::vector<std::string
       const GameRecord game = play_game(*engine.search, settings, options, generator);
       writer.write(game);
       positions += static_cast<int64_t>(game.positions.size());
-      app::say("game " + std::to_string(g) + "/" + std::to_string(options.games) + ": " + std::to_string(game.moves.size()) +
-          " moves, " + std::to_string(game.positions.size()) + " positions, " + result_text(game) + " (" +
-          end_text(game.end) + ")");
+      app::say("game " + std::to_string(g) + "/" + std::to_string(options.games) + ": " +
+               std::to_string(game.moves.size()) + " moves, " + std::to_string(game.positions.size()) + " positions, " +
+               result_text(game) + " (" + end_text(game.end) + ")");
     }
     const double hours = search::seconds_since(start) / 3600.0;
     char line[160];

@@ -112,7 +112,8 @@ GameRecord parse_game(std::string_view data) {
   game.height = static_cast<int32_t>(fields.take(1));
   game.winner = static_cast<int32_t>(fields.take(1));
   const auto end = fields.take(1);
-  if (game.winner > 2 || end > static_cast<uint64_t>(GameEnd::kProven)) throw std::runtime_error("has an unknown result");
+  if (game.winner > 2 || end > static_cast<uint64_t>(GameEnd::kProven))
+    throw std::runtime_error("has an unknown result");
   game.end = static_cast<GameEnd>(end);
   game.moves = fields.take_moves();
   game.vcf = fields.take_moves();
@@ -169,7 +170,8 @@ bool RecordReader::next(GameRecord& game) {
   };
   if (file_.gcount() < static_cast<std::streamsize>(sizeof head)) return false;
   if (std::memcmp(head, kMagic, sizeof kMagic) != 0) fail("is not a game record");
-  if (static_cast<uint8_t>(head[4]) != RecordWriter::kVersion) fail("has version " + std::to_string(static_cast<uint8_t>(head[4])));
+  if (static_cast<uint8_t>(head[4]) != RecordWriter::kVersion)
+    fail("has version " + std::to_string(static_cast<uint8_t>(head[4])));
   uint32_t length = 0;
   for (int i = 0; i < 4; ++i) length |= uint32_t{static_cast<uint8_t>(head[5 + i])} << (8 * i);
   if (length > compressBound(kMaxGameBytes)) fail("claims " + std::to_string(length) + " bytes");

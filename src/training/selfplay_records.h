@@ -38,14 +38,14 @@ struct GameRecord {
   Rule rule = Rule::Freestyle;
   int32_t width = 0;
   int32_t height = 0;
-  std::vector<Move> moves;  // from the empty board, Black first
+  std::vector<Move> moves{};  // from the empty board, Black first
   // The win by fours (VCF) or the principal line of the win by threats (VCT) that the
   // root's threat check found after the last move, attacker first (see ThreatLine); empty
   // when the game did not end so.
-  std::vector<Move> vcf;
+  std::vector<Move> vcf{};
   int32_t winner = 2;  // 0 Black, 1 White, 2 draw
   GameEnd end = GameEnd::kBoard;
-  std::vector<PositionRecord> positions;
+  std::vector<PositionRecord> positions{};
 };
 
 class RecordWriter {
