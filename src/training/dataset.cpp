@@ -69,7 +69,7 @@ struct Targets {
   float root_draw;
 };
 
-// The sample file: a header, then samples of one fixed size (README, "Training").
+// The sample file: a header, then samples of one fixed size (docs/formats.md, "Training samples").
 class SampleWriter {
  public:
   static constexpr uint8_t kVersion = 1;

@@ -2,7 +2,7 @@
 // input planes built by the engine's own feature code, so that a trainer sees exactly what
 // the engine will feed its network. With a model, each sample also holds that model's
 // answer as the engine computes it, for checking a trainer's or a fitter's outputs.
-// README, "Training", gives the sample file's layout; tools/training_samples.py reads it.
+// docs/formats.md, "Training samples", gives the sample file's layout; tools/training_samples.py reads it.
 #pragma once
 
 #include <string>

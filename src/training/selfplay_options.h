@@ -1,5 +1,5 @@
 // The command line of `pbrain-tovan selfplay`: what games to play, how hard to search them
-// and where to write their records (README, "Self-play").
+// and where to write their records (docs/training.md, "Self-play").
 #pragma once
 
 #include <cstdint>

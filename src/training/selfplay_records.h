@@ -1,6 +1,6 @@
 // Self-play training records: one self-contained chunk per game, appended and flushed as
 // each game ends, so that files written side by side join by concatenation and a file
-// cut off mid-game still holds every game before the cut. README, "Self-play", gives the
+// cut off mid-game still holds every game before the cut. docs/formats.md, "Self-play records", gives the
 // byte layout; RecordReader and tools/selfplay_records.py read it.
 #pragma once
 
