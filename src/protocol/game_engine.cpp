@@ -14,11 +14,11 @@ namespace tovan::protocol {
 
 namespace {
 
-// Resident bytes outside every budget and the solvers' tables. Built for 20 x 20 with the
-// shipped networks, the process holds 74 MiB (the program and ONNX Runtime's code, 42 MiB
-// of pattern tables, two inference sessions); play adds up to about 8 MiB that no budget
-// counts (the network runtime's batch buffers, feature buffers, leaf boards). The rest is
-// headroom.
+// Resident bytes outside every budget and the solvers' tables. On 20 x 20 the process
+// holds 17 MB after start-up (the program and 9.4 MB of pattern tables), 24 MB once a game's
+// engine with the built-in evaluator is built, and 48 MB with one ONNX Runtime session
+// instead; play adds a few MiB that no budget counts (the network runtime's batch buffers,
+// feature buffers, leaf boards). The rest is room for a second session, and headroom.
 constexpr int64_t kFixedBytes = int64_t{90} << 20;
 // Of what the limit leaves after the allowance, the tenths the caches and the tree may
 // count; the rest is for the heap's fragmentation. Trees rebuilt every move interleave
