@@ -10,7 +10,6 @@
 
 #include "app/bench.h"
 #include "app/output.h"
-#include "board/forbidden.h"
 #include "config/config_file.h"
 #include "config/settings.h"
 #include "evaluation/file_path.h"
@@ -32,7 +31,6 @@ int stop_at_startup(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  set_slow_update_reporter(app::warn);
   const std::filesystem::path executable_directory = config::directory_of_executable(argc > 0 ? argv[0] : "");
   std::shared_ptr<cpptoml::table> table;
   try {

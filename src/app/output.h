@@ -3,15 +3,12 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace tovan::app {
 
 void say(const std::string& line);
 // An error reply; the text follows "ERROR ".
 void say_error(const std::string& message);
-// A warning that is no reply: the one line the engine writes to standard error.
-void warn(std::string_view line);
 // A move as the protocol writes it: the column and the row joined by a comma ("7,7").
 std::string move_reply(int32_t x, int32_t y);
 

@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 #include "board/board.h"
@@ -23,8 +24,6 @@ constexpr int kDoubleThreeFlag = 4;
 // Verification deeper than this many stones below the outermost update uses the quick rule.
 constexpr int kVerifyDepth = 4;
 constexpr auto kSlowUpdate = std::chrono::seconds(1);
-
-SlowUpdateReporter slow_update_reporter = nullptr;
 
 struct FourPoint {
   int d;
@@ -107,8 +106,9 @@ void update_forbidden(Board& board) {
   assert(board.cells() == cells && board.hash() == hash && board.side_to_move() == side);
 
   if (outermost) board.verify_limit_ = -1;
-  if (timed && slow_update_reporter && std::chrono::steady_clock::now() - start > kSlowUpdate) {
-    slow_update_reporter("forbidden point update timeout!");
+  if (timed && std::chrono::steady_clock::now() - start > kSlowUpdate) {
+    std::fputs("forbidden point update timeout!\n", stderr);  // one write: lines of threads stay whole
+    std::fflush(stderr);
   }
 }
 
@@ -120,7 +120,5 @@ bool forbidden_for_black(Board& board, int x, int y) {
   if (outermost) board.verify_limit_ = -1;
   return forbidden;
 }
-
-void set_slow_update_reporter(SlowUpdateReporter reporter) { slow_update_reporter = reporter; }
 
 }  // namespace tovan

@@ -9,7 +9,6 @@
 // verification judges only the straight-four points it needs, not the whole board.
 #pragma once
 
-#include <string_view>
 
 namespace tovan {
 
@@ -18,18 +17,13 @@ class Board;
 // Recomputes board.forbidden for Black, whatever the side to move, the whole map at once.
 // Called under Renju after the codes are current and before the candidates are rebuilt.
 // Places and takes back tentative stones on the board; afterwards the stones, hash, side
-// to move, codes and flags are as before. Hands a warning to the slow-update
-// reporter when the update took more than one second.
+// to move, codes and flags are as before. Writes the warning line "forbidden point update
+// timeout!" to standard error when the update took more than one second.
 void update_forbidden(Board& board);
 
 // Whether Black may not play on the empty cell (x, y) of the board's current position, as
 // update_forbidden would judge it; for searches that play tentative moves without
 // recomputing the map. Afterwards the board is as before.
 bool forbidden_for_black(Board& board, int x, int y);
-
-// Where the warning of a slow forbidden-point update goes; by default nowhere. Set once at
-// start-up, before any board exists.
-using SlowUpdateReporter = void (*)(std::string_view warning);
-void set_slow_update_reporter(SlowUpdateReporter reporter);
 
 }  // namespace tovan
