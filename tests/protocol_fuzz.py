@@ -5,8 +5,12 @@ aside, is the command's reply), and judges every reply by the fuzzer's own model
 five-in-a-row rules. A crash, sanitizer or other standard-error text, a hang, a late, illegal,
 missing, extra or refused reply or a move after the end fails the session, whose exact input is
 kept for `pbrain-tovan < FILE`."""
-import argparse, concurrent.futures, contextlib, os, pathlib, queue, random, re, subprocess, sys, tempfile
-import threading, time
+import argparse, concurrent.futures, os, pathlib, random, re, sys, tempfile, time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
+from tovan import paths  # noqa: E402
+from tovan.engine import Engine  # noqa: E402
+from tovan.rules import BLACK, WHITE, rule_of_info, wins  # noqa: E402
 
 ABOUT = 'name="Tovan", version="2024", author="Oren Valsk", country="Marovia"'
 LINES = ((1, 0), (0, 1), (1, 1), (1, -1))
@@ -25,13 +29,8 @@ class Failure(Exception):  # (label, detail)
     pass
 
 
-def rule_name(bits):
-    return "StandardCaro" if bits & 8 else "Standard" if bits & 1 else "Renju" if bits & 4 else "Freestyle"
-
-
-def five(rule, colour, length, closed_both_ends):
-    return length >= 5 if rule == "Freestyle" or (rule == "Renju" and colour == 1) else \
-        length == 5 and not (rule == "StandardCaro" and closed_both_ends)
+def five(rule, colour, length, closed_both_ends):  # colour 0 Black, 1 White
+    return wins(rule, WHITE if colour else BLACK, length, closed_both_ends)
 
 
 class Game:
@@ -83,7 +82,7 @@ class Model:
 
     def __init__(self):
         self.game, self.size, self.fresh = None, (20, 20), True  # fresh: the next move request builds the engine
-        self.info, self.board_rule = {"rule": 0, "timeout_turn": 1000, "time_left": 1000000}, "Freestyle"
+        self.info, self.board_rule = {"rule": 0, "timeout_turn": 1000, "time_left": 1000000}, "freestyle"
 
     def moved(self, game, text):
         cell = tuple(map(int, text.split(",")))
@@ -96,12 +95,12 @@ class Model:
         self.size, self.game, self.fresh = size, Game(*size), True
 
     def expect(self, op):
-        kind, game, rule = op[0], self.game, rule_name(self.info["rule"])
+        kind, game, rule = op[0], self.game, rule_of_info(self.info["rule"])
         if kind == "start":
             valid = op[1] is not None and all(5 <= side <= 20 for side in op[1])
             return ({"OK": lambda line: self.new_game(op[1])} if valid else NOTHING), None, False
         if kind == "info" and op[2] is not None:
-            self.fresh |= op[1] == "rule" and rule_name(op[2]) != rule
+            self.fresh |= op[1] == "rule" and rule_of_info(op[2]) != rule
             self.info[op[1]] = op[2]
         if kind in ("info", "silent", "forbid"):
             silent = {"none": lambda line: None} if op[-1] is not None else NOTHING  # not for a bad info value
@@ -153,7 +152,7 @@ class Model:
         points = [(int(p[:2]), int(p[2:])) for p in re.findall(r"\d{4}", line)]
         if not re.fullmatch(r"FORBID (\d{4})*\.", line):
             return "unexpected reply", line
-        if points and ("Renju" not in (rule_name(self.info["rule"]), self.board_rule) or self.game is None or
+        if points and ("renju" not in (rule_of_info(self.info["rule"]), self.board_rule) or self.game is None or
                        any(not self.game.on_board(p) or p in self.game.stones for p in points)):
             return "wrong forbidden points", line
 
@@ -262,26 +261,20 @@ def board(r, model, word, swap2):
 
 
 
-def run_session(engine, workdir, seed):
+def run_session(program, workdir, seed):
     """One engine process on seeded commands, every reply judged: (label and detail or None, input)."""
-    r, supp = random.Random(seed), os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
+    r, supp = random.Random(seed), os.path.join(paths.ROOT, "tests", "lsan.supp")
     env = {"LSAN_OPTIONS": f"suppressions={supp}:print_suppressions=0", **os.environ}
-    err, out = tempfile.TemporaryFile(), queue.Queue()  # out: (time, line) as written, then (0, None) at the end
-    proc = subprocess.Popen([engine], cwd=workdir, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err, env=env)
-    reader = threading.Thread(target=lambda: [*map(out.put, ((time.monotonic(), raw.decode(errors="replace").rstrip(
-        "\r\n")) for raw in proc.stdout)), out.put((0, None))], daemon=True)
-    reader.start()
+    engine = Engine([program], cwd=workdir, env=env)  # its lines timed as they arrive
     model, script, failure, op = Model(), [], None, ("start-up",)
 
     def send(text):
         script.append(text)
-        with contextlib.suppress(OSError):
-            proc.stdin.write(text.encode())
-            proc.stdin.flush()
+        engine.write(text)
 
     def replies(deadline):  # (time, line) of the lines before the next about line
         lines = []
-        while (item := out.get(timeout=max(0.0, deadline - time.monotonic())))[1] != ABOUT:
+        while (item := engine.read_line(deadline))[1] != ABOUT:
             if item[1] is None:
                 raise Failure("exit before reply", "the engine stopped before replying")
             lines += [] if item[1].startswith("DEBUG ") else [item]
@@ -311,26 +304,21 @@ def run_session(engine, workdir, seed):
         text, op = r.choice([(case(r, "end"), ("end",)), (case(r, "exit"), ("end",)), ("", ("eof",)),
                              (r.choice(CUTS), ("cut",))])  # the input may stop mid-command
         send(text + "\n" * (op[0] == "end"))
-    except queue.Empty:
+    except TimeoutError:
         failure = ("hang", "no reply")
     except Failure as caught:
         failure = caught.args
-    with contextlib.suppress(OSError):
-        proc.stdin.close()
-    try:
-        proc.wait(EXIT_SECONDS)
-    except subprocess.TimeoutExpired:
-        proc.kill()
+    if engine.end_input(EXIT_SECONDS) is None:
         failure = failure or ("hang", "no exit after the end of input")
-    proc.wait()
-    reader.join(5)
-    rest = [t for _, t in (out.get() for _ in range(out.qsize())) if t is not None and not t.startswith("DEBUG ")]
+    engine.reader.join(5)
+    rest = [t for t in engine.pending() if t is not None and not t.startswith("DEBUG ")]
     if rest and not failure:
         failure = ("extra reply", f"after the last command: {rest}")
-    if proc.returncode not in (0, -9):  # -9: killed here after a hang
-        failure = ("crash", f"exit status {proc.returncode}" + (f" (after {': '.join(failure)})" if failure else ""))
-    err.seek(0)
-    stray = [line for line in err.read().decode(errors="replace").splitlines() if line.strip() not in ALLOWED_STDERR]
+    code = engine.proc.returncode
+    if code not in (0, -9):  # -9: killed here after a hang
+        failure = ("crash", f"exit status {code}" + (f" (after {': '.join(failure)})" if failure else ""))
+    stray = [line for line in engine.stderr_text().splitlines() if line.strip() not in ALLOWED_STDERR]
+    engine.close()
     reports = [line for line in stray if SANITIZER.search(line)]
     if reports or (stray and not failure):
         failure = ("sanitizer", reports[0]) if reports else ("stderr", stray[0])
@@ -340,8 +328,7 @@ def run_session(engine, workdir, seed):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    parser.add_argument("--engine", default=os.path.join(root, "build-sanitize", "pbrain-tovan"))
+    parser.add_argument("--engine", default=os.path.join(paths.ROOT, "build-sanitize", "pbrain-tovan"))
     parser.add_argument("--seed", type=int, default=1, help="first seed; session i uses seed + i")
     parser.add_argument("--sessions", type=int, default=100)
     parser.add_argument("--jobs", type=int, default=1, help="sessions run at once")
@@ -352,7 +339,7 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     with tempfile.TemporaryDirectory(prefix="tovan-fuzz-") as workdir, \
             concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-        config = pathlib.Path(root, "config.toml").read_text()  # the repository's, its searches made short:
+        config = pathlib.Path(paths.CONFIG).read_text()  # the repository's, its searches made short:
         pathlib.Path(workdir, "config.toml").write_text(re.sub(r"(?m)^visits_limit = \d+", "visits_limit = 200",
                                                                config))
         for seed, (failure, script) in zip(seeds, pool.map(lambda s: run_session(engine, workdir, s), seeds)):

@@ -8,7 +8,10 @@ visits limit). The Windows engine gets CR LF line ends and is started by backsla
 DEBUG lines are compared without their times, file paths by their last name; swap2 openings are
 drawn at random, so their replies are compared by form. Then a copy of the Windows engine without ONNX Runtime's
 DLLs plays alone (check_without_runtime). Exits non-zero on the first difference."""
-import argparse, os, pathlib, queue, re, shutil, subprocess, sys, tempfile, threading
+import argparse, os, pathlib, re, shutil, sys, tempfile, time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
+from tovan.engine import Engine  # noqa: E402
 
 ABOUT = 'name="Tovan", version="2024", author="Oren Valsk", country="Marovia"'
 SETTINGS = {"num_search_threads": "1", "device_ids": "[0]", "visits_limit": "300", "root_nodes": "20000",
@@ -32,30 +35,23 @@ NEAR_CENTRE = sorted(((x, y) for x in range(20) for y in range(20)),
                      key=lambda c: (max(abs(c[0] - 7), abs(c[1] - 7)), c))
 
 
-class Engine:
-    def __init__(self, command, cwd, crlf):
-        env = dict(os.environ, LC_ALL="C.UTF-8")  # Wine reads the non-ASCII path as UTF-8
-        self.proc = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
-        self.end, self.lines = "\r\n" if crlf else "\n", queue.Queue()
-        threading.Thread(target=lambda: [self.lines.put(line) for line in self.proc.stdout] + [self.lines.put(None)],
-                         daemon=True).start()
+def start(argv, cwd, wrapper=()):  # the Windows engine is started by Wine, with CR LF line ends
+    env = dict(os.environ, LC_ALL="C.UTF-8")  # Wine reads the non-ASCII path as UTF-8
+    return Engine(argv, cwd, wrapper=wrapper, env=env, crlf=bool(wrapper))
 
-    def ask(self, command):  # the reply lines, normalised; None when the engine is gone
-        try:
-            self.proc.stdin.write((command + "\nABOUT\n").replace("\n", self.end))
-            self.proc.stdin.flush()
-        except OSError:
-            return None
-        reply = []
-        try:
-            while (line := self.lines.get(timeout=120)) is not None and line.rstrip("\r\n") != ABOUT:
-                reply.append(normalise(line.rstrip("\r\n")))
-        except queue.Empty:
-            return reply + ["(no reply in 120 s)"]
-        reports = [i for i, text in enumerate(reply) if text.startswith("DEBUG Win")]
-        reply = [text for i, text in enumerate(reply) if i not in reports or i + 1 not in reports]
-        return reply if line is not None else reply + ["(exit)"]
+
+def ask(engine, command):  # the reply lines, normalised; None when the engine is gone
+    if not engine.send(command + "\nABOUT"):
+        return None
+    reply = []
+    try:
+        while (line := engine.read_line(time.monotonic() + 120)[1]) is not None and line != ABOUT:
+            reply.append(normalise(line))
+    except TimeoutError:
+        return reply + ["(no reply in 120 s)"]
+    reports = [i for i, text in enumerate(reply) if text.startswith("DEBUG Win")]
+    reply = [text for i, text in enumerate(reply) if i not in reports or i + 1 not in reports]
+    return reply if line is not None else reply + ["(exit)"]
 
 
 def normalise(line):  # (a search reports more than once when it takes long: only its last report is compared)
@@ -81,17 +77,16 @@ def check_without_runtime(windows, wine, tmp):
     shutil.copytree(pathlib.Path(windows) / "models", folder / "models")
     shutil.copy2(pathlib.Path(windows) / "pbrain-tovan.exe", folder)
     write_config(folder, windows)
-    engine = Engine([wine, "Z:" + str(folder / "pbrain-tovan.exe")], tmp / "work", True)
+    engine = start(["Z:" + str(folder / "pbrain-tovan.exe")], tmp / "work", [wine])
     moved = lambda reply: any(re.fullmatch(r"\d+,\d+", line) for line in reply)
     refused = lambda reply: any(line.startswith("ERROR") and "onnxruntime.dll" in line and "Visual C++" in line
                                 for line in reply)
     for command, judge in (("INFO timeout_turn 20000\nSTART 15\nBEGIN", moved), ("TURN 0,0", moved),
                            ("INFO rule 1\nSTART 15\nBEGIN", refused), ("INFO rule 0\nSTART 15\nBEGIN", moved)):
-        reply = engine.ask(command)
+        reply = ask(engine, command)
         if not judge(reply):
             sys.exit(f"without ONNX Runtime, {command!r}: the reply was {reply}")
-    engine.proc.stdin.close()
-    if (code := engine.proc.wait(timeout=60)) != 0:
+    if (code := engine.end_input(60)) != 0:
         sys.exit(f"without ONNX Runtime: exit status {code}")
     print("ok   without ONNX Runtime's DLLs: games with .weights models, an ERROR line for a network")
 
@@ -119,8 +114,8 @@ def main():
         windows_exe = "Z:" + str(folders["windows"] / "pbrain-tovan.exe")
         for number, session in enumerate(SESSIONS, 1):
             exe = windows_exe.replace("/", "\\") if number % 2 else windows_exe
-            engines = [Engine([str(folders["linux"] / "pbrain-tovan")], tmp / "work", False),
-                       Engine([args.wine, exe], tmp / "work", True)]
+            engines = [start([str(folders["linux"] / "pbrain-tovan")], tmp / "work"),
+                       start([exe], tmp / "work", [args.wine])]
             taken, last = set(), ""
             commands = re.findall(r"(?i)(?:(?:swap2)?board\|(?:[^|]*\|)*?done|[^|]+)", session)
             for command in commands:
@@ -128,7 +123,7 @@ def main():
                 if command == "TURN ?":
                     command = "TURN %d,%d" % next(c for c in NEAR_CENTRE if c not in taken)
                 command = command.replace("TAKEBACK ?", "TAKEBACK " + last)
-                replies = [engine.ask(command) for engine in engines]
+                replies = [ask(engine, command) for engine in engines]
                 if "swap2board" in command.lower() or (replies[0] and "SWAP" in replies[0]):
                     replies = [form(reply) for reply in replies]
                 if replies[0] != replies[1]:
@@ -140,10 +135,7 @@ def main():
                     if re.fullmatch(r"\d+,\d+", text):
                         taken.add(tuple(map(int, text.split(","))))
                         last = text
-            codes = []
-            for engine in engines:
-                engine.proc.stdin.close()
-                codes.append(engine.proc.wait(timeout=60))
+            codes = [engine.end_input(60) for engine in engines]
             if codes != [0, 0]:
                 sys.exit(f"session {number}: exit statuses {codes}")
             print(f"ok   session {number}: {len(commands)} commands, the same replies")

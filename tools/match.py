@@ -11,209 +11,44 @@ Only Python's standard library is used. Run `tools/match.py --help` for the opti
 """
 
 import argparse
+import dataclasses
 import math
 import os
-import queue
 import re
 import shlex
 import shutil
-import signal
-import subprocess
 import sys
-import tempfile
-import threading
 import time
 
-EMPTY, BLACK, WHITE = 0, 1, 2
+from tovan.elo import elo_interval, likelihood_of_superiority
+from tovan.engine import Engine, board_command
+from tovan.rules import BLACK, EMPTY, RULES, WHITE, Board, winning_line  # noqa: F401 (Board and EMPTY for importers)
+
 STONE = {EMPTY: ".", BLACK: "X", WHITE: "O"}
 COLOUR = {BLACK: "Black", WHITE: "White"}
-
-# rule name: the value of INFO rule
-RULES = {"freestyle": 0, "standard": 1, "renju": 4, "caro": 8}
-
 MOVE_RE = re.compile(r"^\s*(-?\d+)\s*,\s*(-?\d+)\s*$")
-DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
 
 
-# --------------------------------------------------------------------------- rules
+def parse_move(text):
+    """(x, y) of a move "x,y", or None."""
+    found = MOVE_RE.match(text)
+    return (int(found.group(1)), int(found.group(2))) if found else None
 
 
-class Board:
-    def __init__(self, width, height):
-        self.width, self.height = width, height
-        self.cells = [[EMPTY] * width for _ in range(height)]
-        self.count = 0
-
-    def on_board(self, x, y):
-        return 0 <= x < self.width and 0 <= y < self.height
-
-    def get(self, x, y):
-        return self.cells[y][x]
-
-    def place(self, x, y, colour):
-        self.cells[y][x] = colour
-        self.count += 1
-
-    def full(self):
-        return self.count >= self.width * self.height
-
-    def line_through(self, x, y, dx, dy):
-        """Returns (first, last, beyond_first, beyond_last) of the run of the stone's colour
-        through (x, y) along (dx, dy); the 'beyond' values are the cells just past the run
-        ends (None when off the board)."""
-        colour = self.get(x, y)
-        x0, y0 = x, y
-        while self.on_board(x0 - dx, y0 - dy) and self.get(x0 - dx, y0 - dy) == colour:
-            x0, y0 = x0 - dx, y0 - dy
-        x1, y1 = x, y
-        while self.on_board(x1 + dx, y1 + dy) and self.get(x1 + dx, y1 + dy) == colour:
-            x1, y1 = x1 + dx, y1 + dy
-        before = self.get(x0 - dx, y0 - dy) if self.on_board(x0 - dx, y0 - dy) else None
-        after = self.get(x1 + dx, y1 + dy) if self.on_board(x1 + dx, y1 + dy) else None
-        return (x0, y0), (x1, y1), before, after
-
-
-def winning_line(board, x, y, rule):
-    """The run that the stone just placed at (x, y) wins with under `rule`, as
-    ((x0, y0), (x1, y1)), or None."""
-    colour = board.get(x, y)
-    opponent = WHITE if colour == BLACK else BLACK
-    for dx, dy in DIRECTIONS:
-        first, last, before, after = board.line_through(x, y, dx, dy)
-        length = max(abs(last[0] - first[0]), abs(last[1] - first[1])) + 1
-        if length < 5:
-            continue
-        if rule == "freestyle":
-            wins = True
-        elif rule == "standard":
-            wins = length == 5
-        elif rule == "renju":
-            wins = length == 5 if colour == BLACK else True
-        else:  # caro: the board edge does not block, only the opponent's stones do
-            wins = length == 5 and not (before == opponent and after == opponent)
-        if wins:
-            return first, last
-    return None
-
-
-# --------------------------------------------------------------------------- engines
-
-
-class Reply:
-    """One reply to a request: kind is 'line', 'timeout' or 'exit'."""
-
-    def __init__(self, kind, text="", elapsed=0.0):
-        self.kind, self.text, self.elapsed = kind, text, elapsed
-
-
-class Engine:
-    """A running engine process with a reader thread collecting its output lines."""
-
-    def __init__(self, argv, cwd, label, show_debug):
-        self.label = label
-        self.show_debug = show_debug
-        self.lines = queue.Queue()
-        self.stderr = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(
-            argv,
-            cwd=cwd,
-            stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE,
-            stderr=self.stderr,
-            start_new_session=True,
-        )
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        try:
-            for raw in self.proc.stdout:
-                self.lines.put((time.monotonic(), raw.decode("utf-8", "replace").rstrip("\r\n")))
-        except (OSError, ValueError):
-            pass
-        self.lines.put((time.monotonic(), None))
-
-    def send(self, text):
-        """Writes one or more command lines; False when the engine no longer reads."""
-        try:
-            self.proc.stdin.write((text + "\n").encode())
-            self.proc.stdin.flush()
-            return True
-        except (BrokenPipeError, OSError, ValueError):
-            return False
-
-    def read_reply(self, sent_at, limit):
-        """Waits for the next reply line (skipping DEBUG/MESSAGE diagnostics and blank
-        lines) until sent_at + limit seconds."""
-        deadline = sent_at + limit
-        while True:
-            remaining = deadline - time.monotonic()
-            try:
-                # A little slack, so a line read just before the deadline is not lost;
-                # its own receipt time decides whether it was in time.
-                at, line = self.lines.get(timeout=max(0.0, remaining) + 0.02)
-            except queue.Empty:
-                return Reply("timeout", elapsed=time.monotonic() - sent_at)
-            if line is None:
-                return Reply("exit", elapsed=at - sent_at)
-            if at - sent_at > limit:
-                return Reply("timeout", elapsed=at - sent_at)
-            word = line.split(" ", 1)[0].upper()
-            if word in ("DEBUG", "MESSAGE"):
-                if self.show_debug:
-                    print(f"    [{self.label}] {line}", flush=True)
-                continue
-            if not line.strip():
-                continue
-            return Reply("line", line.strip(), at - sent_at)
-
-    def exit_description(self):
-        """Describes how the process ended, with the tail of its standard error."""
-        try:
-            code = self.proc.wait(timeout=1.0)
-        except subprocess.TimeoutExpired:
-            return "closed its output"
-        if code < 0:
-            try:
-                text = f"killed by signal {signal.Signals(-code).name}"
-            except ValueError:
-                text = f"killed by signal {-code}"
-        else:
-            text = f"exited with status {code}"
-        tail = self.stderr_tail()
-        return text + (f" (stderr: {tail})" if tail else "")
-
-    def stderr_tail(self, limit=300):
-        try:
-            self.stderr.flush()
-            self.stderr.seek(0)
-            data = self.stderr.read().decode("utf-8", "replace").strip()
-        except (OSError, ValueError):
-            return ""
-        data = " | ".join(data.splitlines()[-5:])
-        return data if len(data) <= limit else "..." + data[-limit:]
-
-    def close(self, grace=1.0):
-        """Asks the engine to end, then kills its process group if it has not exited."""
-        if self.proc.poll() is None:
-            self.send("END")
-            try:
-                self.proc.wait(timeout=grace)
-            except subprocess.TimeoutExpired:
-                pass
-        if self.proc.poll() is None:
-            try:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-            except (ProcessLookupError, PermissionError):
-                self.proc.kill()
-            self.proc.wait()
-        self.reader.join(timeout=1.0)
-        for stream in (self.proc.stdin, self.proc.stdout):
-            try:
-                stream.close()
-            except (OSError, ValueError):
-                pass
-        self.stderr.close()
+@dataclasses.dataclass
+class Settings:
+    """How the games are played and shown; the defaults are those of the command line."""
+    width: int = 15
+    height: int = 15
+    rule: str = "standard"
+    turn_ms: int = 5000
+    match_ms: int = 0
+    margin_ms: int = 200
+    init_ms: int = 15000
+    memory_mb: int = 0
+    show_moves: bool = False
+    show_board: bool = False
+    show_debug: bool = False
 
 
 # --------------------------------------------------------------------------- games
@@ -242,10 +77,12 @@ class Player:
 
 
 class Game:
-    def __init__(self, number, args, specs, engine1_colour, opening):
+    """One game of the match; `settings` is a Settings (or the parsed command line)."""
+
+    def __init__(self, number, settings, specs, engine1_colour, opening):
         self.number = number
-        self.args = args
-        self.board = Board(args.width, args.height)
+        self.settings = settings
+        self.board = Board(settings.width, settings.height)
         colour2 = WHITE if engine1_colour == BLACK else BLACK
         self.players = {engine1_colour: Player(1, specs[1], engine1_colour),
                         colour2: Player(2, specs[2], colour2)}
@@ -255,35 +92,38 @@ class Game:
         self.reason = ""
         self.faulty = None  # the player whose fault ended the game
         self.times = {1: [], 2: []}  # ms per move, by engine index
+        self.diagnostics = {1: [], 2: []}  # per move, the DEBUG/MESSAGE lines written while asked
 
     # ---- engine set-up
 
     def start_player(self, player):
-        args = self.args
+        settings = self.settings
+        label = f"{player.name} {STONE[player.colour]}"
+        show = (lambda line: print(f"    [{label}] {line}", flush=True)) if settings.show_debug else None
         try:
-            player.engine = Engine(player.spec["argv"], player.spec["cwd"],
-                                   f"{player.name} {STONE[player.colour]}", args.show_debug)
+            player.engine = Engine(player.spec["argv"], player.spec["cwd"], on_diagnostic=show)
         except OSError as error:
             raise Fault(f"could not be started: {error}")
-        if args.width == args.height:
-            command = f"START {args.width}"
+        if settings.width == settings.height:
+            command = f"START {settings.width}"
         else:
-            command = f"RECTSTART {args.width},{args.height}"
-        reply = self.request(player, command, args.init_ms / 1000.0, what=command.split()[0])
+            command = f"RECTSTART {settings.width},{settings.height}"
+        reply = self.request(player, command, settings.init_ms / 1000.0, what=command.split()[0])
         if reply.text.upper() != "OK":
             raise Fault(f"answered {command.split()[0]} with {reply.text!r} instead of OK")
-        infos = [f"INFO timeout_turn {args.turn_ms}",
-                 f"INFO timeout_match {args.match_ms}",
-                 f"INFO max_memory {args.memory_mb * 1024 * 1024}",
-                 f"INFO rule {RULES[args.rule]}"]
-        if args.match_ms:
-            player.time_left = args.match_ms
-            infos.append(f"INFO time_left {args.match_ms}")
+        infos = [f"INFO timeout_turn {settings.turn_ms}",
+                 f"INFO timeout_match {settings.match_ms}",
+                 f"INFO max_memory {settings.memory_mb * 1024 * 1024}",
+                 f"INFO rule {RULES[settings.rule]}"]
+        if settings.match_ms:
+            player.time_left = settings.match_ms
+            infos.append(f"INFO time_left {settings.match_ms}")
         if not player.engine.send("\n".join(infos)):
             raise Fault("closed its input: " + player.engine.exit_description())
 
-    def request(self, player, command, limit, what):
-        """Sends a command and returns its reply line; faults on timeout, exit or ERROR."""
+    @staticmethod
+    def exchange(player, command, limit, what):
+        """Sends a command and reads its reply (or its timeout); faults when the engine is gone."""
         engine = player.engine
         sent_at = time.monotonic()
         if not engine.send(command):
@@ -291,64 +131,65 @@ class Game:
         reply = engine.read_reply(sent_at, limit)
         if reply.kind == "exit":
             raise Fault(f"crashed on {what}: " + engine.exit_description())
-        if reply.kind == "timeout":
-            raise Fault(f"timed out on {what}: no reply within {limit * 1000:.0f} ms")
+        return reply
+
+    @staticmethod
+    def refuse_error(reply, what):
         if reply.text.upper().startswith("ERROR") or reply.text.upper().startswith("UNKNOWN"):
             raise Fault(f"replied to {what} with an error: {reply.text!r}")
+
+    def request(self, player, command, limit, what):
+        """Sends a command and returns its reply line; faults on timeout, exit or ERROR."""
+        reply = self.exchange(player, command, limit, what)
+        if reply.kind == "timeout":
+            raise Fault(f"timed out on {what}: no reply within {limit * 1000:.0f} ms")
+        self.refuse_error(reply, what)
         return reply
 
     # ---- moves
 
     def ask_move(self, player):
         """Asks the player for its move and returns (x, y, ms); raises Fault."""
-        args = self.args
-        engine = player.engine
+        settings = self.settings
         if player.time_left is not None:
-            engine.send(f"INFO time_left {max(0, int(player.time_left))}")
+            player.engine.send(f"INFO time_left {max(0, int(player.time_left))}")
         if not self.moves:
             command, what = "BEGIN", "BEGIN"
         elif not player.asked and self.opening:
             # it has not seen the opening yet: the whole position, in playing order
-            stones = [f"{x},{y},{1 if c == player.colour else 2}" for x, y, c, _ in self.moves]
-            command, what = "\n".join(["BOARD"] + stones + ["DONE"]), "BOARD"
+            command, what = board_command([move[:3] for move in self.moves], player.colour), "BOARD"
         else:
             x, y = self.moves[-1][:2]
             command, what = f"TURN {x},{y}", f"TURN {x},{y}"
         player.asked = True
-        turn_limit = args.turn_ms
+        turn_limit = settings.turn_ms
         match_limit = player.time_left if player.time_left is not None else math.inf
-        limit_ms = min(turn_limit, match_limit) + args.margin_ms
-        sent_at = time.monotonic()
-        if not engine.send(command):
-            raise Fault(f"could not be sent {what}: " + engine.exit_description())
-        reply = engine.read_reply(sent_at, limit_ms / 1000.0)
+        limit_ms = min(turn_limit, match_limit) + settings.margin_ms
+        reply = self.exchange(player, command, limit_ms / 1000.0, what)
         ms = reply.elapsed * 1000.0
-        if reply.kind == "exit":
-            raise Fault(f"crashed on {what}: " + engine.exit_description())
         if player.time_left is not None:
             player.time_left -= ms
         if reply.kind == "timeout":
             if match_limit < turn_limit:
                 raise Fault(f"ran out of match time on {what}: no move within {limit_ms:.0f} ms "
-                            f"({match_limit:.0f} ms left + {args.margin_ms} ms margin)")
+                            f"({match_limit:.0f} ms left + {settings.margin_ms} ms margin)")
             raise Fault(f"timed out on {what}: no move within {limit_ms:.0f} ms "
-                        f"({turn_limit} ms + {args.margin_ms} ms margin)")
-        text = reply.text
-        if text.upper().startswith("ERROR") or text.upper().startswith("UNKNOWN"):
-            raise Fault(f"replied to {what} with an error: {text!r}")
-        match = MOVE_RE.match(text)
-        if not match:
-            raise Fault(f"replied to {what} with an unparsable move: {text!r}")
-        x, y = int(match.group(1)), int(match.group(2))
+                        f"({turn_limit} ms + {settings.margin_ms} ms margin)")
+        self.refuse_error(reply, what)
+        move = parse_move(reply.text)
+        if not move:
+            raise Fault(f"replied to {what} with an unparsable move: {reply.text!r}")
+        x, y = move
         if not self.board.on_board(x, y):
             raise Fault(f"played {x},{y}, off the {self.board.width}x{self.board.height} board "
                         f"(after {what})")
         if self.board.get(x, y) != EMPTY:
             raise Fault(f"played {x},{y}, an occupied cell (after {what})")
+        self.diagnostics[player.index].append(reply.diagnostics)
         return x, y, ms
 
     def play(self):
-        args = self.args
+        settings = self.settings
         for x, y in self.opening:
             colour = BLACK if len(self.moves) % 2 == 0 else WHITE
             self.board.place(x, y, colour)
@@ -377,15 +218,15 @@ class Game:
                 self.board.place(x, y, colour)
                 self.moves.append((x, y, colour, ms))
                 self.times[player.index].append(ms)
-                if args.show_moves:
+                if settings.show_moves:
                     extra = ""
                     if player.time_left is not None:
                         extra = f", {max(0, player.time_left):.0f} ms left"
                     print(f"  {len(self.moves):3d}. {STONE[colour]} {f'{x},{y}':<6}"
                           f"{ms:6.0f} ms{extra}  [{player.name}]", flush=True)
-                    if args.show_board:
+                    if settings.show_board:
                         print(self.render(indent="       "), flush=True)
-                run = winning_line(self.board, x, y, args.rule)
+                run = winning_line(self.board, x, y, settings.rule)
                 if run:
                     (x0, y0), (x1, y1) = run
                     self.end(colour, f"{self.describe(player)} made five ({x0},{y0} to {x1},{y1})")
@@ -439,57 +280,46 @@ class Game:
 # --------------------------------------------------------------------------- match
 
 
-def elo_from_score(score, clamp=0.999):
-    score = min(max(score, 1.0 - clamp), clamp)
-    return -400.0 * math.log10(1.0 / score - 1.0)
+def schedule(settings, specs, openings, count):
+    """The match's games, not yet played: engine1 plays Black in odd games and White in even
+    games; each opening (a list of (x, y), [] for none) serves two games in a row."""
+    for i in range(count):
+        yield Game(i + 1, settings, specs, BLACK if i % 2 == 0 else WHITE, openings[(i // 2) % len(openings)])
 
 
-def score_and_variance(wins, draws, losses):
-    """The mean score of the games and the variance of one game's score."""
-    n = wins + draws + losses
-    score = (wins + 0.5 * draws) / n
-    return score, (wins * (1 - score) ** 2 + draws * (0.5 - score) ** 2 + losses * score ** 2) / n
-
-
-def elo_interval(wins, draws, losses):
-    """The Elo difference the score gives and its 95% interval (normal approximation)."""
-    score, variance = score_and_variance(wins, draws, losses)
-    stderr = math.sqrt(variance / (wins + draws + losses))
-    return elo_from_score(score), elo_from_score(score - 1.96 * stderr), elo_from_score(score + 1.96 * stderr)
+def tally(games):
+    """(wins, draws, losses) of engine1 in the finished games."""
+    points = [g.engine1_points() for g in games]
+    return points.count(1.0), points.count(0.5), points.count(0.0)
 
 
 def signed(value):
     return f"{int(round(value)):+d}"
 
 
-def summarise(games, specs, args):
+def summarise(games, specs, settings):
     n = len(games)
     if n == 0:
         print("No game was finished.")
         return
-    wins = sum(1 for g in games if g.engine1_points() == 1.0)
-    draws = sum(1 for g in games if g.engine1_points() == 0.5)
-    losses = n - wins - draws
+    wins, draws, losses = tally(games)
     score = (wins + 0.5 * draws) / n
     name1, name2 = specs[1]["name"], specs[2]["name"]
     print("=" * 72)
     print(f"Match: {name1} (engine1) vs {name2} (engine2), {n} game(s), "
-          f"{args.width}x{args.height}, rule {args.rule}")
+          f"{settings.width}x{settings.height}, rule {settings.rule}")
     print(f"Score of {name1}: {wins} wins, {draws} draws, {losses} losses "
           f"({wins + 0.5 * draws:g}/{n} = {100 * score:.1f}%)")
     for colour in (BLACK, WHITE):
         sub = [g for g in games if g.players[colour].index == 1]
         if sub:
-            w = sum(1 for g in sub if g.engine1_points() == 1.0)
-            d = sum(1 for g in sub if g.engine1_points() == 0.5)
-            print(f"  as {COLOUR[colour]}: {w} wins, {d} draws, {len(sub) - w - d} losses")
+            print("  as {}: {} wins, {} draws, {} losses".format(COLOUR[colour], *tally(sub)))
     elo, low, high = elo_interval(wins, draws, losses)
     clamped = " (clamped: the score is 0 or 1)" if score in (0.0, 1.0) else ""
     print(f"Elo of {name1} over {name2}: {signed(elo)} +/- {(high - low) / 2:.0f} "
           f"(95% interval {signed(low)} .. {signed(high)}){clamped}")
     if wins + losses:
-        los = 0.5 * (1 + math.erf((wins - losses) / math.sqrt(2.0 * (wins + losses))))
-        print(f"Likelihood of superiority: {100 * los:.1f}%")
+        print(f"Likelihood of superiority: {100 * likelihood_of_superiority(wins, losses):.1f}%")
     for index in (1, 2):
         times = [ms for g in games for ms in g.times[index]]
         if times:
@@ -515,10 +345,10 @@ def read_openings(path, width, height, rule):
             moves = []
             board = Board(width, height)
             for token in text.split():
-                match = MOVE_RE.match(token)
-                if not match:
+                move = parse_move(token)
+                if not move:
                     raise ValueError(f"{path}:{number}: bad move {token!r}")
-                x, y = int(match.group(1)), int(match.group(2))
+                x, y = move
                 if not board.on_board(x, y) or board.get(x, y) != EMPTY:
                     raise ValueError(f"{path}:{number}: move {x},{y} is off the board or taken")
                 board.place(x, y, BLACK if len(moves) % 2 == 0 else WHITE)
@@ -531,8 +361,10 @@ def read_openings(path, width, height, rule):
     return openings
 
 
-def engine_spec(command, cwd, name, about_ms):
-    argv = shlex.split(command)
+def engine_spec(command, cwd=None, name=None, about_ms=0):
+    """An engine of the match: `command`, its argument list or a command line split like a
+    shell would, checked to start, and its ABOUT line when about_ms > 0."""
+    argv = shlex.split(command) if isinstance(command, str) else list(command)
     if not argv:
         raise ValueError("empty engine command")
     program = argv[0]
@@ -553,13 +385,11 @@ def ask_about(argv, cwd, about_ms):
     if about_ms <= 0:
         return ""
     try:
-        engine = Engine(argv, cwd, "about", False)
+        engine = Engine(argv, cwd)
     except OSError:
         return ""
     try:
-        sent_at = time.monotonic()
-        engine.send("ABOUT")
-        reply = engine.read_reply(sent_at, about_ms / 1000.0)
+        reply = engine.request("ABOUT", about_ms / 1000.0)
         return reply.text if reply.kind == "line" else ""
     finally:
         engine.close(grace=0.5)
@@ -691,6 +521,7 @@ def parse_args(argv):
 
 def main(argv):
     args, specs = parse_args(argv)
+    settings = Settings(**{field.name: getattr(args, field.name) for field in dataclasses.fields(Settings)})
     for index in (1, 2):
         about = specs[index]["about"] or "(no ABOUT reply)"
         print(f"engine{index}: {specs[index]['name']}: {' '.join(specs[index]['argv'])}  -- {about}")
@@ -704,20 +535,17 @@ def main(argv):
 
     games = []
     try:
-        for i in range(args.games):
-            opening = args.openings_list[(i // 2) % len(args.openings_list)]
-            engine1_colour = BLACK if i % 2 == 0 else WHITE
-            game = Game(i + 1, args, specs, engine1_colour, opening)
+        for game in schedule(settings, specs, args.openings_list, args.games):
             black, white = game.players[BLACK].name, game.players[WHITE].name
-            header = f"Game {i + 1}/{args.games}: X {black} vs O {white}"
-            if opening:
-                header += ", opening " + " ".join(f"{x},{y}" for x, y in opening)
+            header = f"Game {game.number}/{args.games}: X {black} vs O {white}"
+            if game.opening:
+                header += ", opening " + " ".join(f"{x},{y}" for x, y in game.opening)
             if not args.brief or args.show_moves:
                 print(header, flush=True)
             game.play()
             games.append(game)
             if args.brief:
-                print(f"Game {i + 1}: X {black} vs O {white}: {game.result_text()} "
+                print(f"Game {game.number}: X {black} vs O {white}: {game.result_text()} "
                       f"in {len(game.moves)} moves, {game.reason}", flush=True)
             else:
                 print(game.render())
@@ -727,9 +555,9 @@ def main(argv):
                 print(flush=True)
     except KeyboardInterrupt:
         print("\nInterrupted; summary of the finished games:")
-        summarise(games, specs, args)
+        summarise(games, specs, settings)
         return 130
-    summarise(games, specs, args)
+    summarise(games, specs, settings)
     return 0
 
 

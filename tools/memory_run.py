@@ -11,14 +11,14 @@ differ; after that the engines answer TURN in turn. Only Python's standard libra
 """
 
 import argparse
-import os
 import random
 import shlex
-import subprocess
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from match import BLACK, RULES, WHITE, Board, winning_line  # noqa: E402
+from tovan.engine import Engine, board_command
+from tovan.rules import BLACK, RULES, WHITE, Board, winning_line
+
+START_SECONDS = 15  # for START or RESTART's reply; a move may take its turn and this much more
 
 
 def memory_mb(pid):
@@ -32,26 +32,21 @@ def memory_mb(pid):
     return values["VmRSS"], values["VmHWM"]
 
 
-class Engine:
-    def __init__(self, argv):
-        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.limit_lines = []
+def start_engine(argv):
+    """An engine that keeps the DEBUG lines about its memory limit in engine.limit_lines."""
+    limit_lines = []
+    engine = Engine(argv, on_diagnostic=lambda line: limit_lines.append(line) if "memory limit" in line else None)
+    engine.limit_lines = limit_lines
+    return engine
 
-    def send(self, text):
-        self.proc.stdin.write(text + "\n")
-        self.proc.stdin.flush()
 
-    def reply(self):
-        """The next line that is not a DEBUG line; DEBUG lines about the memory limit are kept."""
-        while True:
-            line = self.proc.stdout.readline()
-            if not line:
-                sys.exit("the engine exited")
-            line = line.strip()
-            if "memory limit" in line:
-                self.limit_lines.append(line)
-            if not line.startswith("DEBUG"):
-                return line
+def reply(engine, command, seconds):
+    """The reply to a command: its first line that is not a diagnostic; ends the run without one."""
+    answer = engine.request(command, seconds)
+    if answer.kind != "line":
+        sys.exit(f"the engine gave no reply to {command.split()[0]}: "
+                 + (f"none within {seconds:.0f} s" if answer.kind == "timeout" else engine.exit_description()))
+    return answer.text
 
 
 def play_game(engines, args, rng):
@@ -72,11 +67,10 @@ def play_game(engines, args, rng):
         if asked[side]:
             command = f"TURN {moves[-1][0]},{moves[-1][1]}"
         else:
-            stones = [f"{x},{y},{1 if i % 2 == side else 2}" for i, (x, y) in enumerate(moves)]
-            command = "\n".join(["BOARD"] + stones + ["DONE"])
+            colours = [BLACK, WHITE]
+            command = board_command([(x, y, colours[i % 2]) for i, (x, y) in enumerate(moves)], colours[side])
             asked[side] = True
-        engines[side].send(command)
-        x, y = (int(v) for v in engines[side].reply().split(","))
+        x, y = (int(v) for v in reply(engines[side], command, args.turn_ms / 1000 + START_SECONDS).split(","))
         if at_start[side] is None:
             at_start[side] = memory_mb(engines[side].proc.pid)[0]
         moves.append((x, y))
@@ -99,11 +93,10 @@ def main():
     args = parser.parse_args()
 
     rng = random.Random(args.seed)
-    engines = [Engine(shlex.split(args.engine)) for _ in range(2)]
+    engines = [start_engine(shlex.split(args.engine)) for _ in range(2)]
     for game in range(args.games):
         for engine in engines:
-            engine.send(f"START {args.size}" if game == 0 else "RESTART")
-            engine.reply()
+            reply(engine, f"START {args.size}" if game == 0 else "RESTART", START_SECONDS)
             engine.send(f"INFO timeout_turn {args.turn_ms}\nINFO rule {RULES[args.rule]}")
             if args.max_memory is not None:
                 engine.send(f"INFO max_memory {args.max_memory}")
@@ -117,8 +110,7 @@ def main():
               + ", ".join(f"{start:.1f}/{now:.1f}/{peak:.1f}" for start, (now, peak) in zip(at_start, usage)),
               flush=True)
     for engine in engines:
-        engine.send("END")
-        engine.proc.wait()
+        engine.close(grace=START_SECONDS)
         print(f"memory limit lines: {len(engine.limit_lines)}" +
               (f", first: {engine.limit_lines[0]}" if engine.limit_lines else ""))
 

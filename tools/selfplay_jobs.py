@@ -21,7 +21,8 @@ import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from tovan import paths
+
 SUMMARY = re.compile(r"^selfplay: (\d+) games, (\d+) positions", re.M)
 
 
@@ -37,7 +38,7 @@ def config_with_model(config_text, model_name):
     return "\n".join(lines) + "\n"
 
 
-def engine_folder(folder, model_path, config_path=os.path.join(ROOT, "config.toml")):
+def engine_folder(folder, model_path, config_path=paths.CONFIG):
     """Prepares `folder` as an engine's working directory: its config.toml plays `model_path`
     under every rule. Returns the folder."""
     os.makedirs(folder, exist_ok=True)
@@ -77,7 +78,7 @@ def run(client, engine, model_path, games, jobs, seed, out, options, progress=pr
     """Plays `games` games in `jobs` jobs on the client's workers and writes their records to
     `out` in job order. Returns (games, positions, seconds)."""
     from distributed import as_completed
-    with open(os.path.join(ROOT, "config.toml"), encoding="utf-8") as file:
+    with open(paths.CONFIG, encoding="utf-8") as file:
         model_name = "model" + os.path.splitext(model_path)[1]
         config_text = config_with_model(file.read(), model_name)
     with open(model_path, "rb") as file:
@@ -106,7 +107,7 @@ def main(argv):
     split = argv.index("--") if "--" in argv else len(argv)
     own, options = argv[:split], argv[split + 1:]
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--engine", default=os.path.join(ROOT, "build", "pbrain-tovan"))
+    parser.add_argument("--engine", default=paths.ENGINE)
     parser.add_argument("--model", required=True, help="network or .weights file the games are played with")
     parser.add_argument("--games", type=int, default=100)
     parser.add_argument("--jobs", type=int, default=0, help="selfplay processes in all (default: 4 per worker)")

@@ -1,38 +1,32 @@
-#!/usr/bin/env python3
-"""Visits per second of the engine in real games: it plays itself under tools/match.py,
-and the last search report of every move (its "Visits") is summed over the move times the
-manager measured. With --engine2, the two engines play each other instead and each one's
-rate is given: both then search the positions of the same games, which matters, since a
-game's later, tactical positions are searched more slowly.
+#!/usr/bin/python3
+"""Visits per second of the engine in real games: it plays itself with tools/match.py's
+runner, and the last search report of every move (its "Visits") is summed over the move
+times the runner measured. With --engine2, the two engines play each other instead and
+each one's rate is given: both then search the positions of the same games, which matters,
+since a game's later, tactical positions are searched more slowly.
 
-    /usr/bin/python3 tools/visit_rate.py --engine DIR/pbrain-tovan --cwd DIR --games 2
-    /usr/bin/python3 tools/visit_rate.py --engine A/pbrain-tovan --cwd A --engine2 B/pbrain-tovan --cwd2 B --games 4
+    tools/visit_rate.py --engine DIR/pbrain-tovan --cwd DIR --games 2
+    tools/visit_rate.py --engine A/pbrain-tovan --cwd A --engine2 B/pbrain-tovan --cwd2 B --games 4
 """
 import argparse
-import os
 import re
-import subprocess
-import sys
 
-REPORT = r"\[%s .\] DEBUG Win .*Visits (\d+) \| Depth \S+ \| Time (\S+)"
-MOVE_TIMES = r"Time per move, %s \(engine\d\): average (\d+) ms, max \d+ ms over (\d+) moves"
+import match
+from tovan import paths
 
-
-def last_reports(output, name):
-    """The last report of each move: a move's reports grow in visits and time."""
-    finals, last = [], None
-    for match in re.finditer(REPORT % name, output):
-        visits, seconds = float(match.group(1)), float(match.group(2))
-        if last is not None and (seconds < last[1] or visits < last[0]):
-            finals.append(last)
-        last = (visits, seconds)
-    return finals + ([last] if last else [])
+REPORT = re.compile(r"DEBUG Win .*Visits (\d+) \| Depth \S+ \| Time \S+")
 
 
-def visits_and_seconds(output, name):
-    visits = sum(v for v, _ in last_reports(output, name))
-    seconds = sum(float(m.group(1)) * float(m.group(2)) for m in re.finditer(MOVE_TIMES % name, output)) / 1000
-    return visits, seconds
+def move_visits(diagnostics):
+    """The visits of a move's last search report (0 without one)."""
+    reports = [REPORT.match(line) for line in diagnostics]
+    return next((float(found.group(1)) for found in reversed(reports) if found), 0.0)
+
+
+def visits_and_seconds(games, index):
+    """Engine `index`'s visits and seconds over all its moves of the games."""
+    visits = sum(move_visits(lines) for game in games for lines in game.diagnostics[index])
+    return visits, sum(ms for game in games for ms in game.times[index]) / 1000
 
 
 def main():
@@ -43,21 +37,21 @@ def main():
     parser.add_argument("--cwd2", help="its working directory")
     parser.add_argument("--games", type=int, default=2)
     parser.add_argument("--turn-ms", type=int, default=1000)
-    parser.add_argument("--rule", default="freestyle")
+    parser.add_argument("--rule", default="freestyle", choices=sorted(match.RULES))
     args = parser.parse_args()
     if (args.engine2 is None) != (args.cwd2 is None):
         parser.error("--engine2 and --cwd2 go together")
-    here = os.path.dirname(os.path.abspath(__file__))
-    output = subprocess.run([sys.executable, os.path.join(here, "match.py"), "--engine1", args.engine,
-                             "--engine2", args.engine2 or args.engine, "--cwd1", args.cwd,
-                             "--cwd2", args.cwd2 or args.cwd, "--name1", "A", "--name2", "B", "--rule", args.rule,
-                             "--turn-ms", str(args.turn_ms), "--openings", os.path.join(here, "openings-15x15.txt"),
-                             "--games", str(args.games), "--show-debug"],
-                            capture_output=True, text=True, check=True).stdout
-    # Each engine's match names: both for an engine that plays itself.
-    engines = [(args.engine, ("A",)), (args.engine2, ("B",))] if args.engine2 else [(args.engine, ("A", "B"))]
-    for engine, names in engines:
-        visits, seconds = map(sum, zip(*(visits_and_seconds(output, name) for name in names)))
+    specs = {1: match.engine_spec([args.engine], args.cwd, "A"),
+             2: match.engine_spec([args.engine2 or args.engine], args.cwd2 or args.cwd, "B")}
+    settings = match.Settings(rule=args.rule, turn_ms=args.turn_ms)
+    openings = match.read_openings(paths.OPENINGS, settings.width, settings.height, settings.rule)
+    games = list(match.schedule(settings, specs, openings, args.games))
+    for game in games:
+        game.play()
+    # Each engine's indices in the match: both for an engine that plays itself.
+    engines = [(args.engine, (1,)), (args.engine2, (2,))] if args.engine2 else [(args.engine, (1, 2))]
+    for engine, indices in engines:
+        visits, seconds = map(sum, zip(*(visits_and_seconds(games, index) for index in indices)))
         print(f"{engine}: {visits:.0f} visits in {seconds:.1f} s of moves: {visits / seconds:.0f} visits per second")
 
 
