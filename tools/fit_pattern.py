@@ -8,13 +8,14 @@ weights of --init and minimises with Adam, over random batches of one file at a 
   + value_weight * (win rate - target)^2, target = (1 - value_mix) * result + value_mix * root value
   + draw_weight * binary cross-entropy of the draw rate against the drawn games,
 
-through the torch mirror of the evaluator (pattern_mirror.py). The last --holdout share of
-every file (its last games) is left out of the fit and scored before and after. The
-weights keep their structure: a five to play stays the highest tier and blocking the
-opponent's five the next, each at least 1 above the rest; combo_divisor keeps its sign
-and stays at least 1 away from 0; the fixed values of decided positions stay within
--1..1 and the caps of the quiet and forced values within 0..1. Writes --out in the
-.weights format.
+through the torch mirror of the evaluator (pattern_mirror.py; the losses: tovan/losses.py).
+The last --holdout share of every file (its last games) is left out of the fit and scored
+before and after; --summary writes those held-out losses, weighted as above
+(holdout_loss_before, holdout_loss_after). The weights keep their structure: a five to
+play stays the highest tier and blocking the opponent's five the next, each at least 1
+above the rest; combo_divisor keeps its sign and stays at least 1 away from 0; the fixed
+values of decided positions stay within -1..1 and the caps of the quiet and forced values
+within 0..1. Writes --out in the .weights format.
 
 Example:
   tools/fit_pattern.py --init build/models/freestyle.weights --out fitted.weights \\
@@ -30,25 +31,8 @@ import torch
 
 from pattern_mirror import PatternMirror
 from pattern_weights import format_weights, read_weights
-from training_samples import SampleFile
-
-
-def losses(model, batch, value_mix):
-    """(policy, value, draw) mean losses of a batch, and the share of positions whose
-    most visited move gets the highest logit."""
-    logits, win, draw = model(torch.from_numpy(batch["planes"]))
-    target = torch.from_numpy(batch["policy"]).to(win.dtype)
-    on = torch.isfinite(logits)
-    target = torch.where(on, target, torch.zeros_like(target))   # weight off the candidates: none
-    target = target / target.sum(1, keepdim=True).clamp(min=1e-12)
-    logp = torch.log_softmax(logits, 1)
-    policy = -torch.where(target > 0, target * logp, torch.zeros_like(logp)).sum(1).mean()
-    z = (1 - value_mix) * torch.from_numpy(batch["result"]) + value_mix * torch.from_numpy(batch["root_value"])
-    value = ((win - z) ** 2).mean()
-    drawn = torch.from_numpy(batch["draw"]).to(win.dtype)
-    draw_loss = torch.nn.functional.binary_cross_entropy(draw.clamp(1e-7, 1 - 1e-7), drawn)
-    top = (logits.argmax(1) == target.argmax(1)).to(win.dtype).mean()
-    return policy, value, draw_loss, top
+from tovan.losses import add_weight_options, pattern_losses, weighted
+from tovan.records import SampleFile
 
 
 def score(model, parts, args):
@@ -58,7 +42,8 @@ def score(model, parts, args):
         for f, idx in parts:
             for start in range(0, len(idx), 512):
                 chunk = idx[start:start + 512]
-                totals += len(chunk) * np.array([float(v) for v in losses(model, f.batch(chunk), args.value_mix)])
+                parts = pattern_losses(model, f.batch(chunk), args.value_mix)
+                totals += len(chunk) * np.array([float(v) for v in parts])
                 count += len(chunk)
     return totals / max(count, 1)
 
@@ -90,10 +75,7 @@ def main(argv=None):
     parser.add_argument("--steps", type=int, default=1000, help="Adam steps (default 1000)")
     parser.add_argument("--batch", type=int, default=256, help="positions per step (default 256)")
     parser.add_argument("--lr", type=float, default=0.01, help="learning rate (default 0.01)")
-    parser.add_argument("--value-weight", type=float, default=1.0, help="weight of the value loss (default 1)")
-    parser.add_argument("--draw-weight", type=float, default=1.0, help="weight of the draw loss (default 1)")
-    parser.add_argument("--value-mix", type=float, default=0.0,
-                        help="share of the root value in the value target, 0..1 (default 0: the result)")
+    add_weight_options(parser)
     parser.add_argument("--holdout", type=float, default=0.1, help="share of each file held out (default 0.1)")
     parser.add_argument("--report", type=int, default=100, help="steps between progress lines (default 100)")
     parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
@@ -126,8 +108,8 @@ def main(argv=None):
     for step in range(1, args.steps + 1):
         f, idx = train[rng.choice(len(train), p=sizes / sizes.sum())]
         batch = f.batch(np.sort(rng.choice(idx, size=min(args.batch, len(idx)), replace=False)))
-        policy, value, draw, top = losses(model, batch, args.value_mix)
-        loss = policy + args.value_weight * value + args.draw_weight * draw
+        policy, value, draw, top = pattern_losses(model, batch, args.value_mix)
+        loss = weighted(policy, value, draw, args)
         optimiser.zero_grad()
         loss.backward()
         optimiser.step()
@@ -149,10 +131,9 @@ def main(argv=None):
         out.write(format_weights(values, comments))
     print(args.out)
     if args.summary:
-        weights = (1.0, args.value_weight, args.draw_weight)
         with open(args.summary, "w", encoding="utf-8") as file:
-            json.dump({"samples": int(sizes.sum()), "loss_before": float(np.dot(weights, before[:3])),
-                       "loss_after": float(np.dot(weights, after[:3]))}, file)
+            json.dump({"samples": int(sizes.sum()), "holdout_loss_before": float(weighted(*before[:3], args)),
+                       "holdout_loss_after": float(weighted(*after[:3], args))}, file)
     return 0
 
 

@@ -26,11 +26,13 @@ import time
 
 import gate
 import selfplay_jobs
+from tovan.paths import ENGINE, PYTHON, ROOT, TOOLS
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PYTHON = "/usr/bin/python3"
-LOG_FIELDS = ["generation", "games", "positions", "samples", "loss_before", "loss_after", "accepted", "wins",
-              "draws", "losses", "elo", "elo_low", "elo_high", "elo_vs_first", "minutes"]
+# The trainers' losses: a weights run's fit_pattern.py scores the held-out samples before and
+# after its fit; a network run's train.py gives the loss of its first and last training batches.
+LOSSES = {"weights": ("holdout_loss_before", "holdout_loss_after"), "network": ("train_loss_first", "train_loss_last")}
+LOG_FIELDS = ["generation", "games", "positions", "samples", *LOSSES["weights"], *LOSSES["network"], "accepted",
+              "wins", "draws", "losses", "elo", "elo_low", "elo_high", "elo_vs_first", "minutes"]
 # The settings of a new run; each is a command-line option of --new.
 DEFAULTS = {"kind": "weights", "rule": "freestyle", "size": 15, "games": 400, "window": 3, "full_visits": 800,
             "fast_visits": 100, "train_steps": 400, "turn_ms": 1000, "gate_games": 100, "gate_min_games": 20,
@@ -43,7 +45,7 @@ def say(text):
 
 
 class Run:
-    def __init__(self, folder, engine=os.path.join(ROOT, "build", "pbrain-tovan")):
+    def __init__(self, folder, engine=ENGINE):
         self.folder = folder
         self.settings = read_json(os.path.join(folder, "run.json"))
         self.engine = engine
@@ -65,7 +67,14 @@ class Run:
         if not os.path.exists(self.path("log.csv")):
             return []
         with open(self.path("log.csv"), encoding="utf-8") as file:
-            return list(csv.DictReader(file))
+            return [self.named_losses(row) for row in csv.DictReader(file)]
+
+    def named_losses(self, record):
+        """A log row or trainer summary of an earlier version, its two losses named by their kind."""
+        if "loss_before" in record:
+            before, after = LOSSES[self.settings["kind"]]
+            record[before], record[after] = record.pop("loss_before"), record.pop("loss_after")
+        return record
 
     def generation(self, number, scheduler=None, workers=None):
         s, work = self.settings, self.path("work", f"gen-{number}")
@@ -107,10 +116,10 @@ class Run:
             s, summary = self.settings, os.path.join(work, "train.json.trainer")
             say(f"training the candidate on {samples}")
             if s["kind"] == "weights":
-                step([PYTHON, os.path.join(ROOT, "tools", "fit_pattern.py"), "--init", self.best, "--out",
+                step([PYTHON, os.path.join(TOOLS, "fit_pattern.py"), "--init", self.best, "--out",
                       candidate + ".part", "--steps", str(s["train_steps"]), "--summary", summary, samples])
             else:  # the network goes on from its own last state, promoted or not
-                step([PYTHON, os.path.join(ROOT, "tools", "train.py"), "train", "--checkpoint",
+                step([PYTHON, os.path.join(TOOLS, "train.py"), "train", "--checkpoint",
                       self.path("network.pt"), "--blocks", str(s["blocks"]), "--channels", str(s["channels"]),
                       "--optimizer", "adam", "--steps", str(s["train_steps"]), "--export", candidate + ".part",
                       "--summary", summary, samples])
@@ -118,7 +127,7 @@ class Run:
             os.remove(summary)
             os.replace(candidate + ".part", candidate)
             return dict(losses, seconds=time.time() - started)
-        return once(os.path.join(work, "train.json"), fit)
+        return self.named_losses(once(os.path.join(work, "train.json"), fit))
 
     def gate(self, candidate, work):
         def play():
@@ -138,21 +147,25 @@ class Run:
             shutil.copyfile(candidate, best + ".part")
             os.replace(best + ".part", best)
         rows.append({"generation": number, "games": stats["games"], "positions": stats["positions"],
-                     "samples": losses.get("samples", ""), "loss_before": f"{losses['loss_before']:.4f}",
-                     "loss_after": f"{losses['loss_after']:.4f}", "accepted": int(verdict["accepted"]),
+                     "samples": losses.get("samples", ""),
+                     **{key: f"{losses[key]:.4f}" for key in LOSSES[self.settings["kind"]]},
+                     "accepted": int(verdict["accepted"]),
                      "wins": verdict["wins"], "draws": verdict["draws"], "losses": verdict["losses"],
                      "elo": f"{verdict['elo']:.0f}", "elo_low": f"{verdict['low']:.0f}",
                      "elo_high": f"{verdict['high']:.0f}", "elo_vs_first": f"{elo_vs_first:.0f}",
                      "minutes": f"{minutes:.1f}"})
-        with open(self.path("log.csv.part"), "w", encoding="utf-8", newline="") as file:
-            writer = csv.DictWriter(file, LOG_FIELDS)
-            writer.writeheader()
-            writer.writerows(rows)
-        os.replace(self.path("log.csv.part"), self.path("log.csv"))
+        self.write_log(rows)
         plot(self)
         say(f"generation {number}: {'promoted' if verdict['accepted'] else 'kept the best'}, "
             f"Elo {verdict['elo']:+.0f} ({verdict['low']:+.0f} .. {verdict['high']:+.0f}), "
             f"Elo against the first {elo_vs_first:+.0f}")
+
+    def write_log(self, rows):
+        with open(self.path("log.csv.part"), "w", encoding="utf-8", newline="") as file:
+            writer = csv.DictWriter(file, LOG_FIELDS, restval="")
+            writer.writeheader()
+            writer.writerows(rows)
+        os.replace(self.path("log.csv.part"), self.path("log.csv"))
 
 
 def step(command, cwd=None):
@@ -187,9 +200,15 @@ def plot(run):
     rows = run.log()
     generations = [int(r["generation"]) for r in rows]
     figure, (loss, elo) = plt.subplots(1, 2, figsize=(9, 3.2))
-    loss.plot(generations, [float(r["loss_before"]) for r in rows], marker="o", label="before training")
-    loss.plot(generations, [float(r["loss_after"]) for r in rows], marker="o", label="after")
-    loss.set(title="loss of each generation's samples", xlabel="generation")
+    if run.settings["kind"] == "weights":
+        columns, title = LOSSES["weights"], "held-out loss of each generation's samples"
+        labels = ("before the fit", "after")
+    else:
+        columns, title = LOSSES["network"], "training loss of each generation"
+        labels = ("first steps", "last steps")
+    for column, label in zip(columns, labels):
+        loss.plot(generations, [float(r[column]) for r in rows], marker="o", label=label)
+    loss.set(title=title, xlabel="generation")
     loss.legend()
     elo.plot([0] + generations, [0] + [float(r["elo_vs_first"]) for r in rows], marker="o")
     elo.set(title="Elo against the first model", xlabel="generation")
@@ -222,7 +241,7 @@ def main(argv):
     parser.add_argument("--workers", type=int, help="local self-play workers (default: one per core)")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler for self-play")
     parser.add_argument("--plot", action="store_true", help="only redraw plot.png from log.csv")
-    parser.add_argument("--engine", default=os.path.join(ROOT, "build", "pbrain-tovan"),
+    parser.add_argument("--engine", default=ENGINE,
                         help="the engine binary, its built models next to it in models/")
     args = parser.parse_args(argv)
     engine = os.path.abspath(args.engine)

@@ -8,9 +8,10 @@
       steps and at the end, and with --export writes the ONNX model too.
   train.py export --checkpoint CKPT --out MODEL.onnx
 
-Losses: policy cross-entropy over the candidate cells; win rate MSE against
-(1 - m) * result + m * root_value and draw BCE against (1 - m) * draw + m * root_draw,
-m = --value-mix.
+Losses (tovan/losses.py): policy cross-entropy over the candidate cells; win rate MSE
+against (1 - m) * result + m * root_value and draw BCE against (1 - m) * draw + m * root_draw,
+m = --value-mix. --summary writes the window's size and the weighted loss of the first and
+of the last progress line (train_loss_first, train_loss_last: losses on training batches).
 """
 
 import argparse
@@ -22,9 +23,9 @@ import time
 import numpy as np
 import torch
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from network import CANDIDATE_PLANE, Network, export  # noqa: E402
-from training_samples import SampleFile  # noqa: E402
+from network import Network, export
+from tovan.losses import add_weight_options, network_losses, weighted
+from tovan.records import SampleFile
 
 KEYS = ("planes", "policy", "result", "draw", "root_value", "root_draw")
 
@@ -75,17 +76,6 @@ def augment(planes, policy, rng):
     return planes, policy.view(n, h * w)
 
 
-def losses(net, b, value_mix):
-    logits, win, draw_logit = net(b["planes"].contiguous(memory_format=torch.channels_last))
-    mask = b["planes"][:, CANDIDATE_PLANE].flatten(1) > 0
-    log_p = torch.log_softmax(logits.masked_fill(~mask, -1e9), dim=1)
-    policy = -(b["policy"] * log_p).sum(1).mean()
-    value = ((win - ((1 - value_mix) * b["result"] + value_mix * b["root_value"])) ** 2).mean()
-    draw_target = (1 - value_mix) * b["draw"] + value_mix * b["root_draw"]
-    draw = torch.nn.functional.binary_cross_entropy_with_logits(draw_logit, draw_target)
-    return policy, value, draw
-
-
 def make_optimizer(name, params, lr, momentum, weight_decay):
     if name == "adam":
         return torch.optim.AdamW(params, lr=lr, weight_decay=weight_decay)
@@ -134,8 +124,8 @@ def train(args):
         b = window.sample(rng, args.batch)
         if args.symmetries:
             b["planes"], b["policy"] = augment(b["planes"], b["policy"], rng)
-        parts = losses(net, b, args.value_mix)
-        loss = parts[0] + args.value_weight * parts[1] + args.draw_weight * parts[2]
+        parts = network_losses(net, b, args.value_mix)
+        loss = weighted(*parts, args)
         opt.zero_grad()
         loss.backward()
         opt.step()
@@ -145,7 +135,7 @@ def train(args):
             rate = count * args.batch / (time.perf_counter() - started)
             cpu_rate = count * args.batch / (time.process_time() - cpu)
             p, v, d = sums / count
-            totals.append(p + args.value_weight * v + args.draw_weight * d)
+            totals.append(weighted(p, v, d, args))
             print(f"step {step}  {rate:.0f} samples/s ({cpu_rate:.0f} per CPU second)  policy {p:.4f}  "
                   f"value {v:.4f}  draw {d:.4f}", flush=True)
             sums, count, started, cpu = np.zeros(3), 0, time.perf_counter(), time.process_time()
@@ -157,7 +147,7 @@ def train(args):
         print(f"exported {args.export}")
     if args.summary and totals:
         with open(args.summary, "w", encoding="utf-8") as file:
-            json.dump({"samples": len(window), "loss_before": totals[0], "loss_after": totals[-1]}, file)
+            json.dump({"samples": len(window), "train_loss_first": totals[0], "train_loss_last": totals[-1]}, file)
 
 
 def main(argv=None):
@@ -167,7 +157,8 @@ def main(argv=None):
     t.add_argument("data", nargs="+", help="TVDS sample files, oldest first")
     t.add_argument("--checkpoint", required=True, help="checkpoint file, resumed when it exists")
     t.add_argument("--export", help="write the ONNX model here at the end")
-    t.add_argument("--summary", help="write the window's size and the first and last losses here (JSON)")
+    t.add_argument("--summary", help="write the window's size and the losses of the first and last progress lines "
+                                     "here (JSON)")
     t.add_argument("--blocks", type=int, default=6, help="residual blocks of a new network (6)")
     t.add_argument("--channels", type=int, default=64, help="channels of a new network (64)")
     t.add_argument("--steps", type=int, default=1000, help="training steps (1000)")
@@ -177,10 +168,7 @@ def main(argv=None):
     t.add_argument("--lr", type=float, help="learning rate (0.02 for SGD, 0.001 for AdamW)")
     t.add_argument("--momentum", type=float, default=0.9, help="SGD momentum (0.9)")
     t.add_argument("--weight-decay", type=float, default=1e-4, help="weight decay (1e-4)")
-    t.add_argument("--value-mix", type=float, default=0.0,
-                   help="share of the search's root value in the value and draw targets (0)")
-    t.add_argument("--value-weight", type=float, default=1.0, help="weight of the value loss (1)")
-    t.add_argument("--draw-weight", type=float, default=1.0, help="weight of the draw loss (1)")
+    add_weight_options(t)
     t.add_argument("--no-symmetries", dest="symmetries", action="store_false", help="no board symmetries")
     t.add_argument("--seed", type=int, default=1, help="random seed (1)")
     t.add_argument("--threads", type=int, default=1, help="torch threads (1)")
