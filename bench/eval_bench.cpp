@@ -14,6 +14,7 @@
 #include "evaluation/evaluator.h"
 #include "evaluation/features.h"
 #include "evaluation/inference_session.h"
+#include "random_games.h"
 #include "raw_network.h"
 
 namespace tovan {
@@ -36,18 +37,8 @@ std::vector<Board> middle_games(size_t count) {
   std::vector<Board> positions;
   std::mt19937 rng(11);
   while (positions.size() < count) {
-    Board board(BoardConfig{.rule = Rule::Freestyle,
-                            .height = kSide,
-                            .width = kSide,
-                            .area_candidate_range = 2,
-                            .line_candidate_range = 4},
-                0, CellArray{}, 0);
-    const uint32_t stones = 10 + rng() % 51;
-    while (board.stone_count() < stones) {
-      const Move move = board.candidates()[rng() % board.candidates().size()];
-      board.play(move);
-      if (board.game_over()) board.undo(move, true);
-    }
+    Board board = empty_board(kSide);
+    play_random_moves(board, rng, 10 + rng() % 51);
     positions.push_back(board);
   }
   return positions;

@@ -18,6 +18,7 @@
 #include "evaluation/evaluator.h"
 #include "evaluation/features.h"
 #include "evaluation/inference_session.h"
+#include "random_games.h"
 #include "raw_network.h"
 #include "search/engine.h"
 #include "search/mcts.h"
@@ -37,18 +38,9 @@ const char* const kModelLabels[] = {"random mode", "pattern", "resnet 6x64", "bu
 
 Board middle_game() {
   std::mt19937 rng(7);
-  Board board(BoardConfig{.rule = Rule::Freestyle,
-                          .height = kSide,
-                          .width = kSide,
-                          .area_candidate_range = 2,
-                          .line_candidate_range = 4},
-              0, CellArray{}, 0);
+  Board board = empty_board(kSide);
   board.play(Move{7, 7});
-  while (board.stone_count() < 20) {
-    const Move move = board.candidates()[rng() % board.candidates().size()];
-    board.play(move);
-    if (board.game_over()) board.undo(move, true);
-  }
+  play_random_moves(board, rng, 20);
   return board;
 }
 
