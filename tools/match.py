@@ -200,9 +200,7 @@ class Game:
                 try:
                     self.start_player(player)
                 except Fault as fault:
-                    self.faulty = player
-                    self.end(WHITE if colour == BLACK else BLACK, f"{self.describe(player)} {fault.reason}")
-                    return
+                    return self.forfeit(player, fault)
             while True:
                 if self.board.full():
                     self.end(None, "the board is full")
@@ -212,9 +210,7 @@ class Game:
                 try:
                     x, y, ms = self.ask_move(player)
                 except Fault as fault:
-                    self.faulty = player
-                    self.end(WHITE if colour == BLACK else BLACK, f"{self.describe(player)} {fault.reason}")
-                    return
+                    return self.forfeit(player, fault)
                 self.board.place(x, y, colour)
                 self.moves.append((x, y, colour, ms))
                 self.times[player.index].append(ms)
@@ -239,6 +235,11 @@ class Game:
 
     def end(self, winner, reason):
         self.winner, self.reason = winner, reason
+
+    def forfeit(self, player, fault):
+        """The player's fault ends the game: its opponent wins."""
+        self.faulty = player
+        self.end(WHITE if player.colour == BLACK else BLACK, f"{self.describe(player)} {fault.reason}")
 
     def describe(self, player):
         return f"{STONE[player.colour]} ({player.name})"
