@@ -264,7 +264,7 @@ TEST(Decide, PlaysAVctAtOnceStopsTheOpponentsAndHoldsOutLongestWhenNothingStopsI
 // The report line after a search of `visits` from `board`, `elapsed_ns` after the command.
 std::string report(Searcher& rig, Board& board, float visits, int64_t elapsed_ns) {
   rig.search.set_root(kConstants, board, 1.0f, false, false);
-  rig.search.search({visits, 60.0f, false, 0.0f, 0.0f, 0.0f, 0.0f});
+  rig.search.search({.visits_limit = visits, .seconds = 60.0f});
   return protocol::search_report_line({rig.search, board, 0, true}, elapsed_ns);
 }
 

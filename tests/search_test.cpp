@@ -41,9 +41,15 @@ Board four() { return drawn({"", "", "", "...O.O.O", "", "..OXXXX"}, 0); }
 
 const NodeConfig kConstants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
 
-SearchLimits visits_limit(float visits, float seconds = 60.0f) { return {visits, seconds, false, 0, 0, 0, 0}; }
+SearchLimits visits_limit(float visits, float seconds = 60.0f) { return {.visits_limit = visits, .seconds = seconds}; }
 SearchLimits fast_limits(float visits, float threshold, float proportion, float win_rate, float draw_rate) {
-  return {visits, 60.0f, true, threshold, proportion, win_rate, draw_rate};
+  return {.visits_limit = visits,
+          .seconds = 60.0f,
+          .fast_search = true,
+          .fast_visits_threshold = threshold,
+          .best_visits_proportion = proportion,
+          .win_rate_threshold = win_rate,
+          .draw_rate_threshold = draw_rate};
 }
 
 struct Evaluators {
@@ -248,7 +254,7 @@ TEST(StopRule, SearchStopsAtTheFirstLimitReachedAndASecondOneAddsNothing) {
       {1, middle(), fast_limits(100, 40, 2.0f, 0.5f, 2.0f), 40, 40},  // a side wins half the time or more
       {1, middle(), fast_limits(100, 40, 2.0f, 2.0f, 0.0f), 40, 40},  // the draw rate is 0 or more
       {1, middle(), fast_limits(100, 40, 1.01f, 1.01f, 1.01f), 100, 100},
-      {1, middle(), SearchLimits{100, 60, false, 40, 0.0f, 0.5f, 0.0f}, 100, 100},
+      {1, middle(), SearchLimits{.visits_limit = 100, .seconds = 60, .fast_visits_threshold = 40, .win_rate_threshold = 0.5f}, 100, 100},
       {1, middle(), fast_limits(300, 400, 0.0f, 0.5f, 0.0f), 300, 300},  // below the threshold
       {2, middle(), fast_limits(1000, 40, 0.0f, 2.0f, 2.0f), 40, 47},
       {1, four(), visits_limit(20000), 2, 19999},

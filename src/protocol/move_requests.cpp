@@ -23,7 +23,10 @@ Move to_move(int32_t x, int32_t y) { return Move{static_cast<int8_t>(x), static_
 // Searches `board` (a game in progress) and returns the engine's choice; the board is
 // left as it was.
 search::Decision decide(GameState& state, Board& board, bool allow_shortcut) {
-  const ReportContext report{*state.engine.search, board, state.command_start, state.settings.print_move};
+  const ReportContext report{.search = *state.engine.search,
+                             .board = board,
+                             .command_start = state.command_start,
+                             .with_variation = state.settings.print_move};
   const search::DecisionContext context{.search = *state.engine.search,
                                         .constants = state.settings.node_config,
                                         .settings = state.settings.decision,
@@ -37,7 +40,10 @@ search::Decision decide(GameState& state, Board& board, bool allow_shortcut) {
 
 // Three stones for a swap2 opening, played on the (empty) board, within the turn's time.
 std::array<Move, 3> propose_opening(GameState& state, Board& board) {
-  const ReportContext report{*state.engine.search, board, state.command_start, state.settings.print_move};
+  const ReportContext report{.search = *state.engine.search,
+                             .board = board,
+                             .command_start = state.command_start,
+                             .with_variation = state.settings.print_move};
   const double seconds_allowed =
       std::min(state.time.timeout_turn, state.time.time_left) / 1000.0 - state.settings.decision.search_time_reduction;
   const search::OpeningContext context{.search = *state.engine.search,

@@ -252,12 +252,21 @@ SelectResult Node::select() {
         child_visits_[slot] += 1.0f;
         child_explore_count_[slot] += increment;
         Node* child = children_[slot].get();
-        if (!child->finished()) return {true, SelectResult::kDescend, action, slot, visits_};
+        if (!child->finished())
+          return {.needs_evaluation = true,
+                  .status = SelectResult::kDescend,
+                  .action = action,
+                  .slot = slot,
+                  .visits = visits_};
         // A finished game or a proven position is visited by counting only.
         std::lock_guard child_lock(child->mutex_);
         child->visits_ += 1.0f;
         child->completed_visits_ += 1.0f;
-        return {false, SelectResult::kTerminal, action, slot, visits_};
+        return {.needs_evaluation = false,
+                .status = SelectResult::kTerminal,
+                .action = action,
+                .slot = slot,
+                .visits = visits_};
       }
       slot = static_cast<int32_t>(slot_count());
       if (slot == 0) reserve_first_slots();
@@ -269,12 +278,16 @@ SelectResult Node::select() {
       child_explore_count_.push_back(increment);
       children_.push_back(nullptr);
       child_completed_visits_.push_back(0.0f);
-      return {true, SelectResult::kNewSlot, action, slot, visits_};
+      return {.needs_evaluation = true,
+              .status = SelectResult::kNewSlot,
+              .action = action,
+              .slot = slot,
+              .visits = visits_};
     }
   }
   // Outside this node's lock, so that each ancestor's lock is taken on its own.
   take_back_descent();
-  return {true, SelectResult::kCollision, action, slot, 0.0f};
+  return {.needs_evaluation = true, .status = SelectResult::kCollision, .action = action, .slot = slot, .visits = 0.0f};
 }
 
 void Node::reserve_first_slots() {

@@ -185,7 +185,11 @@ class Dataset {
     if (game.winner != board.side_to_move()) throw RecordFault("its winning line is not the winner's");
     for (const Move move : game.vcf) {
       if (board.game_over()) break;
-      Targets targets{std::vector<float>(plane_size(), 0.0f), 0.0f, 0.0f, 0.0f, 0.0f};
+      Targets targets{.policy = std::vector<float>(plane_size(), 0.0f),
+                      .result = 0.0f,
+                      .draw = 0.0f,
+                      .root_value = 0.0f,
+                      .root_draw = 0.0f};
       targets.policy[move.y * config_.width + move.x] = 1.0f;
       candidate_index(board, move, "a winning line's move");
       targets.result = targets.root_value = board.side_to_move() == game.winner ? 1.0f : -1.0f;
