@@ -23,11 +23,16 @@ namespace {
 
 constexpr int kSide = 15;
 
-const char* const kModels[] = {TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx",
-                               TOVAN_BENCH_MODEL_DIR "/resnet_10x128.onnx", TOVAN_MODEL_DIR "/freestyle.weights",
-                               "random"};
-const char* const kModelLabels[] = {"pattern", "resnet 6x64", "resnet 10x128", "built-in pattern", "random mode"};
+const char* const kModels[] = {TOVAN_MODEL_DIR "/freestyle.onnx",
+                               TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx",
+                               TOVAN_BENCH_MODEL_DIR "/resnet_10x128.onnx",
+                               TOVAN_MODEL_DIR "/freestyle.weights",
+                               "random",
+                               TOVAN_BENCH_MODEL_DIR "/freestyle.codenet"};
+const char* const kModelLabels[] = {"pattern",          "resnet 6x64", "resnet 10x128",
+                                    "built-in pattern", "random mode", "code network"};
 constexpr int kBuiltIn = 3;
+constexpr int kCodeNetwork = 5;
 // Random mode's answers, to take off search_bench's random-mode visits for the search's
 // own cost per visit.
 constexpr int kRandomMode = 4;
@@ -86,7 +91,12 @@ void network_arguments(benchmark::internal::Benchmark* benchmark) {
 }
 BENCHMARK(BM_RawSession)->Apply(network_arguments)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EvaluatorSubmitFlush)->Apply(network_arguments)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_EvaluatorSubmitFlush)->Args({kBuiltIn, 1})->Args({kBuiltIn, 16})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EvaluatorSubmitFlush)
+    ->Args({kBuiltIn, 1})
+    ->Args({kBuiltIn, 16})
+    ->Args({kCodeNetwork, 1})
+    ->Args({kCodeNetwork, 16})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EvaluatorSubmitFlush)->Args({kRandomMode, 8})->Unit(benchmark::kMicrosecond);
 
 // How to spend the machine's two cores, with 16 positions in flight: two evaluators of

@@ -33,8 +33,8 @@ constexpr float kVisitsPerSearch = 512.0f;
 const eval::EvaluatorOptions kEvaluator{.batch_size = 16, .cache_capacity = 0};
 
 const char* const kModels[] = {"random", TOVAN_MODEL_DIR "/freestyle.onnx", TOVAN_BENCH_MODEL_DIR "/resnet_6x64.onnx",
-                               TOVAN_MODEL_DIR "/freestyle.weights"};
-const char* const kModelLabels[] = {"random mode", "pattern", "resnet 6x64", "built-in pattern"};
+                               TOVAN_MODEL_DIR "/freestyle.weights", TOVAN_BENCH_MODEL_DIR "/freestyle.codenet"};
+const char* const kModelLabels[] = {"random mode", "pattern", "resnet 6x64", "built-in pattern", "code network"};
 
 Board middle_game() {
   std::mt19937 rng(7);
@@ -87,7 +87,7 @@ void BM_SearchVisits(benchmark::State& state) {
 }
 
 void search_arguments(benchmark::internal::Benchmark* benchmark) {
-  for (int model = 0; model < 4; ++model) {
+  for (int model = 0; model < 5; ++model) {
     for (int threads : {1, 2}) {
       for (int batch : {1, 8, 16}) benchmark->Args({model, threads, batch});
     }

@@ -14,6 +14,7 @@
 #include <random>
 #include <tuple>
 
+#include "evaluation/code_network.h"
 #include "evaluation/eval_cache.h"
 #include "evaluation/features.h"
 #include "test_positions.h"
@@ -381,6 +382,48 @@ std::string held(EvalCache& cache) {
   for (uint64_t key = 1; key <= 9; ++key)
     if (cache.lookup(key)) keys += static_cast<char>('0' + key);
   return keys;
+}
+
+// Random weights on random positions: the AVX2 code and the baseline give the same numbers
+// (both where the machine runs AVX2), and so do cells answered from a thread's memo of
+// earlier positions and a network that has seen nothing yet.
+TEST(CodeNetwork, TheBaselineTheAvx2CodeAndTheMemoAnswerAlike) {
+  std::mt19937 random(23);
+  std::normal_distribution<float> draw(0.0f, 0.3f);
+  for (const BoardConfig& c : {config(Rule::Freestyle), config(Rule::Renju, 12, 9)}) {
+    eval::CodeNetworkWeights weights;
+    weights.channels = eval::channel_count(c.rule);
+    for (auto [array, count] : std::initializer_list<std::pair<std::vector<float>*, int>>{
+             {&weights.cell_bias, eval::kCellWidth},
+             {&weights.plane_columns, weights.channels * eval::kCellWidth},
+             {&weights.own_code_columns, eval::kCodeIndices * eval::kCellWidth},
+             {&weights.opponent_code_columns, eval::kCodeIndices * eval::kCellWidth},
+             {&weights.policy_hidden, eval::kPolicyHidden * eval::kCellWidth},
+             {&weights.policy_hidden_bias, eval::kPolicyHidden},
+             {&weights.policy_out, eval::kPolicyHidden},
+             {&weights.policy_out_bias, 1},
+             {&weights.value_hidden, eval::kValueHidden * 2 * eval::kCellWidth},
+             {&weights.value_hidden_bias, eval::kValueHidden},
+             {&weights.value_out, eval::kOutcomes * eval::kValueHidden},
+             {&weights.value_out_bias, eval::kOutcomes}}) {
+      for (int i = 0; i < count; ++i) array->push_back(draw(random));
+    }
+    std::vector<Board> positions;
+    for (int i = 0; i < 40; ++i) positions.push_back(random_position(random, c, 0, 1, 30));
+    const eval::CodeNetwork best(weights, c.rule), baseline(weights, c.rule, false);
+    std::vector<EvalResult> first;
+    for (const Board& b : positions) first.push_back(best.evaluate(b));
+    for (size_t i = 0; i < positions.size(); ++i) {
+      SCOPED_TRACE(i);
+      for (const EvalResult& again :
+           {best.evaluate(positions[i]), baseline.evaluate(positions[i]),
+            eval::CodeNetwork(weights, c.rule).evaluate(positions[i])}) {
+        EXPECT_EQ(again.policy, first[i].policy);
+        EXPECT_EQ(again.values, first[i].values);
+        EXPECT_EQ(again.draw_rate, first[i].draw_rate);
+      }
+    }
+  }
 }
 
 TEST(EvalCache, EvictsTheOldestInsertionWithinItsCapacityAndByteBudget) {

@@ -3,15 +3,16 @@
 candidate, a gate match against the best, and promotion when the candidate wins.
 
 A run lives in one folder (README, "Training"). What is committed resumes it anywhere:
-run.json (its settings), best.weights or best.onnx (the best model so far; a network run
-starts from the rule's built-in weights), network.pt (a network run's training state),
+run.json (its settings), best.weights, best.onnx or best.codenet (the best model so far; a
+network or code network run starts from the rule's built-in weights), network.pt or
+network.codenet (a network or code network run's training state),
 log.csv (one row per generation) and plot.png (loss and Elo by generation). Everything
 else goes under work/ (records, samples, candidates, gate results): regenerated, never
 committed. Each step writes its result whole or not at all, so a run stopped at any time
 (Ctrl-C) goes on from the step it was in.
 
 Usage: generation.py --run FOLDER [--generations N] [--workers N | --scheduler ADDRESS]
-       generation.py --run FOLDER --new --kind weights|network --rule R --size N [settings]
+       generation.py --run FOLDER --new --kind weights|network|codenet --rule R --size N [settings]
        generation.py --run FOLDER --plot
 """
 
@@ -31,6 +32,8 @@ from tovan.paths import ENGINE, PYTHON, ROOT, TOOLS
 # The trainers' losses: a weights run's fit_pattern.py scores the held-out samples before and
 # after its fit; a network run's train.py gives the loss of its first and last training batches.
 LOSSES = {"weights": ("holdout_loss_before", "holdout_loss_after"), "network": ("train_loss_first", "train_loss_last")}
+LOSSES["codenet"] = LOSSES["weights"]  # train_codenet.py scores held-out samples before and after
+SUFFIXES = {"weights": ".weights", "network": ".onnx", "codenet": ".codenet"}
 LOG_FIELDS = ["generation", "games", "positions", "samples", *LOSSES["weights"], *LOSSES["network"], "accepted",
               "wins", "draws", "losses", "elo", "elo_low", "elo_high", "elo_vs_first", "minutes"]
 # The settings of a new run; each is a command-line option of --new.
@@ -55,13 +58,14 @@ class Run:
 
     @property
     def best(self):
-        """The best model: a network run starts from the rule's built-in weights and plays
-        them until a network beats them."""
-        return self.path("best.onnx") if os.path.exists(self.path("best.onnx")) else self.path("best.weights")
+        """The best model: a network or code network run starts from the rule's built-in
+        weights and plays them until a network beats them."""
+        own = self.path("best" + self.candidate_suffix)
+        return own if os.path.exists(own) else self.path("best.weights")
 
     @property
     def candidate_suffix(self):
-        return ".onnx" if self.settings["kind"] == "network" else ".weights"
+        return SUFFIXES[self.settings["kind"]]
 
     def log(self):
         if not os.path.exists(self.path("log.csv")):
@@ -118,6 +122,13 @@ class Run:
             if s["kind"] == "weights":
                 step([PYTHON, os.path.join(TOOLS, "fit_pattern.py"), "--init", self.best, "--out",
                       candidate + ".part", "--steps", str(s["train_steps"]), "--summary", summary, samples])
+            elif s["kind"] == "codenet":  # the network goes on from its own last state, promoted or not
+                last = self.path("network.codenet")
+                step([PYTHON, os.path.join(TOOLS, "train_codenet.py"), "train",
+                      *(["--init", last] if os.path.exists(last) else []), "--out", candidate + ".part",
+                      "--steps", str(s["train_steps"]), "--summary", summary, samples])
+                shutil.copyfile(candidate + ".part", last + ".part")
+                os.replace(last + ".part", last)
             else:  # the network goes on from its own last state, promoted or not
                 step([PYTHON, os.path.join(TOOLS, "train.py"), "train", "--checkpoint",
                       self.path("network.pt"), "--blocks", str(s["blocks"]), "--channels", str(s["channels"]),
@@ -200,7 +211,7 @@ def plot(run):
     rows = run.log()
     generations = [int(r["generation"]) for r in rows]
     figure, (loss, elo) = plt.subplots(1, 2, figsize=(9, 3.2))
-    if run.settings["kind"] == "weights":
+    if run.settings["kind"] in ("weights", "codenet"):
         columns, title = LOSSES["weights"], "held-out loss of each generation's samples"
         labels = ("before the fit", "after")
     else:

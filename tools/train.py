@@ -49,10 +49,13 @@ class Window:
         return self.total - self.start
 
     def sample(self, rng, n):
-        at = np.sort(rng.integers(self.start, self.total, n))
+        return self.take(np.sort(rng.integers(self.start, self.total, n)), KEYS)
+
+    def take(self, at, keys):
+        """The samples at the sorted indices `at` (counted over all the files), as tensors of `keys`."""
         which = np.searchsorted(self.offsets, at, side="right") - 1
         parts = [self.files[i].batch(at[which == i] - self.offsets[i]) for i in np.unique(which)]
-        return {k: torch.from_numpy(np.concatenate([p[k] for p in parts])) for k in KEYS}
+        return {k: torch.from_numpy(np.concatenate([p[k] for p in parts])) for k in keys}
 
 
 def symmetry(x, k):

@@ -6,6 +6,9 @@
 #include <string_view>
 #include <thread>
 
+#include "evaluation/code_network.h"
+#include "evaluation/pattern_evaluator.h"
+
 namespace tovan::eval {
 namespace {
 
@@ -18,6 +21,7 @@ constexpr float kNoiseScale = 1e-6f;
 constexpr auto kPausePoll = std::chrono::milliseconds(100);
 
 constexpr std::string_view kWeightsExtension = ".weights";
+constexpr std::string_view kCodeNetworkExtension = ".codenet";
 
 // The file name without its folder and its extension.
 std::string model_name_of(const std::string& path) {
@@ -66,9 +70,13 @@ void Evaluator::load_model(const std::string& path) {
     mode_ = Mode::kRandom;
     return;
   }
-  if (names_pattern_weights(path)) {
-    patterns_ = std::make_shared<const PatternEvaluator>(read_pattern_weights(path));
-    return take_up(path, Mode::kPatterns);
+  if (path.ends_with(kWeightsExtension)) {
+    in_process_ = std::make_shared<const PatternEvaluator>(read_pattern_weights(path));
+    return take_up(path, Mode::kInProcess);
+  }
+  if (path.ends_with(kCodeNetworkExtension)) {
+    in_process_ = std::make_shared<const CodeNetwork>(read_code_network(path), rule_);
+    return take_up(path, Mode::kInProcess);
   }
 
   std::map<std::string, int64_t> overrides;
@@ -98,13 +106,17 @@ void Evaluator::take_up(const std::string& path, Mode mode) {
   mode_ = mode;
 }
 
-bool Evaluator::names_pattern_weights(const std::string& path) { return path.ends_with(kWeightsExtension); }
+const char* Evaluator::board_evaluator_kind(const std::string& path) {
+  if (path.ends_with(kWeightsExtension)) return "built-in pattern evaluator";
+  if (path.ends_with(kCodeNetworkExtension)) return "code network";
+  return nullptr;
+}
 
 std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const Board*>& positions) {
   for (const Board* board : positions) check_fits(*board);
   while (paused_) std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPausePoll);
   const Mode mode = mode_;
-  const std::shared_ptr<const PatternEvaluator> patterns = mode == Mode::kPatterns ? patterns_.load() : nullptr;
+  const std::shared_ptr<const BoardEvaluator> in_process = mode == Mode::kInProcess ? in_process_.load() : nullptr;
 
   std::vector<std::future<EvalResult>> futures;
   futures.reserve(positions.size());
@@ -121,8 +133,8 @@ std::vector<std::future<EvalResult>> Evaluator::submit(const std::vector<const B
       answer(random_result(*board));
     } else if (auto cached = cache_.lookup(board->hash())) {
       answer(std::move(*cached));
-    } else if (mode == Mode::kPatterns) {
-      EvalResult result = patterns->evaluate(*board);
+    } else if (mode == Mode::kInProcess) {
+      EvalResult result = in_process->evaluate(*board);
       cache_.insert(board->hash(), result);
       answer(std::move(result));
     } else {

@@ -24,11 +24,11 @@
 #include <vector>
 
 #include "board/board.h"
+#include "evaluation/board_evaluator.h"
 #include "evaluation/eval_cache.h"
 #include "evaluation/eval_result.h"
 #include "evaluation/features.h"
 #include "evaluation/inference_session.h"
-#include "evaluation/pattern_evaluator.h"
 
 namespace tovan::eval {
 
@@ -45,14 +45,15 @@ class Evaluator {
   // starts in random mode.
   Evaluator(Rule rule, int32_t width, int32_t height, const EvaluatorOptions& options);
 
-  // A model file, a weights file of the built-in pattern evaluator (a path ending in
-  // ".weights"), or "random" (answer with small noise instead of the network) or "pause"
-  // (make every later submit wait until the next load_model has finished). A model or
-  // weights file that cannot be loaded or does not fit the board throws ModelError and
-  // leaves the evaluator as it was, except that a pause ends.
+  // An ONNX model file, a weights file of the built-in pattern evaluator (a path ending
+  // in ".weights"), a code network (".codenet"), or "random" (answer with small noise
+  // instead of the network) or "pause" (make every later submit wait until the next
+  // load_model has finished). A file that cannot be loaded or does not fit the board
+  // throws ModelError and leaves the evaluator as it was, except that a pause ends.
   void load_model(const std::string& path);
-  // Whether load_model takes `path` for a weights file of the built-in pattern evaluator.
-  static bool names_pattern_weights(const std::string& path);
+  // What load_model takes `path` for when it answers in the calling thread: "built-in
+  // pattern evaluator" or "code network"; nullptr for an ONNX model.
+  static const char* board_evaluator_kind(const std::string& path);
 
   // One future per position, in order. Throws std::invalid_argument, before queueing
   // anything, for a position whose rule or board size is not the evaluator's own (its
@@ -84,7 +85,7 @@ class Evaluator {
   };
 
   // How positions that are neither finished nor cached are answered.
-  enum class Mode { kRandom, kNetwork, kPatterns };
+  enum class Mode { kRandom, kNetwork, kInProcess };
 
   // After a successful load: the model's results replace the cached ones of the last.
   void take_up(const std::string& path, Mode mode);
@@ -103,9 +104,9 @@ class Evaluator {
 
   std::mutex model_mutex_;
   std::atomic<Mode> mode_{Mode::kRandom};
-  // The built-in evaluator in the patterns mode; a submit holds its own reference, so a
-  // load may replace it at any time.
-  std::atomic<std::shared_ptr<const PatternEvaluator>> patterns_;
+  // The evaluator of the in-process mode; a submit holds its own reference, so a load may
+  // replace it at any time.
+  std::atomic<std::shared_ptr<const BoardEvaluator>> in_process_;
   std::atomic<bool> paused_{false};
   std::string model_name_;
   std::string model_path_;

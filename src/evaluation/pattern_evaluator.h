@@ -7,17 +7,16 @@
 #include <vector>
 
 #include "board/board.h"
-#include "evaluation/eval_result.h"
+#include "evaluation/board_evaluator.h"
 #include "evaluation/pattern_weights.h"
 
 namespace tovan::eval {
 
-class PatternEvaluator {
+class PatternEvaluator : public BoardEvaluator {
  public:
   explicit PatternEvaluator(const PatternWeights& weights);
 
-  // The result of a position whose game is not over. Any number of threads may call it.
-  EvalResult evaluate(const Board& board) const;
+  EvalResult evaluate(const Board& board) const override;
 
  private:
   // A set of pattern planes and its part of a candidate's logit.

@@ -60,8 +60,8 @@ void apply_memory_limit(GameState& state, bool rebuilt) {
 void build_engine(GameState& state) {
   const config::Settings& settings = state.settings;
   const std::string& model_path = settings.model_path(state.rule, state.width, state.height);
-  app::say("DEBUG load model: " + model_path +
-           (eval::Evaluator::names_pattern_weights(model_path) ? " (built-in pattern evaluator)" : ""));
+  const char* kind = eval::Evaluator::board_evaluator_kind(model_path);
+  app::say("DEBUG load model: " + model_path + (kind != nullptr ? std::string(" (") + kind + ")" : ""));
   state.engine.search.reset();  // it holds pointers to the evaluators
   state.engine.evaluators.clear();
   state.engine = search::build_engine({.rule = state.rule,

@@ -11,6 +11,7 @@
 
 #include "app/output.h"
 #include "config/config_file.h"
+#include "evaluation/code_network.h"
 #include "evaluation/evaluator.h"
 #include "evaluation/features.h"
 #include "training/little_endian.h"
@@ -72,7 +73,7 @@ struct Targets {
 // The sample file: a header, then samples of one fixed size (docs/formats.md, "Training samples").
 class SampleWriter {
  public:
-  static constexpr uint8_t kVersion = 1;
+  static constexpr uint8_t kVersion = 2;
 
   SampleWriter(const std::string& path, const BoardConfig& config, bool with_model)
       : file_(path, std::ios::binary | std::ios::trunc) {
@@ -95,6 +96,11 @@ class SampleWriter {
       put(sample, byte, 1);
     }
     eval::FeatureBufferPool::instance().release(std::move(features.spatial_feature));
+    for (int y = 0; y < board.config().height; ++y) {
+      for (int x = 0; x < board.config().width; ++x) {
+        for (const uint16_t code : eval::code_indices(board, cell_index(x, y))) put(sample, code, 2);
+      }
+    }
     for (const float p : targets.policy) put_float(sample, p);
     for (const float v : {targets.result, targets.draw, targets.root_value, targets.root_draw}) put_float(sample, v);
     if (answer != nullptr) {

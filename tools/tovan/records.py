@@ -123,7 +123,7 @@ def positions(path):
 # --------------------------------------------------------------------------- samples
 
 SAMPLE_MAGIC = b"TVDS"
-SAMPLE_VERSION = 1
+SAMPLE_VERSION = 2
 HEADER_BYTES = 16
 
 
@@ -146,7 +146,8 @@ class SampleFile:
         self.rule = RULES[rule]
         self.has_model = bool(flags & 1)
         cells = self.width * self.height
-        fields = [("planes", "u1", ((self.channels * cells + 7) // 8,)), ("policy", "<f4", (cells,)),
+        fields = [("planes", "u1", ((self.channels * cells + 7) // 8,)), ("codes", "<u2", (cells, 8)),
+                  ("policy", "<f4", (cells,)),
                   ("result", "<f4"), ("draw", "<f4"), ("root_value", "<f4"), ("root_draw", "<f4")]
         if self.has_model:
             fields += [("model_policy", "<f4", (cells,)), ("model_win", "<f4"), ("model_draw", "<f4")]
@@ -163,6 +164,7 @@ class SampleFile:
         cells = self.width * self.height
         bits = np.unpackbits(rows["planes"], axis=1, bitorder="little")[:, :self.channels * cells]
         out = {"planes": bits.reshape(-1, self.channels, self.height, self.width).astype(np.float32)}
-        for name in self.dtype.names[1:]:
+        out["codes"] = np.array(rows["codes"], dtype=np.int64)
+        for name in self.dtype.names[2:]:
             out[name] = np.array(rows[name], dtype=np.float32)
         return out

@@ -1,0 +1,341 @@
+#include "evaluation/code_network.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cassert>
+#include <cmath>
+#include <cstring>
+#include <set>
+
+#include "board/pattern_codes.h"
+#include "board/pattern_tables.h"
+#include "evaluation/features.h"
+#include "evaluation/inference_session.h"
+#include "evaluation/pattern_planes.h"
+
+namespace tovan::eval {
+namespace {
+
+using CellVector = std::array<float, kCellWidth>;
+
+// The code indices the pattern tables hold, in every rule class: few (eleven), so that the
+// columns of a direction's two codes are added once, at load, for each pair of them.
+const std::vector<uint16_t>& table_code_indices() {
+  static const std::vector<uint16_t> indices = [] {
+    std::set<uint16_t> found;
+    for (int rule_class = 0; rule_class < kRuleClasses; ++rule_class) {
+      const uint8_t* table = pattern_code_table(rule_class);
+      for (uint32_t key = 0; key < kKeysPerClass; ++key) found.insert(code_in(table, key) >> 1);
+    }
+    return std::vector<uint16_t>(found.begin(), found.end());
+  }();
+  return indices;
+}
+
+float clip(float value) { return std::min(std::max(value, 0.0f), 1.0f); }
+
+// The inputs of one cell: the input planes set on it and its four directions' code pairs.
+struct CellInputs {
+  std::array<uint16_t, 48> planes;
+  int plane_count = 0;
+  std::array<uint16_t, 4> pairs;
+  bool candidate = false;
+};
+
+// Eight numbers at a time (the compiler's vectors: one AVX2 register, or two of the
+// baseline's). Each output number is summed in a fixed order, one lane per number and no
+// fused multiply-add, so that the baseline and the AVX2 code give the same numbers.
+using Lanes = float __attribute__((vector_size(32)));
+constexpr int kLaneWidth = 8;
+static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
+
+[[gnu::always_inline]] inline void add_lanes(Lanes& sum, const float* numbers) {
+  Lanes lanes;
+  std::memcpy(&lanes, numbers, sizeof lanes);
+  sum += lanes;
+}
+
+[[gnu::always_inline]] inline void clip_lanes(Lanes& lanes) {
+  const Lanes zero = {};
+  const Lanes one = zero + 1.0f;
+  lanes = lanes < zero ? zero : lanes;
+  lanes = lanes > one ? one : lanes;
+}
+
+// The clipped state of a cell, and for a candidate its logit.
+[[gnu::always_inline]] inline float cell_answer(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
+  constexpr int kStateLanes = kCellWidth / kLaneWidth;
+  Lanes sum[kStateLanes];
+  for (int l = 0; l < kStateLanes; ++l) {
+    sum[l] = Lanes{};
+    add_lanes(sum[l], t.cell_bias.data() + l * kLaneWidth);
+  }
+  for (int p = 0; p < in.plane_count; ++p) {
+    const float* column = t.plane_columns.data() + in.planes[p] * kCellWidth;
+    for (int l = 0; l < kStateLanes; ++l) add_lanes(sum[l], column + l * kLaneWidth);
+  }
+  for (int d = 0; d < 4; ++d) {
+    const float* column = t.code_pairs.data() + in.pairs[d] * kCellWidth;
+    for (int l = 0; l < kStateLanes; ++l) add_lanes(sum[l], column + l * kLaneWidth);
+  }
+  for (int l = 0; l < kStateLanes; ++l) {
+    clip_lanes(sum[l]);
+    std::memcpy(state + l * kLaneWidth, &sum[l], sizeof sum[l]);
+  }
+  if (!in.candidate) return 0.0f;
+  constexpr int kHiddenLanes = kPolicyHidden / kLaneWidth;
+  Lanes hidden[kHiddenLanes];
+  for (int l = 0; l < kHiddenLanes; ++l) {
+    hidden[l] = Lanes{};
+    add_lanes(hidden[l], t.policy_hidden_bias.data() + l * kLaneWidth);
+  }
+  for (int k = 0; k < kCellWidth; ++k) {
+    const float* row = t.policy_hidden_by_input.data() + k * kPolicyHidden;
+    for (int l = 0; l < kHiddenLanes; ++l) {
+      Lanes weights;
+      std::memcpy(&weights, row + l * kLaneWidth, sizeof weights);
+      hidden[l] += weights * state[k];
+    }
+  }
+  float logit = t.policy_out_bias;
+  for (int l = 0; l < kHiddenLanes; ++l) {
+    clip_lanes(hidden[l]);
+    for (int j = 0; j < kLaneWidth; ++j) logit += t.policy_out[l * kLaneWidth + j] * hidden[l][j];
+  }
+  return logit;
+}
+
+float cell_answer_baseline(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
+  return cell_answer(t, in, state);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
+  return cell_answer(t, in, state);
+}
+bool has_avx2() { return __builtin_cpu_supports("avx2"); }
+#else
+float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
+  return cell_answer(t, in, state);
+}
+bool has_avx2() { return false; }
+#endif
+
+// What a cell's state and logit follow from: its codes, pattern planes and flags (the
+// stone, candidate, Renju's forbidden point and Black to move).
+struct CellKey {
+  uint64_t own;
+  uint64_t opponent;
+  uint64_t planes;
+  uint32_t flags;
+  bool operator==(const CellKey&) const = default;
+};
+
+struct CellEntry {
+  CellKey key{};
+  bool valid = false;
+  CellVector state{};
+  float logit = 0.0f;  // for a candidate's key
+  uint32_t stamp = 0;  // the evaluation that last counted it
+  uint32_t count = 0;  // its cells in that evaluation
+};
+
+// A thread's states and logits by cell inputs, for one network: direct-mapped.
+struct CellMemo {
+  static constexpr size_t kSlots = 4096;
+  uint64_t network = 0;
+  uint32_t stamp = 0;
+  std::vector<CellEntry> entries;
+  std::vector<CellEntry*> touched;  // the entries counted by the current evaluation
+
+  void reset(uint64_t serial) {
+    network = serial;
+    stamp = 0;
+    entries.assign(kSlots, CellEntry{});
+  }
+  CellEntry& slot(const CellKey& key) {
+    const uint64_t hash = (key.own * 0x9E3779B97F4A7C15ULL) ^ (key.opponent * 0xC2B2AE3D27D4EB4FULL) ^
+                          (key.planes * 0x165667B19E3779F9ULL) ^ key.flags;
+    return entries[(hash ^ (hash >> 29)) & (kSlots - 1)];
+  }
+};
+
+// Each network's number, so that a thread's memo never serves another network's states.
+std::atomic<uint64_t> network_serials{0};
+
+}  // namespace
+
+std::array<uint16_t, kCodesPerCell> code_indices(const Board& board, int index) {
+  const int side = board.side_to_move();
+  const uint64_t own = (side == 0 ? board.black_codes() : board.white_codes())[index];
+  const uint64_t opponent = (side == 0 ? board.white_codes() : board.black_codes())[index];
+  std::array<uint16_t, kCodesPerCell> indices;
+  for (int d = 0; d < 4; ++d) {
+    indices[d] = static_cast<uint16_t>((own >> (16 * d + 1)) & (kCodeIndices - 1));
+    indices[4 + d] = static_cast<uint16_t>((opponent >> (16 * d + 1)) & (kCodeIndices - 1));
+  }
+  return indices;
+}
+
+CodeNetwork::CodeNetwork(const CodeNetworkWeights& weights, Rule rule, bool allow_avx2)
+    : serial_(++network_serials), use_avx2_(allow_avx2 && has_avx2()) {
+  if (weights.channels != channel_count(rule)) {
+    throw ModelError("the code network reads " + std::to_string(weights.channels) + " input planes, " +
+                     std::string(rule_name(rule)) + " has " + std::to_string(channel_count(rule)));
+  }
+  Tables& t = tables_;
+  t.cell_bias = weights.cell_bias;
+  t.plane_columns = weights.plane_columns;
+  const std::vector<uint16_t>& codes = table_code_indices();
+  const size_t count = codes.size();
+  t.compact.fill(0);
+  for (size_t c = 0; c < count; ++c) t.compact[codes[c]] = static_cast<uint8_t>(c);
+  t.pair_stride = static_cast<int>(count);
+  t.code_pairs.resize(count * count * kCellWidth);
+  for (size_t own = 0; own < count; ++own) {
+    for (size_t opponent = 0; opponent < count; ++opponent) {
+      for (int i = 0; i < kCellWidth; ++i) {
+        t.code_pairs[(own * count + opponent) * kCellWidth + i] =
+            weights.own_code_columns[codes[own] * kCellWidth + i] +
+            weights.opponent_code_columns[codes[opponent] * kCellWidth + i];
+      }
+    }
+  }
+  t.policy_hidden_by_input.resize(size_t{kCellWidth} * kPolicyHidden);
+  for (int j = 0; j < kPolicyHidden; ++j) {
+    for (int k = 0; k < kCellWidth; ++k) {
+      t.policy_hidden_by_input[k * kPolicyHidden + j] = weights.policy_hidden[j * kCellWidth + k];
+    }
+  }
+  t.policy_hidden_bias = weights.policy_hidden_bias;
+  t.policy_out = weights.policy_out;
+  t.policy_out_bias = weights.policy_out_bias[0];
+  t.value_hidden = weights.value_hidden;
+  t.value_hidden_bias = weights.value_hidden_bias;
+  t.value_out = weights.value_out;
+  t.value_out_bias = weights.value_out_bias;
+}
+
+EvalResult CodeNetwork::evaluate(const Board& board) const {
+  assert(!board.game_over());
+  const Tables& t = tables_;
+  const BoardConfig& config = board.config();
+  const int side = board.side_to_move();
+  const bool renju = config.rule == Rule::Renju;
+  const int pattern_base = renju ? 6 : 4;
+  thread_local PlaneMasks masks;
+  pattern_plane_masks(board, masks);
+  std::array<uint8_t, kCellCount> candidate{};
+  for (const Move move : board.candidates()) candidate[cell_index(move.x, move.y)] = 1;
+  const auto& own_codes = side == 0 ? board.black_codes() : board.white_codes();
+  const auto& opponent_codes = side == 0 ? board.white_codes() : board.black_codes();
+
+  // A cell's state and logit follow from its inputs alone, and the same inputs come back
+  // cell after cell and position after position: each thread keeps them by their inputs.
+  thread_local CellMemo memo;
+  if (memo.network != serial_) memo.reset(serial_);
+  const uint32_t stamp = ++memo.stamp;
+  memo.touched.clear();
+  CellVector sum{};
+  CellVector largest{};  // states are never below 0
+  int cells = 0;
+  const auto add_cell = [&](const CellVector& state, int count) {
+    for (int i = 0; i < kCellWidth; ++i) {
+      sum[i] += state[i] * static_cast<float>(count);
+      largest[i] = std::max(largest[i], state[i]);
+    }
+  };
+  const auto answer = use_avx2_ ? cell_answer_avx2 : cell_answer_baseline;
+  // The state (and a candidate's logit) of the cell at `index` with inputs `key`.
+  const auto compute = [&](const CellKey& key, int index, CellVector& state) {
+    CellInputs in;
+    const auto add_plane = [&](int plane) { in.planes[in.plane_count++] = static_cast<uint16_t>(plane); };
+    add_plane(0);
+    const int stone = key.flags & 3;
+    if (stone != 0) add_plane(stone);
+    in.candidate = candidate[index];
+    if (in.candidate) add_plane(3);
+    if (renju) {
+      if (side == 0) add_plane(4);
+      if (board.forbidden()[index]) add_plane(5);
+    }
+    for (uint64_t bits = key.planes; bits != 0; bits &= bits - 1) {
+      const int bit = std::countr_zero(bits);
+      add_plane(pattern_base + (bit >= kOpponentPlanes ? kPatternPlanes + bit - kOpponentPlanes : bit));
+    }
+    for (int d = 0; d < 4; ++d) {
+      const int own = t.compact[(key.own >> (16 * d + 1)) & (kCodeIndices - 1)];
+      const int opponent = t.compact[(key.opponent >> (16 * d + 1)) & (kCodeIndices - 1)];
+      in.pairs[d] = static_cast<uint16_t>(own * t.pair_stride + opponent);
+    }
+    return answer(t, in, state.data());
+  };
+  thread_local std::array<const CellEntry*, kCellCount> entry_of;  // the candidates' entries
+  thread_local std::array<CellVector, kCellCount> uncached;        // states of cells that found no slot
+  thread_local std::array<float, kCellCount> uncached_logit;
+  for (int y = 0; y < config.height; ++y) {
+    for (int x = 0; x < config.width; ++x) {
+      const int index = cell_index(x, y);
+      const int8_t stone = board.cell(x, y);
+      if (stone == BLOCKED) continue;
+      ++cells;
+      const uint32_t flags = static_cast<uint32_t>(stone == BLACK || stone == WHITE ? (stone == side + 1 ? 1 : 2) : 0) |
+                             uint32_t{candidate[index]} << 2 |
+                             (renju ? uint32_t{board.forbidden()[index]} << 3 | uint32_t(side == 0) << 4 : 0);
+      const CellKey key{own_codes[index], opponent_codes[index], masks[index], flags};
+      CellEntry& entry = memo.slot(key);
+      if (entry.stamp == stamp && !(entry.key == key)) {  // the slot serves another cell of this position
+        uncached_logit[index] = compute(key, index, uncached[index]);
+        add_cell(uncached[index], 1);
+        entry_of[index] = nullptr;
+        continue;
+      }
+      if (!(entry.key == key) || !entry.valid) {
+        entry.key = key;
+        entry.valid = true;
+        entry.logit = compute(key, index, entry.state);
+      }
+      if (entry.stamp != stamp) {
+        entry.stamp = stamp;
+        entry.count = 0;
+        memo.touched.push_back(&entry);
+      }
+      ++entry.count;
+      entry_of[index] = &entry;
+    }
+  }
+  for (const CellEntry* entry : memo.touched) add_cell(entry->state, entry->count);
+
+  EvalResult result;
+  result.policy.reserve(board.candidates().size());
+  for (const Move move : board.candidates()) {
+    const int index = cell_index(move.x, move.y);
+    result.policy.push_back(entry_of[index] != nullptr ? entry_of[index]->logit : uncached_logit[index]);
+  }
+  softmax(result.policy);
+
+  std::array<float, 2 * kCellWidth> pooled;
+  for (int i = 0; i < kCellWidth; ++i) {
+    pooled[i] = sum[i] / static_cast<float>(std::max(cells, 1));
+    pooled[kCellWidth + i] = largest[i];
+  }
+  std::array<float, kValueHidden> hidden;
+  for (int j = 0; j < kValueHidden; ++j) {
+    float z = t.value_hidden_bias[j];
+    for (int k = 0; k < 2 * kCellWidth; ++k) z += t.value_hidden[j * 2 * kCellWidth + k] * pooled[k];
+    hidden[j] = clip(z);
+  }
+  std::vector<float> outcome(kOutcomes);
+  for (int m = 0; m < kOutcomes; ++m) {
+    outcome[m] = t.value_out_bias[m];
+    for (int j = 0; j < kValueHidden; ++j) outcome[m] += t.value_out[m * kValueHidden + j] * hidden[j];
+  }
+  softmax(outcome);
+  result.values[side] = outcome[0] - outcome[2];
+  result.values[side ^ 1] = -result.values[side];
+  result.draw_rate = outcome[1];
+  return result;
+}
+
+}  // namespace tovan::eval
