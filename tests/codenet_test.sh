@@ -45,6 +45,10 @@ for name in ("freestyle", "renju", "standard"):
     assert np.abs(win).max() > 0 and np.ptp(b["model_win"]) > 0, f"{name}: the values say nothing"
 EOF
 
+$py "$root/tools/model_quality.py" freestyle-answers.tvds >quality.log 2>&1 || fail "quality: $(cat quality.log)"
+grep -qE "^freestyle-answers.tvds: [0-9]+ samples  policy [0-9.]+  top-1 [0-9.]+" quality.log || fail "$(cat quality.log)"
+$py "$root/tools/model_quality.py" freestyle.tvds >quality.log 2>&1 && fail "samples without answers were scored"
+
 mkdir play
 sed 's#^Freestyle = .*#Freestyle = "'"$tmp"'/freestyle.codenet"#' "$(dirname "$engine")/config.toml" >play/config.toml
 out=$(cd play && printf 'info timeout_turn 300\nstart 15\nbegin\nturn 8,8\nend\n' | $engine 2>&1)
