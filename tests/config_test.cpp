@@ -114,7 +114,7 @@ TEST(ConfigCheckTest, DeviceMemoryLimitsPast32BitsAreKept) {
 // need it, reported then, and the other rules still play.
 TEST(ConfigCheckTest, AMissingModelKeyFailsOnlyItsGames) {
   const Settings settings = settings_after({remove("eval.model.Renju")});
-  EXPECT_TRUE(settings.model_path(Rule::Standard, 15, 15).ends_with("standard-fitted.weights"));
+  EXPECT_TRUE(settings.model_path(Rule::Standard, 15, 15).ends_with("standard-1.codenet"));
   try {
     settings.model_path(Rule::Renju, 15, 15);
     ADD_FAILURE() << "no fault for the missing key";

@@ -76,7 +76,7 @@ rm -rf "$stage" "$archive"
 mkdir -p "$stage/models"
 cp "$build_dir/pbrain-tovan.exe" "$ort_dir/lib/onnxruntime.dll" "$ort_dir/lib/onnxruntime_providers_shared.dll" \
    "$root/config.toml" "$stage/"
-cp "$build_dir/models/"*.onnx "$build_dir/models/"*.weights "$stage/models/"
+cp "$build_dir/models/"*.onnx "$build_dir/models/"*.weights "$build_dir/models/"*.codenet "$stage/models/"
 (cd "$stage" && /usr/bin/python3 -m zipfile -c "$archive" pbrain-tovan.exe onnxruntime.dll \
    onnxruntime_providers_shared.dll config.toml models)
 echo "build_windows: $archive ($(du -k "$archive" | cut -f1) KiB)"
