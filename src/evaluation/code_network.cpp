@@ -35,6 +35,9 @@ const std::vector<uint16_t>& table_code_indices() {
 
 float clip(float value) { return std::min(std::max(value, 0.0f), 1.0f); }
 
+// The code index of one direction's lane of a cell's code word.
+int lane_code(uint64_t codes, int direction) { return (codes >> (16 * direction + 1)) & (kCodeIndices - 1); }
+
 // The inputs of one cell: the input planes set on it and its four directions' code pairs.
 struct CellInputs {
   std::array<uint16_t, 48> planes;
@@ -122,8 +125,15 @@ float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs& in, float
 bool has_avx2() { return false; }
 #endif
 
-// What a cell's state and logit follow from: its codes, pattern planes and flags (the
-// stone, candidate, Renju's forbidden point and Black to move).
+// A cell's flags: its stone (the input plane 1 or 2), then input planes 3, 4 and 5.
+constexpr uint32_t kOwnStone = 1;
+constexpr uint32_t kOpponentStone = 2;
+constexpr uint32_t kStoneFlags = 3;
+constexpr uint32_t kCandidateFlag = 4;
+constexpr uint32_t kBlackToMoveFlag = 8;  // under Renju
+constexpr uint32_t kForbiddenFlag = 16;   // under Renju
+
+// What a cell's state and logit follow from: its codes, pattern planes and flags.
 struct CellKey {
   uint64_t own;
   uint64_t opponent;
@@ -172,8 +182,8 @@ std::array<uint16_t, kCodesPerCell> code_indices(const Board& board, int index) 
   const uint64_t opponent = (side == 0 ? board.white_codes() : board.black_codes())[index];
   std::array<uint16_t, kCodesPerCell> indices;
   for (int d = 0; d < 4; ++d) {
-    indices[d] = static_cast<uint16_t>((own >> (16 * d + 1)) & (kCodeIndices - 1));
-    indices[4 + d] = static_cast<uint16_t>((opponent >> (16 * d + 1)) & (kCodeIndices - 1));
+    indices[d] = static_cast<uint16_t>(lane_code(own, d));
+    indices[4 + d] = static_cast<uint16_t>(lane_code(opponent, d));
   }
   return indices;
 }
@@ -247,27 +257,24 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
     }
   };
   const auto answer = use_avx2_ ? cell_answer_avx2 : cell_answer_baseline;
-  // The state (and a candidate's logit) of the cell at `index` with inputs `key`.
-  const auto compute = [&](const CellKey& key, int index, CellVector& state) {
+  // The state (and a candidate's logit) of a cell with inputs `key`: from the key alone,
+  // which is what lets the memo answer for it.
+  const auto compute = [&](const CellKey& key, CellVector& state) {
     CellInputs in;
     const auto add_plane = [&](int plane) { in.planes[in.plane_count++] = static_cast<uint16_t>(plane); };
     add_plane(0);
-    const int stone = key.flags & 3;
-    if (stone != 0) add_plane(stone);
-    in.candidate = candidate[index];
+    if (key.flags & kStoneFlags) add_plane(key.flags & kStoneFlags);
+    in.candidate = key.flags & kCandidateFlag;
     if (in.candidate) add_plane(3);
-    if (renju) {
-      if (side == 0) add_plane(4);
-      if (board.forbidden()[index]) add_plane(5);
-    }
+    if (key.flags & kBlackToMoveFlag) add_plane(4);
+    if (key.flags & kForbiddenFlag) add_plane(5);
     for (uint64_t bits = key.planes; bits != 0; bits &= bits - 1) {
       const int bit = std::countr_zero(bits);
       add_plane(pattern_base + (bit >= kOpponentPlanes ? kPatternPlanes + bit - kOpponentPlanes : bit));
     }
     for (int d = 0; d < 4; ++d) {
-      const int own = t.compact[(key.own >> (16 * d + 1)) & (kCodeIndices - 1)];
-      const int opponent = t.compact[(key.opponent >> (16 * d + 1)) & (kCodeIndices - 1)];
-      in.pairs[d] = static_cast<uint16_t>(own * t.pair_stride + opponent);
+      in.pairs[d] = static_cast<uint16_t>(t.compact[lane_code(key.own, d)] * t.pair_stride +
+                                          t.compact[lane_code(key.opponent, d)]);
     }
     return answer(t, in, state.data());
   };
@@ -280,13 +287,14 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
       const int8_t stone = board.cell(x, y);
       if (stone == BLOCKED) continue;
       ++cells;
-      const uint32_t flags = static_cast<uint32_t>(stone == BLACK || stone == WHITE ? (stone == side + 1 ? 1 : 2) : 0) |
-                             uint32_t{candidate[index]} << 2 |
-                             (renju ? uint32_t{board.forbidden()[index]} << 3 | uint32_t(side == 0) << 4 : 0);
+      uint32_t flags = stone == BLACK || stone == WHITE ? (stone == side + 1 ? kOwnStone : kOpponentStone) : 0;
+      if (candidate[index]) flags |= kCandidateFlag;
+      if (renju && side == 0) flags |= kBlackToMoveFlag;
+      if (renju && board.forbidden()[index]) flags |= kForbiddenFlag;
       const CellKey key{own_codes[index], opponent_codes[index], masks[index], flags};
       CellEntry& entry = memo.slot(key);
       if (entry.stamp == stamp && !(entry.key == key)) {  // the slot serves another cell of this position
-        uncached_logit[index] = compute(key, index, uncached[index]);
+        uncached_logit[index] = compute(key, uncached[index]);
         add_cell(uncached[index], 1);
         entry_of[index] = nullptr;
         continue;
@@ -294,7 +302,7 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
       if (!(entry.key == key) || !entry.valid) {
         entry.key = key;
         entry.valid = true;
-        entry.logit = compute(key, index, entry.state);
+        entry.logit = compute(key, entry.state);
       }
       if (entry.stamp != stamp) {
         entry.stamp = stamp;
