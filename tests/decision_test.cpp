@@ -35,6 +35,7 @@ namespace {
 using search::Node, search::NodeConfig, search::make_node_config;
 
 const NodeConfig kConstants = make_node_config(1.6f, 1.0f, 0.1f, 0.3f);
+search::Tree tree{.constants = kConstants};
 const eval::EvaluatorOptions kEvaluator{.batch_size = 16, .cache_capacity = 1000};
 
 // An evaluator of the given model (random mode if none) and a one-thread search on it.
@@ -54,12 +55,12 @@ struct Searcher {
 // A root of player 0 after `n` simulations; the child of action a ends the game with the
 // value q[a] for the root's player.
 std::unique_ptr<Node> searched_root(std::vector<float> prior, const std::vector<float>& q, int n) {
-  auto root = std::make_unique<Node>(-1, nullptr, kConstants, eval::EvalResult{std::move(prior), {0, 0}, 0}, false, 0);
+  auto root = std::make_unique<Node>(-1, nullptr, tree, eval::EvalResult{std::move(prior), {0, 0}, 0}, false, 0);
   for (int i = 0; i < n; ++i) {
     const search::SelectResult step = root->select();
     if (step.status == search::SelectResult::kNewSlot) {
       const float v = q[step.action];
-      root->set_child(step.slot, std::make_unique<Node>(step.slot, root.get(), kConstants,
+      root->set_child(step.slot, std::make_unique<Node>(step.slot, root.get(), tree,
                                                         eval::EvalResult{{}, {v, -v}, 0.0f}, true, 1));
     }
     search::NodeValue leaf = root->get_child(step.slot)->own_value();
@@ -155,13 +156,16 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
   struct Case {
     int32_t timeout_turn, time_left;
     float startup_deduction, visits_limit;
-    size_t reports;  // a search of a second or more reports after slices 1, 2, 4 and 8, and at the end
+    // A search of a second or more reports after slices 1, 2, 4 and 8, and at the end.
+    size_t reports, most_reports;
   };
   const Case cases[] = {
-      {100, 1000000, 0.5f, 1e9f, 1},   // a negative budget: no search, the highest prior
-      {30000, 10000, 0.0f, 1e9f, 1},   // little match time left: a brief search, not in slices
-      {1250, 1000000, 0.0f, 1e9f, 5},  // what is left of the turn: twelve slices at most
-      {30000, 1000000, 0.0f, 100, 2},  // 30 s, stopped by the visits limit after a slice or two
+      {100, 1000000, 0.5f, 1e9f, 1, 1},  // a negative budget: no search, the highest prior
+      {30000, 10000, 0.0f, 1e9f, 1, 1},  // little match time left: a brief search, not in slices
+      // What is left of the turn, about ten slices; the only candidate cannot be overtaken
+      // once half of them have run.
+      {1250, 1000000, 0.0f, 1e9f, 3, 5},
+      {30000, 1000000, 0.0f, 100, 2, 2},  // 30 s, stopped by the visits limit after a slice or two
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "turn " << c.timeout_turn << " ms, match " << c.time_left << " ms");
@@ -171,13 +175,14 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
     const Board position =
         c.visits_limit < 1e9f ? board_from_rows(board_config(Rule::Freestyle), {}, 0) : last_cell();
     const search::Decision result = search::decide(rig.context(c.visits_limit), position, false);
-    EXPECT_EQ(rig.report_visits.size(), c.reports);
+    EXPECT_GE(rig.report_visits.size(), c.reports);
+    EXPECT_LE(rig.report_visits.size(), c.most_reports);
     EXPECT_TRUE(result.root_win_rate.has_value());
     EXPECT_EQ(rig.visits() > 1.0f, c.startup_deduction == 0.0f);
     EXPECT_LE(rig.visits(), std::min(c.visits_limit + 7, 1e9f));
     // Move temperature 0: the candidate with the largest pruned weight.
     const std::vector<float> weights = rig.search.root()->get_pruned_weights_by_action(true);
-    const std::vector<float>& prior = rig.search.root()->get_prior();
+    const std::vector<float> prior = rig.search.root()->get_prior();
     const std::vector<float>& heaviest = rig.visits() > 1.0f ? weights : prior;
     EXPECT_EQ(result.move,
               position.candidates()[std::max_element(heaviest.begin(), heaviest.end()) - heaviest.begin()]);

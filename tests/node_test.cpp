@@ -14,9 +14,9 @@ namespace tovan {
 
 namespace {
 
-using search::Node, search::NodeConfig, search::Proof, search::SelectResult, search::make_node_config;
+using search::Node, search::Proof, search::SelectResult, search::make_node_config;
 
-const NodeConfig kConstants = make_node_config(1.0f, 1.0f, 0.0f, 0.0f);
+search::Tree tree{.constants = make_node_config(1.0f, 1.0f, 0.0f, 0.0f)};
 
 eval::EvalResult uniform(size_t candidates) {
   return {std::vector<float>(candidates, 1.0f / static_cast<float>(candidates)), {0, 0}, 0};
@@ -27,7 +27,7 @@ TEST(RootNoise, DecidesTheFirstChoiceOfAnExploringRoot) {
   std::set<int32_t> first_choices;
   std::mt19937_64 generator{1};
   for (int repeat = 0; repeat < 8; ++repeat) {
-    Node root(-1, nullptr, kConstants, uniform(16), false, 0);
+    Node root(-1, nullptr, tree, uniform(16), false, 0);
     root.enable_root_exploration(generator);
     first_choices.insert(root.select().action);
   }
@@ -41,14 +41,14 @@ void open_child(Node& root, Proof proof) {
   ASSERT_EQ(step.status, SelectResult::kNewSlot);
   const bool terminal = proof.result != Proof::kNone;
   root.set_child(step.slot,
-                 std::make_unique<Node>(step.slot, &root, kConstants, uniform(terminal ? 0 : 2), terminal, 1, proof));
+                 std::make_unique<Node>(step.slot, &root, tree, uniform(terminal ? 0 : 2), terminal, 1, proof));
   root.backup(step.slot, root.get_child(step.slot)->get_value());
 }
 
 bool same(Proof a, Proof b) { return a.result == b.result && a.plies == b.plies; }
 
 TEST(Proofs, AChildLostForItsSideWinsAndEveryCandidateWonForTheOpponentLoses) {
-  Node won(-1, nullptr, kConstants, uniform(3), false, 0);
+  Node won(-1, nullptr, tree, uniform(3), false, 0);
   open_child(won, {});
   EXPECT_EQ(won.proof().result, Proof::kNone);
   open_child(won, {Proof::kLoss, 0});  // the move made a five
@@ -57,7 +57,7 @@ TEST(Proofs, AChildLostForItsSideWinsAndEveryCandidateWonForTheOpponentLoses) {
   EXPECT_TRUE(won.finished());
 
   // The excluded candidate neither needs a proof nor is ever selected.
-  Node lost(-1, nullptr, kConstants, uniform(3), false, 0);
+  Node lost(-1, nullptr, tree, uniform(3), false, 0);
   lost.exclude_actions({0, 1, 0});
   open_child(lost, {Proof::kWin, 3});
   EXPECT_EQ(lost.proof().result, Proof::kNone);

@@ -114,7 +114,8 @@ class ProtocolTest : public ::testing::Test {
     std::vector<std::string> lines = run.out;
     std::erase_if(lines, [](const std::string& line) {
       return line == kLoadedHere || line.starts_with("DEBUG load model: ") || line.starts_with("DEBUG Win ") ||
-             line.starts_with("DEBUG VCF ") || line.starts_with("DEBUG VCT ");
+             line.starts_with("DEBUG VCF ") || line.starts_with("DEBUG VCT ") || line.starts_with("DEBUG time: ") ||
+             line.starts_with("DEBUG tree kept: ");
     });
     return lines;
   }

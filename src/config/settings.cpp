@@ -110,7 +110,8 @@ void read_search(Reader& read, Settings& settings) {
       search::make_node_config(read.number("search.c_puct"), read.number("search.virtual_loss_index"),
                                read.number("search.fpu_reduction_min"), read.number("search.fpu_reduction_max"));
   settings.search = {.threads = read.int32("search.num_search_threads", 1),
-                     .batch_size = read.int32("search.search_batch_size", 1)};
+                     .batch_size = read.int32("search.search_batch_size", 1),
+                     .keep_tree = read.boolean("search.keep_tree")};
   settings.decision = {
       .root_temperature = read.number("search.root_soft_action_prior_temperature"),
       .search_time_reduction = read.number("search.search_time_reduction"),

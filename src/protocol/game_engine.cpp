@@ -18,8 +18,10 @@ namespace {
 // holds 17 MB after start-up (the program and 9.4 MB of pattern tables), 24 MB once a game's
 // engine with the built-in evaluator is built, and 48 MB with one ONNX Runtime session
 // instead; play adds a few MiB that no budget counts (the network runtime's batch buffers,
-// feature buffers, leaf boards). The rest is room for a second session, and headroom.
-constexpr int64_t kFixedBytes = int64_t{90} << 20;
+// feature buffers, leaf boards, a code network's remembered cells). A network's allowance
+// leaves room for a second session, and headroom.
+constexpr int64_t kFixedBytesInProcess = int64_t{32} << 20;
+constexpr int64_t kFixedBytesNetwork = int64_t{90} << 20;
 // Of what the limit leaves after the allowance, the tenths the caches and the tree may
 // count; the rest is for the heap's fragmentation. Trees rebuilt every move interleave
 // with cache entries that live longer, and the blocks freed between them are not always
@@ -42,7 +44,10 @@ void apply_memory_limit(GameState& state, bool rebuilt) {
   int64_t tree = search::MCTS::kNoTreeLimit;
   int64_t cache_each = eval::EvalCache::kNoByteLimit;
   if (limit > 0) {
-    const int64_t fixed = kFixedBytes + engine.search->solver_bytes();
+    const bool in_process = std::ranges::all_of(engine.evaluators, [](const auto& evaluator) {
+      return evaluator->answers_in_submit();
+    });
+    const int64_t fixed = (in_process ? kFixedBytesInProcess : kFixedBytesNetwork) + engine.search->solver_bytes();
     const int64_t available = std::max<int64_t>(0, limit - fixed) / 10 * kCountedTenths;
     tree = std::max(available / 2, kMinTreeBytes);
     cache_each = (available - available / 2) / static_cast<int64_t>(engine.evaluators.size());

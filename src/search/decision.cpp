@@ -1,6 +1,7 @@
 #include "search/decision.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,7 +17,14 @@ namespace {
 constexpr double kInstantAnswerPrior = 0.99;
 // Budgets of a second or more are searched in slices with progress reports.
 constexpr float kSlicedBudget = 1.0f;
-constexpr float kMatchShare = 0.05f;
+// Our moves still to come: half the plies a game takes till kGamePlies stones stand, at
+// least kFewestMovesLeft.
+constexpr int32_t kGamePlies = 70;
+constexpr int32_t kFewestMovesLeft = 12;
+// An unsettled search may take this many times its planned time, and never more than
+// this share of the match time left.
+constexpr float kUnsettledFactor = 2.0f;
+constexpr float kMostMatchShare = 0.15f;
 
 // A self-play search's time limit, never reached: it stops at its visits.
 constexpr float kNoTimeLimit = 1e9f;
@@ -37,11 +45,12 @@ SearchLimits limits_of(const DecisionSettings& settings, float seconds, bool fas
 int32_t settle_with_proofs(Node& root, int32_t drawn) {
   if (const int32_t quickest = root.get_quickest_win_action(); quickest != -1) return quickest;
   const std::vector<Proof> proofs = root.get_proofs_by_action();
-  const std::vector<uint8_t>& excluded = root.excluded_actions();
-  const auto lost = [&](size_t a) { return proofs[a].result == Proof::kWin || (!excluded.empty() && excluded[a]); };
+  const auto lost = [&](size_t a) {
+    return proofs[a].result == Proof::kWin || root.excluded(static_cast<int32_t>(a));
+  };
   if (!lost(drawn)) return drawn;
   const std::vector<float> visits = root.get_visits_by_action();
-  const std::vector<float>& prior = root.get_prior();
+  const std::vector<float> prior = root.get_prior();
   int32_t best = -1;
   for (size_t a = 0; a < proofs.size(); ++a) {
     if (lost(a)) continue;
@@ -62,17 +71,21 @@ int32_t largest_entry(const std::vector<float>& values) {
 
 }  // namespace
 
-float time_budget(const TimeSettings& time, double elapsed_seconds, float search_time_reduction,
-                  float startup_deduction) {
-  float turn_left = static_cast<float>(time.timeout_turn / 1000.0 - elapsed_seconds);
-  turn_left -= search_time_reduction;
+MoveTime move_time(const TimeSettings& time, double elapsed_seconds, float search_time_reduction,
+                   float startup_deduction, int32_t stones) {
+  const float turn_left = static_cast<float>(time.timeout_turn / 1000.0 - elapsed_seconds) - search_time_reduction;
   const float match_left = static_cast<float>(time.time_left / 1000.0);
-  const float match_share = kMatchShare * match_left;
-  float budget = match_share <= turn_left ? match_share : turn_left;
-  budget -= startup_deduction;
-  if (match_left < 15.0f) budget = std::min(budget, 0.2f);
-  if (match_left < 5.0f) budget = std::min(budget, 0.02f);
-  return budget;
+  const int32_t moves_left = std::max(kFewestMovesLeft, (kGamePlies - stones) / 2);
+  MoveTime result;
+  result.most = std::min(turn_left, kMostMatchShare * match_left);
+  result.planned = std::min(result.most, match_left / static_cast<float>(moves_left));
+  result.most = std::min(result.most, kUnsettledFactor * result.planned);
+  for (float* seconds : {&result.planned, &result.most}) {
+    *seconds -= startup_deduction;
+    if (match_left < 15.0f) *seconds = std::min(*seconds, 0.2f);
+    if (match_left < 5.0f) *seconds = std::min(*seconds, 0.02f);
+  }
+  return result;
 }
 
 int32_t sample_move(Node& root, float temperature, std::mt19937_64& generator) {
@@ -104,9 +117,11 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
   const DecisionSettings& settings = context.settings;
   const ThreatSettings& threats = settings.threats;
   const std::optional<Playouts>& playouts = context.playouts;
-  const float budget = playouts ? kNoTimeLimit
-                                : time_budget(context.time, seconds_since(context.command_start),
-                                              settings.search_time_reduction, context.startup_deduction);
+  const MoveTime times =
+      playouts ? MoveTime{kNoTimeLimit, kNoTimeLimit}
+               : move_time(context.time, seconds_since(context.command_start), settings.search_time_reduction,
+                           context.startup_deduction, static_cast<int32_t>(position.stone_count()));
+  const float budget = times.planned;
   const int64_t start = monotonic_ns();
   // The root checks' share of the time, of which the side to move's own win takes at most
   // a third: the defence gets the rest. Self-play's checks are bounded by positions alone.
@@ -125,6 +140,9 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
   context.search.set_root(context.constants, position, settings.root_temperature, false,
                           playouts && playouts->exploration);
   Node& root = *context.search.root();
+  if (context.search.kept_visits() > 0.0f) {
+    context.say("DEBUG tree kept: " + std::to_string(static_cast<int64_t>(context.search.kept_visits())) + " visits");
+  }
   if (threats.enabled) {
     const std::optional<Move> holds_out =
         exclude_refuted(context.search, position, threats.vct_threes,
@@ -133,7 +151,7 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
   }
 
   if (allow_shortcut && !playouts) {
-    const std::vector<float>& prior = root.get_prior();
+    const std::vector<float> prior = root.get_prior();
     const int32_t best = largest_entry(prior);
     if (static_cast<double>(prior[best]) > kInstantAnswerPrior && settle_with_proofs(root, best) == best) {
       context.report();
@@ -149,12 +167,19 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
     temperature = playouts->temperature;
   } else {
     context.startup_deduction = 0.0f;
-    const int64_t deadline = start + static_cast<int64_t>(static_cast<double>(budget) * 1e9);
-    const float seconds = static_cast<float>(static_cast<double>(deadline - monotonic_ns()) / 1e9);
-    if (budget < kSlicedBudget) {
+    const auto deadline = [start](float seconds) { return start + static_cast<int64_t>(seconds * 1e9); };
+    if (times.most < kSlicedBudget) {
+      const float seconds = static_cast<float>(static_cast<double>(deadline(budget) - monotonic_ns()) / 1e9);
       context.search.search(limits_of(settings, seconds, allow_shortcut));
     } else {
-      search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut), deadline, context.report);
+      search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut), deadline(budget),
+                       deadline(times.most), context.report);
+    }
+    if (times.planned > 0.0f) {
+      char line[96];
+      std::snprintf(line, sizeof line, "DEBUG time: %.2f s of %.2f planned, %.2f at most", seconds_since(start),
+                    times.planned, times.most);
+      context.say(line);
     }
   }
 

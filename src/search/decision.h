@@ -73,11 +73,20 @@ struct Decision {
 // search).
 Decision decide(const DecisionContext& context, const Board& position, bool allow_shortcut);
 
-// Seconds to search: the share of the match time or what is left of the turn (less the
-// reduction), whichever is smaller, less the start-up deduction, capped when little match
-// time is left.
-float time_budget(const TimeSettings& time, double elapsed_seconds, float search_time_reduction,
-                  float startup_deduction);
+// The time of a move, in seconds: what it plans to take, and the most it may take while
+// its search has not settled.
+struct MoveTime {
+  float planned;
+  float most;
+};
+
+// The planned time is the match time left shared among the moves still to come (the
+// fewer stones on the board, the more of them), the most is kUnsettledFactor times that;
+// neither goes past what is left of the turn (less the reduction) nor past a share of the
+// match time left; the start-up deduction comes off both; little match time left caps
+// them.
+MoveTime move_time(const TimeSettings& time, double elapsed_seconds, float search_time_reduction,
+                   float startup_deduction, int32_t stones);
 
 // The candidate drawn from the root's pruned visit weights sharpened by `temperature`
 // (at 0, the heaviest, the first of equals); with no weight at all (no simulation ran),

@@ -1,6 +1,7 @@
 #include "search/mcts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "search/clock.h"
@@ -27,6 +28,7 @@ constexpr double kRoundEstimateDecay = 0.75;
 
 MCTS::MCTS(const SearchOptions& options, std::vector<eval::Evaluator*> evaluators)
     : batch_size_(static_cast<uint32_t>(std::max(options.batch_size, 0))),
+      keep_tree_(options.keep_tree),
       evaluators_(std::move(evaluators)),
       num_threads_(options.threads),
       root_solver_(kRootTableBits),
@@ -73,27 +75,84 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   // round (or a new model's), corrected by the rounds.
   round_estimate_ns_ = std::max(round_estimate_ns_, (now_ns() - start) * static_cast<double>(batch_size_));
   apply_temperature(evaluation.policy, root_temperature);
-  root_.reset();  // before its constants change
-  constants_ = constants;
-  root_ = std::make_unique<Node>(-1, nullptr, constants_, evaluation, board.game_over(), board.side_to_move(),
+  Node* kept = keep_tree_ && tree_whole_ ? node_of(board) : nullptr;
+  std::unique_ptr<Node> old_root = std::move(root_);
+  tree_.constants = constants;
+  root_ = std::make_unique<Node>(-1, nullptr, tree_, evaluation, board.game_over(), board.side_to_move(),
                                  proof_of_finished_game(board));
-  tree_bytes_ = Node::footprint(evaluation.policy.size());
-  tree_limit_reported_ = false;
   if (balanced) root_->enable_balanced_mode();
+  if (kept != nullptr && !root_->finished()) root_->adopt_children(*kept, board.candidates());
+  old_root.reset();
+  kept_visits_ = root_->get_visits() - 1.0f;
+  tree_whole_ = true;
+  tree_limit_reported_ = false;
   if (exploration) root_->enable_root_exploration(noise_generator_);
   root_board_ = std::make_unique<Board>(board);
-  // The positions the spare boards hold belonged to the dropped tree.
+  // The positions the spare boards hold belonged to nodes that may be gone.
   for (std::vector<SpareBoard>& spares : spare_boards_) {
     for (SpareBoard& spare : spares) spare.position = nullptr;
   }
 }
 
+Node* MCTS::node_of(const Board& board) {
+  if (!root_ || !root_board_) return nullptr;
+  const Board& last = *root_board_;
+  const BoardConfig& a = last.config();
+  const BoardConfig& b = board.config();
+  if (a.rule != b.rule || a.width != b.width || a.height != b.height) return nullptr;
+  // The stones added since, by side: every stone of the last root must still stand.
+  std::vector<Move> added[2];
+  for (int y = 0; y < a.height; ++y) {
+    for (int x = 0; x < a.width; ++x) {
+      const int8_t before = last.cell(x, y);
+      const int8_t now = board.cell(x, y);
+      if (before == now) continue;
+      if (before != EMPTY) return nullptr;
+      added[now == BLACK ? 0 : 1].push_back({static_cast<int8_t>(x), static_cast<int8_t>(y)});
+    }
+  }
+  const int32_t mover = last.side_to_move();
+  if (added[mover].size() > 1 || added[mover ^ 1].size() > added[mover].size()) return nullptr;
+  Node* node = root_.get();
+  for (const std::vector<Move>* moves : {&added[mover], &added[mover ^ 1]}) {
+    for (const Move move : *moves) {
+      Node* next = nullptr;
+      for (int32_t action = 0; action < node->candidate_count() && next == nullptr; ++action) {
+        Node* child = node->child_of_action(action);
+        if (child != nullptr && child->move() == move) next = child;
+      }
+      if (next == nullptr || next->finished()) return nullptr;
+      node = next;
+    }
+  }
+  return node->side() == board.side_to_move() ? node : nullptr;
+}
+
 bool MCTS::search(const SearchLimits& limits) {
   if (!root_) throw std::logic_error("search before any root was set");
   const float visits_before = root_->get_visits();
+  const double deadline = now_ns() + static_cast<double>(limits.seconds) * 1e9;
+  run_threads(limits, deadline);
+  while (tree_.bytes >= tree_budget_ && !limits_reached(limits, deadline - round_estimate_ns_)) {
+    const int64_t bytes = tree_.bytes;
+    const bool room = make_room();
+    if (!tree_limit_reported_ && say_) {
+      say_("DEBUG tree memory limit reached: " + std::to_string(bytes) + " of " + std::to_string(tree_budget_) +
+           " bytes at " + std::to_string(static_cast<int64_t>(root_->get_visits())) + " visits; " +
+           (room ? "the least visited subtrees were freed (" + std::to_string(tree_.bytes) +
+                       " bytes left) and the search goes on"
+                 : "the search stops"));
+    }
+    tree_limit_reported_ = true;
+    if (!room) break;
+    run_threads(limits, deadline);
+  }
+  return root_->get_visits() > visits_before;
+}
+
+void MCTS::run_threads(const SearchLimits& limits, double deadline) {
   failure_ = nullptr;
   failed_ = false;
-  const double deadline = now_ns() + static_cast<double>(limits.seconds) * 1e9;
   keep_searching_ = !time_to_stop(limits, deadline - round_estimate_ns_);
   // Evaluators that answer inside submit (random mode, the built-in evaluator) leave the
   // threads nothing to meet for: each then goes through its rounds on its own.
@@ -114,15 +173,26 @@ bool MCTS::search(const SearchLimits& limits) {
     pool_wakeup_.notify_all();
     search_done_.wait(lock, [this] { return running_threads_ == 0; });
   }
-  if (failure_) std::rethrow_exception(failure_);
-  if (tree_bytes_ >= tree_budget_ && !tree_limit_reported_) {
-    tree_limit_reported_ = true;
-    if (say_) {
-      say_("DEBUG tree memory limit reached: " + std::to_string(tree_bytes_) + " of " + std::to_string(tree_budget_) +
-           " bytes at " + std::to_string(static_cast<int64_t>(root_->get_visits())) + " visits; the search stops");
-    }
+  if (failure_) {
+    tree_whole_ = false;
+    std::rethrow_exception(failure_);
   }
-  return root_->get_visits() > visits_before;
+}
+
+bool MCTS::make_room() {
+  // The lowest threshold of visits whose subtrees, freed, bring the tree down far enough.
+  std::vector<int64_t> freed;
+  root_->count_subtrees(freed);
+  const int64_t target = tree_budget_ / 4 * 3;
+  for (size_t k = 0; k < freed.size(); ++k) {
+    if (tree_.bytes - freed[k] > target) continue;
+    root_->free_subtrees(std::ldexp(1.0f, static_cast<int>(k)));
+    for (std::vector<SpareBoard>& spares : spare_boards_) {
+      for (SpareBoard& spare : spares) spare.position = nullptr;
+    }
+    return true;
+  }
+  return false;
 }
 
 void MCTS::set_tree_budget(int64_t bytes, std::function<void(const std::string&)> say) {
@@ -199,13 +269,10 @@ void MCTS::thread_routine(int32_t index, const SearchLimits& limits, double dead
       for (Leaf& leaf : leaves) {
         if (!needs_network(leaf)) {
           leaf.child = back_up(leaf, nullptr);
-          if (leaf.needs_evaluation) tree_bytes_ += Node::footprint(0);
           continue;
         }
         eval::EvalResult evaluation = (future++)->get();
-        const int64_t bytes = Node::footprint(evaluation.policy.size());
         leaf.child = back_up(leaf, &evaluation);
-        tree_bytes_ += bytes;
       }
     });
     if (index == 0) {
@@ -256,10 +323,12 @@ void MCTS::check_threats(int32_t index, Node& node) {
 }
 
 bool MCTS::time_to_stop(const SearchLimits& limits, double deadline) {
-  if (failed_) return true;
+  return failed_ || tree_.bytes >= tree_budget_ || limits_reached(limits, deadline);
+}
+
+bool MCTS::limits_reached(const SearchLimits& limits, double deadline) {
   // A finished game has nothing to search.
-  if (root_->finished() || root_->get_prior().empty()) return true;
-  if (tree_bytes_ >= tree_budget_) return true;
+  if (root_->finished() || root_->candidate_count() == 0) return true;
   const float visits = root_->get_visits();
   if (!(now_ns() < deadline && limits.visits_limit > visits)) return true;
   if (!limits.fast_search || visits < limits.fast_visits_threshold) return false;

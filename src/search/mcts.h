@@ -66,6 +66,9 @@ struct TreeThreats {
 struct SearchOptions {
   int32_t threads = 1;
   int32_t batch_size = 1;  // leaves each thread collects a round
+  // Whether a new root that follows from the last one by the moves of the tree (at most
+  // one of each side's) keeps the subtree of its position.
+  bool keep_tree = false;
 };
 
 class MCTS {
@@ -78,8 +81,11 @@ class MCTS {
   ~MCTS();
 
   // Evaluates the position through the first evaluator and makes it the new root, its
-  // prior under root_temperature; the previous tree is dropped. The tree's nodes share a
-  // copy of `constants` kept here.
+  // prior under root_temperature. With keep_tree, when the position follows from the last
+  // root by one move, or by one move of each side, through nodes of the tree, the subtree
+  // of the position is kept under the new root (its visits are then kept_visits()); the
+  // rest of the previous tree is freed. The tree's nodes share a copy of `constants` kept
+  // here.
   void set_root(const NodeConfig& constants, const Board& board, float root_temperature, bool balanced,
                 bool exploration);
 
@@ -95,11 +101,14 @@ class MCTS {
   // object, so that exploring searches repeat.
   void seed_noise(uint64_t seed) { noise_generator_.seed(seed); }
 
-  // Bytes of nodes the tree may hold (kNoTreeLimit: unbounded), counted by
-  // Node::footprint. A search stops once the tree has reached them, since every further
-  // visit would add a node; `say` then gets one DEBUG line per root.
+  // The root's visits that the last set_root kept from the previous tree (0: none).
+  float kept_visits() const { return kept_visits_; }
+
+  // Bytes the tree's nodes may hold (kNoTreeLimit: unbounded). A search that reaches them
+  // frees the subtrees of the least visited nodes until the tree holds three quarters of
+  // them, and goes on; `say` gets one DEBUG line per root that says so.
   void set_tree_budget(int64_t bytes, std::function<void(const std::string&)> say);
-  int64_t tree_bytes() const { return tree_bytes_; }
+  int64_t tree_bytes() const { return tree_.bytes; }
 
   void set_tree_threats(const TreeThreats& threats);
   // The solver of the move decision's checks at the root.
@@ -113,16 +122,26 @@ class MCTS {
  private:
   void thread_routine(int32_t index, const SearchLimits& limits, double deadline);
   void collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves);
+  // Runs the search threads until the stop rule says stop.
+  void run_threads(const SearchLimits& limits, double deadline);
+  // Frees the least visited subtrees until the tree holds three quarters of its budget;
+  // false when that is more than the whole tree below the root's children.
+  bool make_room();
+  // The node of the tree whose position is `board`, reached from the root by at most one
+  // move of each side; null if none.
+  Node* node_of(const Board& board);
   // Searches the position of `node` for a VCT of its side to move with search thread
   // `index`'s solver; one found proves the node won.
   void check_threats(int32_t index, Node& node);
   // Whether the search is to stop now, by `limits` and the deadline, a failure, a
   // finished root or the tree budget.
   bool time_to_stop(const SearchLimits& limits, double deadline);
+  bool limits_reached(const SearchLimits& limits, double deadline);
   void record_failure();
   void pool_thread();
 
   const uint32_t batch_size_;
+  const bool keep_tree_;
   const std::vector<eval::Evaluator*> evaluators_;
   const int32_t num_threads_;
 
@@ -151,12 +170,13 @@ class MCTS {
   std::vector<std::thread> pool_threads_;
 
   std::mt19937_64 noise_generator_{std::random_device{}()};
-  NodeConfig constants_;  // of the current tree
+  Tree tree_;
   std::unique_ptr<Node> root_;
   std::unique_ptr<Board> root_board_;
+  float kept_visits_ = 0.0f;
+  bool tree_whole_ = true;  // false after a failed search, whose visits may be left in flight
 
   int64_t tree_budget_ = kNoTreeLimit;
-  std::atomic<int64_t> tree_bytes_{0};
   bool tree_limit_reported_ = false;  // for the current root
   std::function<void(const std::string&)> say_;
 };

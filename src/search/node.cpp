@@ -1,10 +1,11 @@
 #include "search/node.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <limits>
-#include <optional>
+#include <numeric>
 
 #include "evaluation/heap_block.h"
 #include "search/temperature.h"
@@ -16,14 +17,22 @@ namespace {
 constexpr float kForcedPlayoutBonus = 1e10f;
 // Dirichlet concentration of the root noise, spread over the candidates.
 constexpr float kNoiseConcentration = 10.0f;
-// What a node adds to its parent's six per-slot arrays: 28 bytes a slot, in blocks that
-// grow by doubling from the allocator's smallest. With this figure the counted bytes
-// came within 1.5% of the heap's growth in 20,000-visit searches on 15 x 15 and 20 x 20.
-constexpr int64_t kSlotBytes = 96;
-// The per-slot arrays start with room for as many slots as the allocator's smallest block
-// holds anyway (24 bytes: six floats, three pointers), not growing 1, 2, 4.
-constexpr size_t kFirstSlots = 6;
-constexpr size_t kFirstChildren = 3;
+// A node below the root keeps as edges the candidates of a prior of at least this share of
+// the mean prior (together they hold at least 1 - this share of the prior), and at least
+// kMinEdges of them.
+constexpr float kTailShare = 0.01f;
+constexpr size_t kMinEdges = 4;
+// free_subtrees thresholds: 2^0 .. 2^31 visits.
+constexpr size_t kThresholds = 32;
+
+// The upper half of a float, rounded to nearest even: 8 bits of precision, and the order
+// of the values kept.
+uint16_t to_half(float x) {
+  const uint32_t bits = std::bit_cast<uint32_t>(x);
+  return static_cast<uint16_t>((bits + 0x7fffu + ((bits >> 16) & 1u)) >> 16);
+}
+
+float from_half(uint16_t half) { return std::bit_cast<float>(static_cast<uint32_t>(half) << 16); }
 
 // The value of a proven result, for a node whose side to move is `side`.
 NodeValue proven_value(Proof proof, int32_t side) {
@@ -43,307 +52,448 @@ NodeValue value_of(const eval::EvalResult& evaluation) {
   return value;
 }
 
+// A prior as a sort key: a broken one (not a number) sorts last.
+float sort_key(float prior) { return std::isnan(prior) ? -1.0f : prior; }
+
 }  // namespace
 
-int64_t Node::footprint(size_t candidates) {
-  // The node itself, its prior and its slot table, and its share of the parent's slots.
-  const int64_t per_candidate = candidates == 0 ? 0 : eval::heap_block(candidates * sizeof(float));
-  return eval::heap_block(sizeof(Node)) + 2 * per_candidate + kSlotBytes;
+// What a root keeps beside its edges: the exact prior of each (noisy when it explores),
+// and the excluded ones.
+struct Node::RootState {
+  std::vector<float> prior;        // per edge
+  std::vector<uint8_t> excluded;   // per edge, when some are; else empty
+  int32_t excluded_count = 0;
+  bool exploring = false;
+  std::vector<float> plain_prior;  // per edge, without the noise, when exploring
+
+  int64_t bytes() const {
+    const auto block = [](size_t payload) { return payload == 0 ? 0 : eval::heap_block(payload); };
+    return eval::heap_block(sizeof(RootState)) + block(prior.capacity() * sizeof(float)) +
+           block(excluded.capacity()) + block(plain_prior.capacity() * sizeof(float));
+  }
+};
+
+Node::Node(int32_t index_in_parent, Node* parent, Tree& tree, eval::EvalResult evaluation, bool terminal,
+           int32_t side, Proof proof, Move move)
+    : terminal_(terminal),
+      side_(static_cast<int8_t>(side)),
+      proof_(proof),
+      move_(move),
+      index_in_parent_(static_cast<int16_t>(index_in_parent)),
+      candidate_count_(static_cast<uint16_t>(evaluation.policy.size())),
+      edge_count_(0),
+      value_(proof.result == Proof::kNone ? value_of(evaluation) : proven_value(proof, side)),
+      own_value_(value_of(evaluation)),
+      parent_(parent),
+      tree_(&tree) {
+  const std::vector<float>& policy = evaluation.policy;
+  const size_t n = policy.size();
+  thread_local std::vector<uint16_t> order;
+  order.resize(n);
+  std::iota(order.begin(), order.end(), uint16_t{0});
+  const auto likelier = [&policy](uint16_t a, uint16_t b) {
+    const float pa = sort_key(policy[a]);
+    const float pb = sort_key(policy[b]);
+    return pa > pb || (pa == pb && a < b);
+  };
+  size_t kept = n;
+  if (parent != nullptr && n > kMinEdges) {
+    // The likely candidates first; those left out have priors that sum to less than
+    // kTailShare, and each takes their mean.
+    const float threshold = kTailShare / static_cast<float>(n);
+    const auto tail = std::partition(order.begin(), order.end(), [&](uint16_t a) { return policy[a] >= threshold; });
+    kept = std::max(static_cast<size_t>(tail - order.begin()), kMinEdges);
+    if (tail - order.begin() < static_cast<std::ptrdiff_t>(kMinEdges)) {
+      std::nth_element(tail, order.begin() + kMinEdges - 1, order.end(), likelier);
+    }
+    if (kept < n) {
+      double tail_sum = 0.0;
+      for (size_t i = kept; i < n; ++i) tail_sum += std::max(policy[order[i]], 0.0f);
+      tail_prior_ = to_half(static_cast<float>(tail_sum / static_cast<double>(n - kept)));
+    }
+  }
+  std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept), likelier);
+  edge_count_ = static_cast<uint16_t>(kept);
+  if (kept > 0) edges_ = std::make_unique_for_overwrite<Edge[]>(kept);
+  for (size_t e = 0; e < kept; ++e) edges_[e] = {order[e], to_half(policy[order[e]])};
+  if (parent == nullptr) {
+    root_ = std::make_unique<RootState>();
+    root_->prior.resize(kept);
+    for (size_t e = 0; e < kept; ++e) root_->prior[e] = policy[order[e]];
+  }
+  assert(parent != nullptr || edge_count_ == candidate_count_);
+  account(own_bytes());
 }
 
-Node::Node(int32_t index_in_parent, Node* parent, const NodeConfig& constants, eval::EvalResult evaluation,
-           bool terminal, int32_t side, Proof proof, Move move)
-    : index_in_parent_(index_in_parent),
-      parent_(parent),
-      constants_(&constants),
-      prior_(std::move(evaluation.policy)),
-      own_value_(value_of(evaluation)),
-      terminal_(terminal),
-      move_(move),
-      side_(side),
-      proof_(proof),
-      slot_of_action_(prior_.size(), -1),
-      value_(proof.result == Proof::kNone ? own_value_ : proven_value(proof, side)) {}
+Node::~Node() {
+  for (int32_t i = 0; i < opened_; ++i) delete children_[i].node;
+  account(-own_bytes());
+}
 
-void Node::exclude_actions(std::vector<uint8_t> excluded) {
-  assert(visits_ == 1.0f && "root modes are set before the search");
-  assert(excluded.size() == prior_.size() && std::count(excluded.begin(), excluded.end(), 0) > 0);
-  excluded_count_ = static_cast<size_t>(std::count(excluded.begin(), excluded.end(), 1));
-  excluded_ = std::move(excluded);
+int64_t Node::own_bytes() const {
+  int64_t bytes = eval::heap_block(sizeof(Node));
+  if (edge_count_ > 0) bytes += eval::heap_block(edge_count_ * sizeof(Edge));
+  if (capacity_ > 0) bytes += eval::heap_block(capacity_ * sizeof(Child));
+  if (root_) bytes += root_->bytes();
+  return bytes;
+}
+
+void Node::account(int64_t bytes) const { tree_->bytes.fetch_add(bytes, std::memory_order_relaxed); }
+
+float Node::c() const { return balanced_ ? constants().balanced_c_factor * constants().c_puct : constants().c_puct; }
+float Node::fpu_min() const { return exploring() ? constants().root_fpu_reduction_min : constants().fpu_reduction_min; }
+float Node::fpu_max() const { return exploring() ? constants().root_fpu_reduction_max : constants().fpu_reduction_max; }
+bool Node::exploring() const { return root_ && root_->exploring; }
+
+float Node::prior(int32_t edge) const {
+  if (root_) return root_->exploring ? root_->plain_prior[edge] : root_->prior[edge];
+  return from_half(edge < edge_count_ ? edges_[edge].prior : tail_prior_);
 }
 
 void Node::enable_balanced_mode() {
-  assert(visits_ == 1.0f && "root modes are set before the search");
+  assert(root_ && opened_ == 0 && "a root is prepared before it has children");
   if (balanced_) return;
   balanced_ = true;
-  top_action_ = kTopStale;
-  const float uniform = static_cast<float>(1.0 / static_cast<double>(prior_.size()));
-  for (float& p : prior_) p = uniform;
+  const float uniform = static_cast<float>(1.0 / static_cast<double>(candidate_count_));
+  for (int32_t e = 0; e < edge_count_; ++e) {
+    edges_[e].prior = to_half(uniform);
+    root_->prior[e] = uniform;
+  }
 }
 
 void Node::enable_root_exploration(std::mt19937_64& generator) {
-  assert(visits_ == 1.0f && "root modes are set before the search");
-  if (root_exploration_) return;
-  root_exploration_ = true;
-  const size_t n = prior_.size();
+  assert(root_ && "only a root explores");
+  if (root_->exploring) return;
+  const int64_t before = own_bytes();
+  root_->exploring = true;
+  root_->plain_prior = root_->prior;
+  const size_t n = root_->prior.size();
   const std::vector<float> noise = dirichlet_noise(kNoiseConcentration / static_cast<float>(n), n, generator);
-  noisy_prior_.resize(n);
-  for (size_t a = 0; a < n; ++a) {
-    noisy_prior_[a] = constants_->noise_weight * noise[a] + (1.0f - constants_->noise_weight) * prior_[a];
-  }
+  const float weight = constants().noise_weight;
+  for (size_t e = 0; e < n; ++e) root_->prior[e] = weight * noise[e] + (1.0f - weight) * root_->plain_prior[e];
+  account(own_bytes() - before);
 }
 
-// The candidate of the highest score, the lowest index among equals, scored over every
-// candidate: the prior term (shrunk by the exploration count at a child) plus the child's
-// value, or the first-play urgency where there is no child; forced playouts and excluded
-// candidates at a root.
-int32_t Node::pick_by_scan(float n, float exploration, float fpu) {
-  const std::vector<float>& prior = noisy_prior_.empty() ? prior_ : noisy_prior_;
-  thread_local std::vector<float> score;
-  score.resize(prior.size());
-  for (size_t a = 0; a < prior.size(); ++a) score[a] = exploration * prior[a] + fpu;
-  for (size_t i = 0; i < slot_count(); ++i) {
-    const int32_t a = slot_action_[i];
-    score[a] = exploration * prior[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
+void Node::exclude_actions(const std::vector<uint8_t>& excluded) {
+  assert(root_ && excluded.size() == candidate_count_ && std::count(excluded.begin(), excluded.end(), 0) > 0);
+  const int64_t before = own_bytes();
+  bool dropped = false;
+  for (int32_t slot = 0; slot < opened_;) {
+    if (excluded[edges_[slot].action]) {
+      drop_child(slot);
+      dropped = true;
+    } else {
+      ++slot;
+    }
   }
+  root_->excluded.resize(edge_count_);
+  for (int32_t e = 0; e < edge_count_; ++e) root_->excluded[e] = excluded[edges_[e].action];
+  root_->excluded_count = static_cast<int32_t>(std::count(excluded.begin(), excluded.end(), 1));
+  if (dropped) recount();
+  account(own_bytes() - before);
+}
 
+void Node::swap_edges(int32_t a, int32_t b) {
+  std::swap(edges_[a], edges_[b]);
+  if (!root_) return;
+  std::swap(root_->prior[a], root_->prior[b]);
+  if (!root_->plain_prior.empty()) std::swap(root_->plain_prior[a], root_->plain_prior[b]);
+  if (!root_->excluded.empty()) std::swap(root_->excluded[a], root_->excluded[b]);
+}
+
+// Frees the child of `slot` with its subtree; the last opened edge takes its place.
+void Node::drop_child(int32_t slot) {
+  delete children_[slot].node;
+  const int32_t last = opened_ - 1;
+  if (slot != last) {
+    swap_edges(slot, last);
+    children_[slot] = children_[last];
+    children_[slot].node->index_in_parent_ = static_cast<int16_t>(slot);
+  }
+  --opened_;
+}
+
+void Node::adopt_children(Node& old, const std::vector<Move>& moves) {
+  assert(root_ && opened_ == 0 && moves.size() == candidate_count_);
+  for (int32_t i = 0; i < old.opened_; ++i) {
+    Child& child = old.children_[i];
+    if (child.node == nullptr) continue;
+    const auto action = std::find(moves.begin(), moves.end(), child.node->move()) - moves.begin();
+    int32_t edge = opened_;
+    while (edge < edge_count_ && edges_[edge].action != action) ++edge;
+    if (edge == edge_count_) continue;  // not a candidate here: left to the old tree
+    swap_edges(edge, opened_);
+    add_slot();
+    children_[opened_] = child;
+    child.node->parent_ = this;
+    child.node->index_in_parent_ = static_cast<int16_t>(opened_);
+    child.node = nullptr;
+    ++opened_;
+  }
+  // The unopened edges back in their order, the likeliest first.
+  std::vector<int32_t> order(static_cast<size_t>(edge_count_ - opened_));
+  std::iota(order.begin(), order.end(), static_cast<int32_t>(opened_));
+  std::sort(order.begin(), order.end(), [this](int32_t a, int32_t b) {
+    const float pa = sort_key(root_->prior[a]);
+    const float pb = sort_key(root_->prior[b]);
+    return pa > pb || (pa == pb && edges_[a].action < edges_[b].action);
+  });
+  std::vector<Edge> edges(order.size());
+  std::vector<float> priors(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    edges[i] = edges_[order[i]];
+    priors[i] = root_->prior[order[i]];
+  }
+  std::copy(edges.begin(), edges.end(), edges_.get() + opened_);
+  std::copy(priors.begin(), priors.end(), root_->prior.begin() + opened_);
+  recount();
+}
+
+// A root's counts and value from its children, none of them in flight: its own evaluation
+// and each child's value weighted by the child's visits, as a search from here would have
+// backed them up.
+void Node::recount() {
+  visits_ = 1.0f;
+  completed_visits_ = 1.0f;
+  best_child_ = -1;
+  double total[4] = {own_value_.values[0], own_value_.values[1], own_value_.draw_rate, 0.0};
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    Child& child = children_[slot];
+    const NodeValue value = child.node->value_;
+    const double n = child.completed_visits;
+    assert(child.visits == child.completed_visits && "no visit is in flight");
+    visits_ += child.visits;
+    completed_visits_ += child.completed_visits;
+    total[0] += n * value.values[0];
+    total[1] += n * value.values[1];
+    total[2] += n * value.draw_rate;
+    total[3] += n * (value.depth + 1.0);
+    child.q = balanced_ ? -std::fabs(value.values[side_]) : value.values[side_];
+    child.explore_count = child.visits;
+    const Child* best = best_child_ == -1 ? nullptr : &children_[best_child_];
+    if (!best || child.completed_visits > best->completed_visits ||
+        (child.completed_visits == best->completed_visits && child.q > best->q)) {
+      best_child_ = static_cast<int16_t>(slot);
+    }
+  }
+  value_.values[0] = static_cast<float>(total[0] / completed_visits_);
+  value_.values[1] = static_cast<float>(total[1] / completed_visits_);
+  value_.draw_rate = static_cast<float>(total[2] / completed_visits_);
+  value_.depth = static_cast<float>(total[3] / completed_visits_);
+  if (terminal_) return;
+  proof_ = Proof{};
+  for (int32_t slot = 0; slot < opened_ && proof().result == Proof::kNone; ++slot) settle_proof(*children_[slot].node);
+}
+
+// The edge of the highest score, the first of equals: the prior term (shrunk by the
+// exploration count at a child) plus the child's value, or the first-play urgency where
+// there is no child. Of the unopened edges only the first can score best; `fpu` gets the
+// urgency when it is scored.
+int32_t Node::pick(float n, float exploration, float& fpu) {
+  int32_t best = -1;
+  float best_score = -std::numeric_limits<float>::infinity();
+  float weighted = 0.0f;
+  float child_visits = 0.0f;
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    const Child& child = children_[slot];
+    const float score = exploration * prior(slot) / (child.explore_count + 1.0f) + child.q;
+    if (score > best_score) {
+      best = slot;
+      best_score = score;
+    }
+    weighted += child.q * child.visits;
+    child_visits += child.visits;
+  }
+  if (opened_ == candidate_count_) return std::max(best, 0);
+  fpu = first_play_urgency(weighted, child_visits);
+  if (best == -1 || exploration * prior(opened_) + fpu > best_score) return opened_;
+  return best;
+}
+
+// pick at a root that explores or excludes: every edge is scored, with the noisy prior,
+// forced playouts and exclusions.
+int32_t Node::pick_at_root(float n, float exploration, float& fpu) {
+  const RootState& root = *root_;
+  float weighted = 0.0f;
+  float child_visits = 0.0f;
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    weighted += children_[slot].q * children_[slot].visits;
+    child_visits += children_[slot].visits;
+  }
+  fpu = first_play_urgency(weighted, child_visits);
   // Forced playouts: at an exploring root, a child with fewer visits than
   // sqrt(k * noisy prior * N) (and than the best child) is chosen ahead of the others.
-  if (root_exploration_) {
-    forced_bonus_.assign(prior.size(), 0.0f);
-    bool any = false;
-    if (best_child_ != -1) {
-      for (size_t i = 0; i < slot_count(); ++i) {
-        const int32_t a = slot_action_[i];
-        const float forced = std::sqrt(noisy_prior_[a] * constants_->forced_playout_k * n);
-        const float cap = std::min(forced, child_visits_[best_child_]);
-        if (cap >= child_visits_[i] + 1.0f) {
-          forced_bonus_[a] = kForcedPlayoutBonus;
-          any = true;
-        }
+  const float best_visits = best_child_ == -1 ? 0.0f : children_[best_child_].visits;
+  int32_t best = -1;
+  float best_score = -std::numeric_limits<float>::infinity();
+  for (int32_t e = 0; e < edge_count_; ++e) {
+    if (!root.excluded.empty() && root.excluded[e]) continue;
+    const float p = root.prior[e];
+    float score = exploration * p + fpu;
+    if (e < opened_) {
+      const Child& child = children_[e];
+      score = exploration * p / (child.explore_count + 1.0f) + child.q;
+      if (root.exploring && best_child_ != -1 &&
+          std::min(std::sqrt(p * constants().forced_playout_k * n), best_visits) >= child.visits + 1.0f) {
+        score += kForcedPlayoutBonus;
       }
     }
-    if (any) {
-      for (size_t a = 0; a < prior.size(); ++a) score[a] += forced_bonus_[a];
+    if (best == -1 || score > best_score) {
+      best = e;
+      best_score = score;
     }
   }
-
-  for (size_t a = 0; a < excluded_.size(); ++a) {
-    if (excluded_[a]) score[a] = -std::numeric_limits<float>::infinity();
-  }
-
-  int32_t action = 0;
-  for (size_t a = 1; a < score.size(); ++a) {
-    if (score[a] > score[action]) action = static_cast<int32_t>(a);
-  }
-  return action;
+  return best;
 }
 
 // First-play urgency: the visit-weighted mean of the children's values, clamped into a
 // band below the best child's value; 0 before any child has been backed up.
-float Node::first_play_urgency(float n) const {
+float Node::first_play_urgency(float weighted, float child_visits) const {
   if (best_child_ == -1) return 0.0f;
-  assert(n > 1.0f);
-  float weighted = 0.0f;
-  for (size_t i = 0; i < slot_count(); ++i) weighted += child_q_[i] * child_visits_[i];
-  const float mean = weighted / (n - 1.0f);
-  const float best = child_q_[best_child_];
+  const float mean = weighted / child_visits;
+  const float best = children_[best_child_].q;
   const float high = best - fpu_min();
   const float low = best - fpu_max();
   return mean > high ? high : (low > mean ? low : mean);
 }
 
-// pick_by_scan's answer without the scan, where no root exploration or exclusion applies: the
-// unexpanded candidates all share the first-play urgency, so the best of them is the one
-// of the highest prior (the score grows with the prior), unless a lower prior rounds to
-// the same score. When even the urgency's upper bound leaves that candidate below the best
-// child, the urgency itself is not needed; otherwise it is computed into `fpu`. -1 where
-// this cannot tell: such a tie, a non-finite score, or no shortcut at this node.
-int32_t Node::pick_by_shortcut(float n, float exploration, std::optional<float>& fpu) {
-  if (root_exploration_ || !excluded_.empty() || top_action_ == kNoShortcut) return -1;
-  if (top_action_ == kTopStale) find_top_unexpanded();
-  if (top_action_ == kNoShortcut) return -1;
-  int32_t best = -1;
-  float best_score = 0.0f;
-  for (size_t i = 0; i < slot_count(); ++i) {
-    const int32_t a = slot_action_[i];
-    const float score = exploration * prior_[a] / (child_explore_count_[i] + 1.0f) + child_q_[i];
-    if (!std::isfinite(score)) return -1;
-    if (best == -1 || score > best_score || (score == best_score && a < best)) {
-      best = a;
-      best_score = score;
-    }
-  }
-  if (top_action_ < 0) return best;
-  // The urgency is an end of its band or a mean below the upper end (the children's values
-  // are finite, as their scores were), so it is at most the larger end.
-  float bound = 0.0f;
-  if (best_child_ != -1) {
-    const float high = child_q_[best_child_] - fpu_min();
-    const float low = child_q_[best_child_] - fpu_max();
-    bound = std::max(high, low);
-  }
-  if (best != -1 && exploration * top_prior_ + bound < best_score) return best;
-  if (!fpu) fpu = first_play_urgency(n);
-  const float top_score = exploration * top_prior_ + *fpu;
-  if (!std::isfinite(top_score)) return -1;
-  if (next_prior_ != -std::numeric_limits<float>::infinity() && !(exploration * next_prior_ + *fpu < top_score)) {
-    return -1;
-  }
-  if (best == -1 || top_score > best_score || (top_score == best_score && top_action_ < best)) return top_action_;
-  return best;
-}
-
-// The unexpanded candidate of the highest prior (the lowest index among equals) and the
-// highest prior below it.
-void Node::find_top_unexpanded() {
-  // Locals, not the members, in the loop: the compiler would store those every step.
-  int32_t top = kTopNone;
-  float top_prior = -std::numeric_limits<float>::infinity();
-  float next_prior = top_prior;
-  for (size_t a = 0; a < prior_.size(); ++a) {
-    if (slot_of_action_[a] != -1) continue;
-    const float p = prior_[a];
-    if (p > top_prior) {
-      next_prior = top_prior;
-      top_prior = p;
-      top = static_cast<int32_t>(a);
-    } else if (p < top_prior && p > next_prior) {
-      next_prior = p;
-    } else if (std::isnan(p)) {
-      top_action_ = kNoShortcut;
-      return;
-    }
-  }
-  top_action_ = top;
-  top_prior_ = top_prior;
-  next_prior_ = next_prior;
-}
-
 SelectResult Node::select() {
+  int32_t edge = 0;
   int32_t action = 0;
-  int32_t slot = -1;
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(lock_);
     const float n = visits_;
     const float exploration = c() * std::sqrt(n);
-    // The first-play urgency, computed only where it is needed.
-    std::optional<float> fpu;
-    action = pick_by_shortcut(n, exploration, fpu);
-    assert(action == -1 || action == pick_by_scan(n, exploration, first_play_urgency(n)));
-    if (action == -1) {
-      if (!fpu) fpu = first_play_urgency(n);
-      action = pick_by_scan(n, exploration, *fpu);
-    }
-    slot = slot_of_action_[action];
-
+    float fpu = 0.0f;
+    const bool scan = root_ && (root_->exploring || root_->excluded_count > 0);
+    edge = scan ? pick_at_root(n, exploration, fpu) : pick(n, exploration, fpu);
     // A collision: another descent still waits for this child's evaluation, or for its
     // visit of this terminal child to be backed up.
-    const bool collision =
-        slot != -1 && (child_completed_visits_[slot] == 0.0f ||
-                       (children_[slot]->finished() && child_visits_[slot] > child_completed_visits_[slot]));
+    const bool collision = edge < opened_ && (children_[edge].completed_visits == 0.0f ||
+                                              (children_[edge].node->finished() &&
+                                               children_[edge].visits > children_[edge].completed_visits));
+    if (edge < edge_count_) action = edges_[edge].action;
     if (!collision) {
       visits_ = n + 1.0f;
       // The shipped exponent 1 leaves the count as it is: powf returns every whole number
       // of visits unchanged then (checked for all counts up to 2^24), so pow is skipped.
-      const float increment =
-          constants_->virtual_loss_index == 1.0f ? visits_ : std::pow(visits_, constants_->virtual_loss_index);
-      if (slot != -1) {
-        child_visits_[slot] += 1.0f;
-        child_explore_count_[slot] += increment;
-        Node* child = children_[slot].get();
-        if (!child->finished())
+      const float increment = constants().virtual_loss_index == 1.0f
+                                  ? visits_
+                                  : std::pow(visits_, constants().virtual_loss_index);
+      if (edge < opened_) {
+        Child& child = children_[edge];
+        child.visits += 1.0f;
+        child.explore_count += increment;
+        if (!child.node->finished())
           return {.needs_evaluation = true,
                   .status = SelectResult::kDescend,
                   .action = action,
-                  .slot = slot,
+                  .slot = edge,
                   .visits = visits_};
         // A finished game or a proven position is visited by counting only.
-        std::lock_guard child_lock(child->mutex_);
-        child->visits_ += 1.0f;
-        child->completed_visits_ += 1.0f;
+        std::lock_guard child_lock(child.node->lock_);
+        child.node->visits_ += 1.0f;
+        child.node->completed_visits_ += 1.0f;
         return {.needs_evaluation = false,
                 .status = SelectResult::kTerminal,
                 .action = action,
-                .slot = slot,
+                .slot = edge,
                 .visits = visits_};
       }
-      slot = static_cast<int32_t>(slot_count());
-      if (slot == 0) reserve_first_slots();
-      slot_of_action_[action] = slot;
-      if (top_action_ != kNoShortcut) top_action_ = kTopStale;
-      slot_action_.push_back(action);
-      child_q_.push_back(fpu ? *fpu : first_play_urgency(n));
-      child_visits_.push_back(1.0f);
-      child_explore_count_.push_back(increment);
-      children_.push_back(nullptr);
-      child_completed_visits_.push_back(0.0f);
+      if (edge == edge_count_) list_all_edges();
+      if (edge != opened_) swap_edges(edge, opened_);
+      add_slot();
+      const int32_t slot = opened_++;
+      children_[slot] = {nullptr, fpu, 1.0f, increment, 0.0f};
       return {.needs_evaluation = true,
               .status = SelectResult::kNewSlot,
-              .action = action,
+              .action = edges_[slot].action,
               .slot = slot,
               .visits = visits_};
     }
   }
   // Outside this node's lock, so that each ancestor's lock is taken on its own.
   take_back_descent();
-  return {.needs_evaluation = true, .status = SelectResult::kCollision, .action = action, .slot = slot, .visits = 0.0f};
+  return {.needs_evaluation = true, .status = SelectResult::kCollision, .action = action, .slot = edge, .visits = 0.0f};
 }
 
-void Node::reserve_first_slots() {
-  slot_action_.reserve(kFirstSlots);
-  child_q_.reserve(kFirstSlots);
-  child_visits_.reserve(kFirstSlots);
-  child_explore_count_.reserve(kFirstSlots);
-  children_.reserve(kFirstChildren);
-  child_completed_visits_.reserve(kFirstSlots);
+// The candidates left out at construction become edges, each at their mean prior, after
+// the edges there are.
+void Node::list_all_edges() {
+  const int64_t before = own_bytes();
+  auto all = std::make_unique_for_overwrite<Edge[]>(candidate_count_);
+  std::copy_n(edges_.get(), edge_count_, all.get());
+  thread_local std::vector<uint8_t> listed;
+  listed.assign(candidate_count_, 0);
+  for (int32_t e = 0; e < edge_count_; ++e) listed[edges_[e].action] = 1;
+  int32_t next = edge_count_;
+  for (int32_t a = 0; a < candidate_count_; ++a) {
+    if (!listed[a]) all[next++] = {static_cast<uint16_t>(a), tail_prior_};
+  }
+  edges_ = std::move(all);
+  edge_count_ = candidate_count_;
+  account(own_bytes() - before);
+}
+
+// Room for one more child: the slots grow by doubling.
+void Node::add_slot() {
+  if (opened_ < capacity_) return;
+  const int64_t before = own_bytes();
+  const auto capacity = static_cast<uint16_t>(std::min<int32_t>(candidate_count_, capacity_ == 0 ? 1 : 2 * capacity_));
+  auto grown = std::make_unique_for_overwrite<Child[]>(capacity);
+  std::copy_n(children_.get(), opened_, grown.get());
+  children_ = std::move(grown);
+  capacity_ = capacity;
+  account(own_bytes() - before);
 }
 
 // Gives back the visit the current descent added to every ancestor of this node.
 void Node::take_back_descent() {
   for (Node *below = this, *node = parent_; node != nullptr; below = node, node = node->parent_) {
-    std::lock_guard lock(node->mutex_);
+    std::lock_guard lock(node->lock_);
     node->visits_ -= 1.0f;
-    node->child_visits_[below->index_in_parent_] -= 1.0f;
-    assert(node->child_visits_[below->index_in_parent_] >= node->child_completed_visits_[below->index_in_parent_]);
+    Child& child = node->children_[below->index_in_parent_];
+    child.visits -= 1.0f;
+    assert(child.visits >= child.completed_visits);
   }
 }
 
 void Node::set_child(int32_t slot, std::unique_ptr<Node> child) {
-  std::lock_guard lock(mutex_);
-  children_[slot] = std::move(child);
+  std::lock_guard lock(lock_);
+  delete children_[slot].node;
+  children_[slot].node = child.release();
 }
 
 void Node::backup(int32_t slot, const NodeValue& leaf_value) {
-  std::lock_guard lock(mutex_);
-  child_explore_count_[slot] = child_visits_[slot];
+  std::lock_guard lock(lock_);
+  Child& child = children_[slot];
+  child.explore_count = child.visits;
   completed_visits_ += 1.0f;
-  child_completed_visits_[slot] += 1.0f;
-  assert(child_completed_visits_[slot] <= child_visits_[slot] && completed_visits_ <= visits_);
+  child.completed_visits += 1.0f;
+  assert(child.completed_visits <= child.visits && completed_visits_ <= visits_);
 
   NodeValue child_value;
   {
-    Node& child = *children_[slot];
-    std::lock_guard child_lock(child.mutex_);
-    child_value = child.value_;
+    std::lock_guard child_lock(child.node->lock_);
+    child_value = child.node->value_;
   }
   // The value of the move for the player who chose it; balanced mode scores closeness to
   // an even game.
   float q = child_value.values[side_];
   if (balanced_) q = -std::fabs(q);
-  child_q_[slot] = q;
+  child.q = q;
 
-  if (best_child_ == -1 || child_completed_visits_[slot] > child_completed_visits_[best_child_] ||
-      (child_completed_visits_[slot] == child_completed_visits_[best_child_] && q > child_q_[best_child_])) {
-    best_child_ = slot;
-    best_action_ = slot_action_[slot];
+  const Child* best = best_child_ == -1 ? nullptr : &children_[best_child_];
+  if (!best || child.completed_visits > best->completed_visits ||
+      (child.completed_visits == best->completed_visits && q > best->q)) {
+    best_child_ = static_cast<int16_t>(slot);
   }
-  if (proof_.load().result == Proof::kNone) settle_proof(*children_[slot]);
+  if (proof_.load().result == Proof::kNone) settle_proof(*child.node);
   if (proof_.load().result == Proof::kNone) update_value(leaf_value);
 }
 
 void Node::prove_win(int16_t plies) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lock_);
   if (proof_.load().result != Proof::kNone) return;
   const Proof proof{Proof::kWin, plies};
   proof_ = proof;
@@ -356,10 +506,12 @@ void Node::settle_proof(const Node& child) {
   Proof proof;
   if (of_child.result == Proof::kLoss) {
     proof = {Proof::kWin, static_cast<int16_t>(of_child.plies + 1)};
-  } else if (of_child.result == Proof::kWin && slot_count() + excluded_count_ == prior_.size()) {
+  } else if (of_child.result == Proof::kWin &&
+             opened_ + (root_ ? root_->excluded_count : 0) == static_cast<int32_t>(candidate_count_)) {
     // Lost when every candidate not excluded has a child proven won for the opponent.
     proof = {Proof::kLoss, 0};
-    for (const auto& other : children_) {
+    for (int32_t slot = 0; slot < opened_; ++slot) {
+      const Node* other = children_[slot].node;
       const Proof p = other ? other->proof() : Proof{};
       if (p.result != Proof::kWin) return;
       proof.plies = std::max<int16_t>(proof.plies, static_cast<int16_t>(p.plies + 1));
@@ -372,7 +524,7 @@ void Node::settle_proof(const Node& child) {
 }
 
 void Node::update_value(const NodeValue& leaf_value) {
-  if (!root_exploration_) {
+  if (!exploring()) {
     // Running mean over the completed visits; the own evaluation is the first sample.
     const float rate = 1.0f / completed_visits_;
     value_.values[0] += (leaf_value.values[0] - value_.values[0]) * rate;
@@ -383,17 +535,17 @@ void Node::update_value(const NodeValue& leaf_value) {
   }
   // An exploring root averages its children by their pruned weights, so that forced
   // playouts do not pull its value towards moves it would not play.
-  compute_pruned_weights();
+  const std::vector<float> weights = compute_pruned_weights();
   NodeValue total = own_value_;
   double weight_sum = 1.0;
-  for (size_t i = 0; i < slot_count(); ++i) {
-    const float weight = pruned_weights_[i];
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    const float weight = weights[slot];
     weight_sum += weight;
     if (weight == 0.0f) continue;
     NodeValue child_value;
     {
-      Node& child = *children_[i];
-      std::lock_guard child_lock(child.mutex_);
+      Node& child = *children_[slot].node;
+      std::lock_guard child_lock(child.lock_);
       child_value = child.value_;
     }
     total.values[0] += weight * child_value.values[0];
@@ -408,83 +560,143 @@ void Node::update_value(const NodeValue& leaf_value) {
   value_.depth = total.depth * scale;
 }
 
-// Visits a child would not have received without forced playouts are pruned: a child keeps
-// the visits with which its score (with the best child's exploration) still reaches the
-// best child's. Uses the plain prior, not the noisy one.
-void Node::compute_pruned_weights() {
-  pruned_weights_.assign(slot_count(), 0.0f);
-  if (best_child_ == -1) return;
+// Per slot: visits a child would not have received without forced playouts are pruned: a
+// child keeps the visits with which its score (with the best child's exploration) still
+// reaches the best child's. Uses the plain prior, not the noisy one.
+std::vector<float> Node::compute_pruned_weights() const {
+  std::vector<float> weights(opened_, 0.0f);
+  if (best_child_ == -1) return weights;
   const float k = c() * std::sqrt(completed_visits_);
-  const float target = k * prior_[best_action_] / (child_completed_visits_[best_child_] + 1.0f) + child_q_[best_child_];
-  for (size_t i = 0; i < slot_count(); ++i) {
+  const Child& best = children_[best_child_];
+  const float target = k * prior(best_child_) / (best.completed_visits + 1.0f) + best.q;
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    const Child& child = children_[slot];
     // The best child keeps all its visits (the formula below gives it that only up to
     // rounding, and nothing when its prior is 0).
-    if (static_cast<int32_t>(i) == best_child_) {
-      pruned_weights_[i] = child_completed_visits_[i];
+    if (slot == best_child_) {
+      weights[slot] = child.completed_visits;
       continue;
     }
-    const float u = k * prior_[slot_action_[i]];
-    if (target >= u + child_q_[i]) continue;
-    const float r = u / std::max(target - child_q_[i], 1e-10f) - 1.0f;
-    pruned_weights_[i] = r > child_completed_visits_[i] ? child_completed_visits_[i] : (r < 0.0f ? 0.0f : r);
+    const float u = k * prior(slot);
+    if (target >= u + child.q) continue;
+    const float r = u / std::max(target - child.q, 1e-10f) - 1.0f;
+    weights[slot] = r > child.completed_visits ? child.completed_visits : (r < 0.0f ? 0.0f : r);
   }
   // The best child has the most completed visits, so no other outweighs it: a move drawn
   // at temperature 0 is the best child.
-  for (size_t i = 0; i < slot_count(); ++i) assert(pruned_weights_[i] <= pruned_weights_[best_child_]);
+  for (float weight : weights) assert(weight <= weights[best_child_]);
+  return weights;
+}
+
+void Node::free_subtrees(float visits) {
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    Node* child = children_[slot].node;
+    if (child == nullptr) continue;
+    if (child->visits_ > visits) {
+      child->free_subtrees(visits);
+      continue;
+    }
+    const int64_t before = child->own_bytes();
+    for (int32_t below = 0; below < child->opened_; ++below) delete child->children_[below].node;
+    child->children_.reset();
+    child->capacity_ = 0;
+    child->opened_ = 0;
+    child->best_child_ = -1;
+    child->account(child->own_bytes() - before);
+  }
+}
+
+void Node::count_subtrees(std::vector<int64_t>& freed) const {
+  freed.assign(kThresholds, 0);
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    if (children_[slot].node) children_[slot].node->count_below(visits_, freed);
+  }
+}
+
+// The bytes of this node and all below it; adds what free_subtrees would free here to the
+// thresholds that free it: at least this node's visits, below its parent's.
+int64_t Node::count_below(float parent_visits, std::vector<int64_t>& freed) const {
+  int64_t below = 0;
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    if (children_[slot].node) below += children_[slot].node->count_below(visits_, freed);
+  }
+  const int64_t slots = capacity_ > 0 ? eval::heap_block(capacity_ * sizeof(Child)) : 0;
+  for (size_t k = 0; k < kThresholds; ++k) {
+    const float threshold = std::ldexp(1.0f, static_cast<int>(k));
+    if (visits_ <= threshold && threshold < parent_visits) freed[k] += below + slots;
+  }
+  return own_bytes() + below;
 }
 
 float Node::get_visits() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lock_);
   return visits_;
 }
 
 NodeValue Node::get_value() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lock_);
   return value_;
 }
 
 float Node::get_own_side_value() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lock_);
   return value_.values[side_];
 }
 
 float Node::get_best_child_visits() {
-  std::lock_guard lock(mutex_);
-  return best_child_ == -1 ? 0.0f : child_visits_[best_child_];
+  std::lock_guard lock(lock_);
+  return best_child_ == -1 ? 0.0f : children_[best_child_].visits;
 }
 
 int32_t Node::get_best_child() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lock_);
   return best_child_;
 }
 
 int32_t Node::get_best_action() {
-  std::lock_guard lock(mutex_);
-  return best_action_;
+  std::lock_guard lock(lock_);
+  return best_child_ == -1 ? -1 : edges_[best_child_].action;
 }
 
 Node* Node::get_child(int32_t slot) {
-  std::lock_guard lock(mutex_);
-  return children_[slot].get();
-}
-
-std::vector<float> Node::by_action(const std::vector<float>& per_slot) const {
-  std::vector<float> result(prior_.size(), 0.0f);
-  for (size_t i = 0; i < per_slot.size(); ++i) result[slot_action_[i]] = per_slot[i];
-  return result;
+  std::lock_guard lock(lock_);
+  return children_[slot].node;
 }
 
 Node* Node::child_of_action(int32_t action) {
-  std::lock_guard lock(mutex_);
-  const int32_t slot = slot_of_action_[action];
-  return slot == -1 ? nullptr : children_[slot].get();
+  std::lock_guard lock(lock_);
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    if (edges_[slot].action == action) return children_[slot].node;
+  }
+  return nullptr;
+}
+
+std::vector<float> Node::get_prior() const {
+  std::vector<float> result(candidate_count_, from_half(tail_prior_));
+  for (int32_t e = 0; e < edge_count_; ++e) result[edges_[e].action] = prior(e);
+  return result;
+}
+
+bool Node::excluded(int32_t action) const {
+  if (!root_ || root_->excluded.empty()) return false;
+  for (int32_t e = 0; e < edge_count_; ++e) {
+    if (edges_[e].action == action) return root_->excluded[e] != 0;
+  }
+  return false;
+}
+
+template <typename Field>
+std::vector<float> Node::by_action(Field field) const {
+  std::vector<float> result(candidate_count_, 0.0f);
+  for (int32_t slot = 0; slot < opened_; ++slot) result[edges_[slot].action] = field(slot);
+  return result;
 }
 
 std::vector<Proof> Node::get_proofs_by_action() {
-  std::lock_guard lock(mutex_);
-  std::vector<Proof> result(prior_.size());
-  for (size_t i = 0; i < slot_count(); ++i) {
-    if (children_[i]) result[slot_action_[i]] = children_[i]->proof();
+  std::lock_guard lock(lock_);
+  std::vector<Proof> result(candidate_count_);
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    if (children_[slot].node) result[edges_[slot].action] = children_[slot].node->proof();
   }
   return result;
 }
@@ -501,20 +713,20 @@ int32_t Node::get_quickest_win_action() {
 }
 
 std::vector<float> Node::get_q_by_action() {
-  std::lock_guard lock(mutex_);
-  return by_action(child_q_);
+  std::lock_guard lock(lock_);
+  return by_action([this](int32_t slot) { return children_[slot].q; });
 }
 
 std::vector<float> Node::get_visits_by_action() {
-  std::lock_guard lock(mutex_);
-  return by_action(child_visits_);
+  std::lock_guard lock(lock_);
+  return by_action([this](int32_t slot) { return children_[slot].visits; });
 }
 
 std::vector<float> Node::get_pruned_weights_by_action(bool normalised) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lock_);
   // Computed afresh: only an exploring root keeps them current during the search.
-  compute_pruned_weights();
-  std::vector<float> weights = by_action(pruned_weights_);
+  const std::vector<float> pruned = compute_pruned_weights();
+  std::vector<float> weights = by_action([&pruned](int32_t slot) { return pruned[slot]; });
   if (normalised) apply_temperature(weights, 1.0f);
   return weights;
 }

@@ -96,7 +96,7 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
     context.search.set_root(context.constants, board, 1.0f, true, true);
     // Until the visits limit is reached, or the manager's time is up.
     search_in_slices(context.search, {settings.visits_limit, 0.0f, false, 0.0f, 0.0f, 0.0f, 0.0f}, deadline_ns,
-                     context.report);
+                     deadline_ns, context.report);
     context.report();
 
     Node& root = *context.search.root();

@@ -77,7 +77,7 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   // one of its moves changes that line), each group the likeliest first, so that those
   // the limits leave unchecked are the least likely to stop it.
   const std::vector<Move>& candidates = search.root_board().candidates();
-  const std::vector<float>& prior = search.root()->get_prior();
+  const std::vector<float> prior = search.root()->get_prior();
   const auto near_threat = [&](Move m) {
     return std::any_of(threat.moves.begin(), threat.moves.end(), [m](Move t) {
       const int dx = m.x - t.x;
@@ -132,7 +132,7 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
       std::to_string(kept - open) + " of " + std::to_string(candidates.size()) + " moves stop it" +
       (open > 0 ? ", " + std::to_string(open) + " unsolved" : ""));
   if (kept == 0) return holding_out_longest(solver, position, order, threat.threats, limits);
-  if (kept < candidates.size()) search.root()->exclude_actions(std::move(excluded));
+  if (kept < candidates.size()) search.root()->exclude_actions(excluded);
   return std::nullopt;
 }
 

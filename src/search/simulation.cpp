@@ -59,7 +59,7 @@ std::optional<Leaf> descend(Node& root, const Board& root_board, std::vector<Spa
             assert(!board->game_over() && "a finished position is never descended through");
           }
         }
-        assert(!board->game_over() && board->candidates().size() == node->get_prior().size());
+        assert(!board->game_over() && board->candidates().size() == static_cast<size_t>(node->candidate_count()));
         const Move move = board->candidates()[step.action];
         board->play(move);
         return Leaf{true, std::move(board), step.slot, node, move, {}, nullptr, due_threat_check};
@@ -85,7 +85,7 @@ Node* back_up(const Leaf& leaf, eval::EvalResult* evaluation) {
       proven.values[board.side_to_move()] = 1.0f;
       proven.values[board.side_to_move() ^ 1] = -1.0f;
     }
-    leaf.node->set_child(leaf.slot, std::make_unique<Node>(leaf.slot, leaf.node, leaf.node->constants(),
+    leaf.node->set_child(leaf.slot, std::make_unique<Node>(leaf.slot, leaf.node, leaf.node->tree(),
                                                            evaluation ? std::move(*evaluation) : std::move(proven),
                                                            terminal, board.side_to_move(), proof, leaf.move));
   }

@@ -38,7 +38,7 @@ search::Engine build_engine(const config::Settings& settings, const SelfplayOpti
                             .model_path = model,
                             .evaluator = settings.evaluator,
                             .device_ids = device_ids,
-                            .search = {.threads = options.threads, .batch_size = settings.search.batch_size},
+                            .search = {.threads = options.threads, .batch_size = settings.search.batch_size, .keep_tree = false},
                             .threats = search::tree_threats(settings.decision.threats)});
   for (auto& evaluator : engine.evaluators) evaluator->set_cache_budget(kCacheBytes);
   return engine;
