@@ -100,7 +100,7 @@ class ProtocolTest : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "tovan-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
     dir_ = pattern;
-    write_file(dir_ / "config.toml", shipped_config_with("visits_limit = 1000000", "visits_limit = 64"));
+    write_file(dir_ / "config.toml", shipped_config_with("visits_limit = 10000000", "visits_limit = 64"));
   }
   void TearDown() override { fs::remove_all(dir_); }
 

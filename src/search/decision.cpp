@@ -170,7 +170,9 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
     const auto deadline = [start](float seconds) { return start + static_cast<int64_t>(seconds * 1e9); };
     if (times.most < kSlicedBudget) {
       const float seconds = static_cast<float>(static_cast<double>(deadline(budget) - monotonic_ns()) / 1e9);
-      context.search.search(limits_of(settings, seconds, allow_shortcut));
+      SearchLimits limits = limits_of(settings, seconds, allow_shortcut);
+      limits.move_end_ns = deadline(budget);
+      context.search.search(limits);
     } else {
       search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut), deadline(budget),
                        deadline(times.most), context.report);

@@ -45,6 +45,9 @@ namespace tovan::search {
 struct SearchLimits {
   float visits_limit = 0.0f;
   float seconds = 0.0f;
+  // The end of the whole move on the monotonic clock, when it is searched in several
+  // calls: freeing subtrees at the tree's budget begins only when it fits before.
+  int64_t move_end_ns = std::numeric_limits<int64_t>::max();
   bool fast_search = false;
   float fast_visits_threshold = 0.0f;
   float best_visits_proportion = 0.0f;

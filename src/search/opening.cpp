@@ -95,7 +95,7 @@ std::array<Move, 3> generate_opening(const OpeningContext& context) {
     // A balanced search: uniform prior, children scored by closeness to an even game.
     context.search.set_root(context.constants, board, 1.0f, true, true);
     // Until the visits limit is reached, or the manager's time is up.
-    search_in_slices(context.search, {settings.visits_limit, 0.0f, false, 0.0f, 0.0f, 0.0f, 0.0f}, deadline_ns,
+    search_in_slices(context.search, {.visits_limit = settings.visits_limit}, deadline_ns,
                      deadline_ns, context.report);
     context.report();
 

@@ -45,12 +45,14 @@ Standing standing(Node& root) {
 void search_in_slices(MCTS& search, SearchLimits limits, int64_t planned_ns, int64_t most_ns,
                       const std::function<void()>& report) {
   const int64_t start = monotonic_ns();
+  limits.move_end_ns = most_ns;
   const float visits_at_start = search.root()->get_visits();
   for (int64_t slice = 1;; ++slice) {
     const int64_t now = monotonic_ns();
     const Standing standing_now = standing(*search.root());
     if (now >= planned_ns && (now >= most_ns || !standing_now.contested)) return;
-    if (now < planned_ns && slice > 1) {
+    if (now < planned_ns && slice > 1 && limits.fast_search && !standing_now.contested &&
+        search.root()->get_visits() >= limits.fast_visits_threshold) {
       // Visits to come by the planned end, at the rate so far: when even all of them
       // cannot lift the runner-up past the most visited move, the choice is made.
       const double rate = (search.root()->get_visits() - visits_at_start) / static_cast<double>(now - start);
