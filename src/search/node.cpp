@@ -20,7 +20,7 @@ constexpr float kNoiseConcentration = 10.0f;
 // A node below the root keeps as edges the candidates of a prior of at least this share of
 // the mean prior (together they hold at least 1 - this share of the prior), and at least
 // kMinEdges of them.
-constexpr float kTailShare = 0.01f;
+constexpr float kTailShare = 0.05f;
 constexpr size_t kMinEdges = 4;
 // free_subtrees thresholds: 2^0 .. 2^31 visits.
 constexpr size_t kThresholds = 32;
