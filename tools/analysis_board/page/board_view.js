@@ -7,6 +7,7 @@ const CELL = 32;
 const MARGIN = 30;
 const TOP_MOVES = 5;
 const LINE_STONES = 12;
+const MOST_SCALE = 1.6;
 
 const at = i => MARGIN + i * CELL;
 const percent = rate => Math.round(rate * 100);
@@ -32,7 +33,9 @@ export class BoardView {
     this.height = height;
     const svg = this.svg;
     svg.replaceChildren();
-    svg.setAttribute("viewBox", `0 0 ${MARGIN * 2 + (width - 1) * CELL} ${MARGIN * 2 + (height - 1) * CELL}`);
+    const viewWidth = MARGIN * 2 + (width - 1) * CELL;
+    svg.setAttribute("viewBox", `0 0 ${viewWidth} ${MARGIN * 2 + (height - 1) * CELL}`);
+    svg.style.maxWidth = `${viewWidth * MOST_SCALE}px`;  // a small board is not blown up
     add(svg, "rect", {class: "wood", width: "100%", height: "100%"});
     for (let x = 0; x < width; ++x) {
       add(svg, "line", {class: "grid", x1: at(x), y1: at(0), x2: at(x), y2: at(height - 1)});
