@@ -125,7 +125,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         try:
             try:
                 body = json.loads(self.rfile.read(length))
-            except ValueError as error:
+            except (ValueError, RecursionError) as error:  # RecursionError: nested too deep
                 raise RequestError(f"the body is no JSON: {error}") from None
             if not isinstance(body, dict):
                 raise RequestError("a call's body is a JSON object")
@@ -158,6 +158,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Cache-Control", "no-store")
         self.end_headers()
         self.wfile.write(data)
+
+    def send_error(self, code, message=None, explain=None):
+        """The refusals of the HTTP layer (a malformed request line, a method other than GET and
+        POST) in JSON too."""
+        self.reply(code, {"error": message or http.HTTPStatus(code).phrase})
 
     def log_message(self, format, *args):
         pass  # the page shows every error; a terminal full of request lines helps no one
