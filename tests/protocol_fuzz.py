@@ -251,9 +251,9 @@ def command(r, model):
         return f"{word} {text}", (kind, cell)
     if kind == "analyze":  # op: ("analyze", milliseconds, count), None where refused; 300 visits take no longer
         what = case(r, r.choice(["time", "visits"])) if r.random() < 0.9 else r.choice(["depth", "7,7", "1000"])
-        amount_text, amount = integer(r, r.choice([r.randint(1, 300)] * 8 + [0, -5, 600001, 10000001]))
-        count_text, count = integer(r, r.choice([r.randint(1, 8)] * 6 + [400, 0, 401]))
         most = {"time": 600000, "visits": 10000000}.get(what.lower(), 0)
+        amount_text, amount = integer(r, r.choice([r.randint(1, 300)] * 8 + [0, -5, most + 1]))
+        count_text, count = integer(r, r.choice([r.randint(1, 8)] * 6 + [400, 0, 401]))
         milliseconds = None if amount is None or not 1 <= amount <= most else amount if most == 600000 else 300
         return f"{word} {what} {amount_text} {count_text}", \
             ("analyze", milliseconds, count if count is not None and 1 <= count <= 400 else None)

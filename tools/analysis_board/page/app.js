@@ -14,7 +14,7 @@ const game = {rule: "freestyle", width: 15, height: 15, moves: []};
 let shown = 0;  // the moves on the board: fewer while stepping back through the game
 let version = 0;  // bumped by every change, so that answers to an earlier position are dropped
 let result = null, forbidden = [], analysis = null, lineRow = 0;
-let rates = [];  // rates[i]: Black's win rate after i moves, from the engine's searches
+let rates = [];  // rates[i]: Black's win rate after i moves, from the engine's searches and analyses
 
 const view = new BoardView($("board"), playAt);
 
@@ -45,7 +45,7 @@ function render() {
       tr.insertCell().textContent = text;
     }
     tr.classList.toggle("chosen", i === lineRow);
-    tr.onmouseenter = () => { lineRow = i; render(); };
+    tr.onmouseenter = () => i !== lineRow && ((lineRow = i), render());
   });
 }
 
@@ -58,8 +58,9 @@ async function changed(study = false) {
   forbidden = [];
   render();
   try {
-    ({result, forbidden} = await call("/api/position", {game: position()}));
+    const judged = await call("/api/position", {game: position()});
     if (mine !== version) return;
+    ({result, forbidden} = judged);
     render();
     if (result) return say(result.winner === "draw" ? "Draw: the board is full" : `${name(result.winner)} wins`);
     if (enginePlays()) return await enginePlay(mine);
@@ -188,13 +189,13 @@ $("new-game").onclick = () => {
     say(error.message, true);
   }
 };
-$("black").onchange = $("white").onchange = changed;
+$("black").onchange = $("white").onchange = () => changed();
 $("first").onclick = () => show(0);
 $("back").onclick = () => show(shown - 1);
 $("forward").onclick = () => show(shown + 1);
 $("last").onclick = () => show(game.moves.length);
 $("take-back").onclick = takeBack;
-$("analyse").onchange = changed;
+$("analyse").onchange = () => changed();
 $("analyse-game").onclick = analyseGame;
 $("analyse-now").onclick = () => !result && analyse(++version).catch(error => say(error.message, true));
 $("heat").onchange = render;
