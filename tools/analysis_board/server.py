@@ -173,7 +173,7 @@ def main():
     parser.add_argument("--port", type=int, default=DEFAULT_PORT, help="0: any free port")
     parser.add_argument("--engine", default=paths.ENGINE)
     parser.add_argument("--memory-mb", type=int, default=1000,
-                        help="memory of each page's engine; its search tree fills it in a few seconds")
+                        help="megabytes each page's engine may use (info max_memory)")
     args = parser.parse_args()
     engine = os.path.abspath(args.engine)
     if not os.access(engine, os.X_OK):
