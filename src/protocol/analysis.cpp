@@ -122,7 +122,7 @@ void handle_analyze(GameState& state, ProtocolInput& input) {
   ensure_engine(state);
   if (state.board->game_over()) throw ProtocolError("the game is already over");
 
-  // The search of a move request, from a root of its own: the next request sets its own.
+  // The game's search, as a move request uses it; the game board is only read.
   search::MCTS& search = *state.engine.search;
   search.set_root(state.settings.node_config, *state.board, state.settings.decision.root_temperature, false, false);
   if (request.by_time) {
