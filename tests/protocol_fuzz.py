@@ -21,7 +21,10 @@ LOAD_SECONDS = 2.0  # at most 0.32 s measured in the sanitizer build under load;
 ALLOWED_STDERR = {"", "forbidden point update timeout!"}
 SANITIZER = re.compile(r"ERROR: (Address|Leak|Undefined)Sanitizer|runtime error|Sanitizer")
 REPLIES = {"OK": "OK", "SWAP": "SWAP", "ERROR": "ERROR.*", "FORBID": "FORBID .*", "move": r"-?\d+,-?\d+",
-           "opening": r"(-?\d+,-?\d+ ){2}-?\d+,-?\d+"}
+           "opening": r"(-?\d+,-?\d+ ){2}-?\d+,-?\d+",
+           "analysis": r"(ANALYSIS .*\n)+ANALYSIS DONE VISITS \d+ WIN [01]\.\d{3} DRAW [01]\.\d{3} TIME \d+\.\d\d"}
+ANALYSIS_LINE = re.compile(r"ANALYSIS (\d+,\d+) VISITS \d+ WIN (-|[01]\.\d{3}) DRAW (-|[01]\.\d{3}) PRIOR [01]\.\d{4} "
+                           r"PV ((\d+,\d+ )*\d+,\d+)")
 NOTHING = {"ERROR": lambda line: None}  # an ERROR is the only answer, and changes nothing
 
 
@@ -105,6 +108,13 @@ class Model:
         if kind in ("info", "silent", "forbid"):
             silent = {"none": lambda line: None} if op[-1] is not None else NOTHING  # not for a bad info value
             return {"FORBID": self.check_forbid} if kind == "forbid" else silent, None, False
+        if kind == "analyze":  # the engine is built for the rule in force, the game stays as it was
+            if None in op[1:] or game is None:
+                return NOTHING, None, False
+            self.board_rule = rule
+            seconds = op[1] / 1000 + 2 + (LOAD_SECONDS if self.fresh else 0)
+            analysis = {"analysis": lambda block: self.check_analysis(block, op[2])}
+            return NOTHING if game.over(rule) else analysis, seconds, False
         if kind == "takeback":  # the last stone; while colours came from who fields, any of the side that moved last
             cell, known = op[1], game and len(game.history) > game.unordered
             if cell is None or game is None or cell not in game.stones or \
@@ -148,6 +158,19 @@ class Model:
         opening = lambda line: any(map(move, line.split())) and ("illegal move", f"opening {line}")
         return {"opening": opening, **(NOTHING if inner < 2 else {})}, seconds, False
 
+    def check_analysis(self, block, count):  # at most count moves, each with a line of empty cells from it
+        listed = []
+        for line in block.split("\n")[:-1]:
+            match = ANALYSIS_LINE.fullmatch(line)
+            line_cells = match and [tuple(map(int, word.split(","))) for word in match[4].split()]
+            if not match or line_cells[0] in listed or len(set(line_cells)) < len(line_cells) or \
+                    any(not self.game.on_board(cell) or cell in self.game.stones for cell in line_cells):
+                return "wrong analysis", line
+            listed.append(line_cells[0])
+        if len(listed) > count:
+            return "wrong analysis", f"{len(listed)} moves for {count}"
+        self.fresh = False
+
     def check_forbid(self, line):
         points = [(int(p[:2]), int(p[2:])) for p in re.findall(r"\d{4}", line)]
         if not re.fullmatch(r"FORBID (\d{4})*\.", line):
@@ -163,10 +186,10 @@ BAD_WORDS = ["a,b,1", "7", "7,7,1,1", "7,7,x", "x,7", ",", "1;2;3;4", "--"]
 NOISE = ["hello", "done", "DONE", "yxboard", "swap", "7,7", "-1", "yxhashclear", "yxnbest 3", "pos", "suggest",
          "info evaluate 7,7", "info folder games start 15", "INFO TIMEOUT_TURN 5000", "info Rule 4", "info game_type 1"]
 CUTS = ["turn 7,", "turn", "board\n1,1\n2,2", "start", "rectstart 10,", "info timeout_turn", "info", "takeback 3",
-        "swap2board\n7,7", "BOARD", "info rule"]
+        "swap2board\n7,7", "BOARD", "info rule", "analyze time"]
 BIG = [-2147483648, -129, -1, 127, 128, 255, 256, 263, 1000, 2147483647]
 KINDS = {"start": 6, "rectstart": 4, "info": 10, "turn": 30, "takeback": 8, "board": 10, "swap2board": 4,
-         "restart": 3, "begin": 4, "yxshowforbid": 3, "noise": 3}
+         "restart": 3, "begin": 4, "yxshowforbid": 3, "analyze": 4, "noise": 3}
 INFO = {"rule": lambda r: [0, 1, 4, 8] * 2 + [2, 3, 5, 6, 9, 12, -1],
         "timeout_turn": lambda r: [r.randint(50, 1500)] * 8 + [0, -5, 100000, 2147483647],
         "time_left": lambda r: [r.randint(0, 100000), r.randint(0, 20000), 0, -1, 2147483647, -2147483648]}
@@ -226,6 +249,14 @@ def command(r, model):
             cell = game.history[-1] if kind == "takeback" and roll < 0.5 else r.choice(game.history)
         text, cell = (f"{cell[0]},{cell[1]}", cell) if cell else any_cell(r, game)
         return f"{word} {text}", (kind, cell)
+    if kind == "analyze":  # op: ("analyze", milliseconds, count), None where refused; 300 visits take no longer
+        what = case(r, r.choice(["time", "visits"])) if r.random() < 0.9 else r.choice(["depth", "7,7", "1000"])
+        most = {"time": 600000, "visits": 10000000}.get(what.lower(), 0)
+        amount_text, amount = integer(r, r.choice([r.randint(1, 300)] * 8 + [0, -5, most + 1]))
+        count_text, count = integer(r, r.choice([r.randint(1, 8)] * 6 + [400, 0, 401]))
+        milliseconds = None if amount is None or not 1 <= amount <= most else amount if most == 600000 else 300
+        return f"{word} {what} {amount_text} {count_text}", \
+            ("analyze", milliseconds, count if count is not None and 1 <= count <= 400 else None)
     # An empty swap2 list asks for an opening, which may search for the whole turn: keep it short.
     if kind == "swap2board" and r.random() < 0.3 and min(info["timeout_turn"], info["time_left"]) <= 3000:
         return f"{word}\n{case(r, 'done')}", ("board", [], True)
@@ -289,15 +320,17 @@ def run_session(program, workdir, seed):
             send(text + "\nABOUT\n")
             start, (allowed, seconds, over) = time.monotonic(), model.expect(op)
             lines = replies(start + min(seconds or 0, HANG_SECONDS) + HANG_SECONDS)
-            stamp, line = lines[0] if lines else (time.monotonic(), None)
+            stamp = lines[-1][0] if lines else time.monotonic()
             where = f"{text!r} got {[t for _, t in lines]}, expected {sorted(allowed)}"
-            got = "none" if not lines else next((k for k, p in REPLIES.items() if re.fullmatch(p, line)), "garbage")
-            if len(lines) > 1 or got not in allowed:
-                raise Failure("extra reply" if len(lines) > 1 else "missing reply" if got == "none" else
+            block = "\n".join(t for _, t in lines)  # one line, or an analysis's lines
+            got = "none" if not lines else next((k for k, p in REPLIES.items() if re.fullmatch(p, block)), "garbage")
+            if got not in allowed:
+                raise Failure("extra reply" if len(lines) > 1 and got == "garbage" else
+                              "missing reply" if got == "none" else
                               "move after game end" if over and got in ("move", "opening", "SWAP") else
                               "refused valid command" if got == "ERROR" else
                               "accepted invalid command" if "ERROR" in allowed else "unexpected reply", where)
-            if problem := allowed[got](line):
+            if problem := allowed[got](block):
                 raise Failure(problem[0], f"{text!r}: {problem[1]}")
             if seconds is not None and stamp - start > seconds:
                 raise Failure("late reply", f"{text!r}: {stamp - start:.2f} s, limit {seconds:.2f} s")

@@ -126,6 +126,9 @@ class ProtocolTest : public ::testing::Test {
 // Any move reply.
 const std::string kMove = "[0-9]*,[0-9]*";
 const std::string kSize15 = "DEBUG board size: (15, 15)";
+// Any line of an analysis, and its closing line.
+const std::string kAnalysisLine = "ANALYSIS [0-9]*,[0-9]* VISITS [0-9]* WIN * DRAW * PRIOR 0.[0-9]* PV [0-9]*,[0-9]*";
+const std::string kAnalysisEnd = "ANALYSIS DONE VISITS [0-9]* WIN 0.[0-9]* DRAW 0.[0-9]* TIME [0-9].[0-9]*";
 // Black holds 0,0 to 3,0 and White 0,14, 2,14, 4,14 and 6,14; Black to move.
 const std::string kBlackFour = "board\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,14\ndone\n";
 // Black's five on row 0, listed whole; White to move.
@@ -250,6 +253,21 @@ const Exchange kExchanges[] = {
      "start 15\nboard\n0,0,1\n1,0,1\n2,0,1\n3,0,1\n10,10,2\n10,11,2\n10,12,2\n10,13,2\ndone\n", {kSize15, "OK", "4,0"}},
     {"WhoFieldsThatFitNeitherSideAreRefused", "start 15\nboard\n0,0,1\n1,0,1\n2,0,1\n10,10,2\ndone\n",
      {kSize15, "OK", "ERROR board: the who fields give 3 own and 1 opponent stones*"}},
+    // An analysis plays nothing: the engine's stone is still the last one after it. Black's
+    // four, its five taken back, is found won and followed to the five.
+    {"AnalysisListsMovesAndLeavesTheGameAsItWas",
+     "start 15\nbegin\nANALYZE visits 50 2\ntakeback 7,7\nanalyze TIME 100 1\n" + kBlackFour +
+         "takeback 4,0\nanalyze visits 50 1\n",
+     {kSize15, "OK", "7,7", kAnalysisLine, kAnalysisLine, kAnalysisEnd, "OK", kAnalysisLine, kAnalysisEnd, "4,0", "OK",
+      "ANALYSIS 4,0 VISITS * WIN 1.000 DRAW 0.000 PRIOR * PV 4,0", "ANALYSIS DONE VISITS * WIN 1.000 DRAW 0.000 *"}},
+    {"AnalysisArgumentsAndPositionsItRefuses",
+     "analyze visits 10 1\nstart 15\nanalyze depth 3 1\nanalyze time 0 1\nanalyze time 600001 1\n"
+     "analyze visits 10 0\nanalyze visits 10 401\nanalyze visits x 1\n" +
+         kBlackFive + "analyze visits 10 1\nabout\n",
+     {"ERROR analyze: no game started*", kSize15, "OK", "ERROR analyze: expected time or visits, found \"depth\"",
+      "ERROR analyze: time must be 1 to 600000, found 0", "ERROR analyze: time must be 1 to 600000, found 600001",
+      "ERROR analyze: move count must be 1 to 400, found 0", "ERROR analyze: move count must be 1 to 400, found 401",
+      "ERROR analyze: *visits*\"x\"", "ERROR analyze: the game is already over", kAbout}},
 };
 
 class ProtocolExchange : public ProtocolTest, public ::testing::WithParamInterface<Exchange> {};

@@ -22,7 +22,7 @@ GAME = "INFO timeout_turn 20000|START 15|BEGIN|TURN ?|TURN ?|TURN ?|TURN ?"
 SESSIONS = [
     "INFO timeout_turn 20000|INFO timeout_match 1000000|INFO time_left 1000000|INFO max_memory 200000000"
     "|INFO game_type 1|INFO rule 0|START 15|BEGIN|TURN ?|TAKEBACK 7,7|TURN ?|TAKEBACK ?|TURN ?|RESTART"
-    "|BOARD|7,7,2|8,8,1|7,8,2|DONE"
+    "|BOARD|7,7,2|8,8,1|7,8,2|DONE|ANALYZE visits 200 3|ANALYZE depth 1 1"
     "|YXSHOWFORBID|RECTSTART 20,12|BEGIN|TURN ?|SWAP2BOARD|DONE|start 15|swap2board|7,7|8,8|7,8|DONE|END",
     "INFO timeout_turn 20000|TURN 7,7|START 4|START 30|RECTSTART 3,50|START 15|TURN 99,99|TURN 7,7|TURN 7,7"
     "|TURN a,b|TAKEBACK 1,1"
@@ -56,7 +56,7 @@ def ask(engine, command):  # the reply lines, normalised; None when the engine i
 
 def normalise(line):  # (a search reports more than once when it takes long: only its last report is compared)
     line = re.sub(r"^(DEBUG load (?:config|model): ).*[\\/]", r"\1", line)
-    return re.sub(r" \| Time [\d.]+|, used time: [\d.]+", "", line)
+    return re.sub(r" \| Time [\d.]+|, used time: [\d.]+| TIME [\d.]+$", "", line)
 
 
 def form(reply):  # a random opening's reply: its kind of line, without the cells

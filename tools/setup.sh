@@ -4,7 +4,8 @@
 #   - Debian packages: compiler tool chain, cpptoml, zlib, GoogleTest, Google Benchmark,
 #     and Debian's python3 with onnx and numpy for the model-building tools, torch for the
 #     trainer, distributed (Dask) for self-play jobs, matplotlib and tqdm for the training
-#     log's plot and progress.
+#     log's plot and progress; Chromium, its WebDriver and Selenium for the analysis
+#     board's browser test.
 #   - ONNX Runtime 1.29.0 from its npm package, cached in ~/.cache/tovan (outside the tree)
 #     and extracted into third_party/onnxruntime (ignored by git); its CUDA and TensorRT
 #     provider libraries too, but only when config.toml selects a GPU device (or
@@ -20,7 +21,8 @@ cache_dir="${TOVAN_CACHE_DIR:-$HOME/.cache/tovan}"
 ort_dir="$root/third_party/onnxruntime"
 
 debian_packages=(g++ cmake ninja-build libcpptoml-dev zlib1g-dev libgtest-dev libbenchmark-dev
-                 python3-onnx python3-numpy python3-torch python3-distributed python3-matplotlib python3-tqdm)
+                 python3-onnx python3-numpy python3-torch python3-distributed python3-matplotlib python3-tqdm
+                 chromium chromium-driver python3-selenium)
 
 missing=()
 for package in "${debian_packages[@]}"; do

@@ -4,6 +4,7 @@
 
 #include "app/output.h"
 #include "config/config_file.h"
+#include "protocol/analysis.h"
 #include "protocol/game_engine.h"
 #include "protocol/game_state.h"
 #include "protocol/move_requests.h"
@@ -152,6 +153,8 @@ int run(const config::Settings& settings) {
         handle_swap2board(state, input);
       } else if (command == "yxshowforbid") {
         handle_show_forbidden(state);
+      } else if (command == "analyze") {
+        handle_analyze(state, input);
       }
       // Any other word is ignored without a reply.
     } catch (const EndOfInput&) {
