@@ -56,14 +56,7 @@ std::string rates(const search::NodeValue& value, int side) {
 // Where the search goes on from `node`: the quickest proven win where it has one, else the
 // most visited child (-1 when none).
 int32_t next_action(search::Node& node) {
-  const std::vector<search::Proof> proofs = node.get_proofs_by_action();
-  int32_t quickest = -1;
-  for (size_t a = 0; a < proofs.size(); ++a) {
-    // A child proven lost for its own side to move is a win for this node's.
-    if (proofs[a].result == search::Proof::kLoss && (quickest == -1 || proofs[a].plies < proofs[quickest].plies)) {
-      quickest = static_cast<int32_t>(a);
-    }
-  }
+  const int32_t quickest = node.get_quickest_win_action();
   return quickest != -1 ? quickest : node.get_best_action();
 }
 
@@ -75,7 +68,8 @@ std::string variation(const Board& position, search::Node& root, int32_t action)
   std::string line = "PV";
   while (true) {
     const Move move = board.candidates()[action];
-    line += " " + app::move_reply(move.x, move.y);
+    line += ' ';
+    line += app::move_reply(move.x, move.y);
     node = node->child_of_action(action);
     board.play(move);
     if (node == nullptr || board.game_over() || node->get_visits() <= 1.0f) return line;
