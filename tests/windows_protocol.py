@@ -46,7 +46,8 @@ def ask(engine, command):  # the reply lines, normalised; None when the engine i
     reply = []
     try:
         while (line := engine.read_line(time.monotonic() + 120)[1]) is not None and line != ABOUT:
-            reply.append(normalise(line))
+            if not line.startswith("DEBUG time: "):  # how long a move took differs from run to run
+                reply.append(normalise(line))
     except TimeoutError:
         return reply + ["(no reply in 120 s)"]
     reports = [i for i, text in enumerate(reply) if text.startswith("DEBUG Win")]
@@ -56,7 +57,7 @@ def ask(engine, command):  # the reply lines, normalised; None when the engine i
 
 def normalise(line):  # (a search reports more than once when it takes long: only its last report is compared)
     line = re.sub(r"^(DEBUG load (?:config|model): ).*[\\/]", r"\1", line)
-    return re.sub(r" \| Time [\d.]+|, used time: [\d.]+| TIME [\d.]+$", "", line)
+    return re.sub(r" \| Time [\d.]+|, used time: [\d.]+| TIME [\d.]+$| freed in \d+ ms", "", line)
 
 
 def form(reply):  # a random opening's reply: its kind of line, without the cells
