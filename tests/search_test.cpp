@@ -317,6 +317,32 @@ TEST(StopRule, NoRoundStartsThatWouldEndPastTheDeadline) {
   check_node(*search.root(), false, false);
 }
 
+// Slow evaluations are held against later searches only as long as they are recent: a
+// root evaluation held up 200 ms leaves a 1 s search its rounds (the built-in evaluators
+// end a round leaf by leaf), and a round held up 500 ms no longer keeps a 0.3 s search from
+// its rounds five positions later.
+TEST(StopRule, ASlowEvaluationDoesNotStopLaterSearches) {
+  Evaluators evaluators = make_evaluators(1, "random");
+  MCTS search({.threads = 1, .batch_size = 16}, evaluators.pointers);
+  auto hold_up = [&](std::chrono::milliseconds time) {
+    evaluators.owned[0]->load_model("pause");
+    return std::async(std::launch::async, [&evaluators, time] {
+      std::this_thread::sleep_for(time);
+      evaluators.owned[0]->load_model("random");
+    });
+  };
+  auto resume = hold_up(200ms);
+  search.set_root(kConstants, middle(), 1.0f, false, false);
+  resume.get();
+  EXPECT_TRUE(search.search(visits_limit(1e9f, 1.0f)));
+  resume = hold_up(500ms);
+  search.search(visits_limit(1e9f, 0.2f));
+  resume.get();
+  for (int i = 0; i < 5; ++i) search.set_root(kConstants, middle(), 1.0f, false, false);
+  EXPECT_TRUE(search.search(visits_limit(1e9f, 0.3f)));
+  check_node(*search.root(), false, false);
+}
+
 // A budget of what about 1,500 visits hold: the search frees subtrees (once, by the
 // numbers here), says so in one line and goes on to its visits limit; the tree's count of
 // its bytes stays exact, and the budget is kept but for the leaves of the last descents.

@@ -24,8 +24,8 @@ double now_ns() { return static_cast<double>(monotonic_ns()); }
 // machine, with a margin).
 constexpr double kFreeNsPerByte = 4.0;
 
-// A round's estimate is the longest recent round: it falls by this factor a round, and
-// rises at once to any longer round.
+// A round's estimate is the longest recent round: it falls by this factor a round and a
+// new root, and rises at once to any longer round.
 constexpr double kRoundEstimateDecay = 0.75;
 
 }  // namespace
@@ -75,9 +75,13 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   auto futures = evaluators_[0]->submit({&board});
   evaluators_[0]->flush();
   eval::EvalResult evaluation = futures[0].get();
-  // A batch of positions takes at most as long as one at a time: a guess before the first
-  // round (or a new model's), corrected by the rounds.
-  round_estimate_ns_ = std::max(round_estimate_ns_, (now_ns() - start) * static_cast<double>(batch_size_));
+  // A guess at a round before the first one (or a new model's), corrected by the rounds: a
+  // network's batch takes at most as long as its positions one at a time, and evaluators
+  // that answer inside submit end a round at the deadline leaf by leaf. A slow round of an
+  // earlier search fades with each new root, so that it cannot keep every later search
+  // from starting a round.
+  const double scale = evaluators_[0]->answers_in_submit() ? 1.0 : static_cast<double>(batch_size_);
+  round_estimate_ns_ = std::max(round_estimate_ns_ * kRoundEstimateDecay, (now_ns() - start) * scale);
   apply_temperature(evaluation.policy, root_temperature);
   Node* kept = keep_tree_ && tree_whole_ ? node_of(board) : nullptr;
   std::unique_ptr<Node> old_root = std::move(root_);
@@ -92,7 +96,10 @@ void MCTS::set_root(const NodeConfig& constants, const Board& board, float root_
   tree_limit_reported_ = false;
   if (exploration) root_->enable_root_exploration(noise_generator_);
   root_board_ = std::make_unique<Board>(board);
-  // The positions the spare boards hold belonged to nodes that may be gone.
+  forget_spare_positions();
+}
+
+void MCTS::forget_spare_positions() {
   for (std::vector<SpareBoard>& spares : spare_boards_) {
     for (SpareBoard& spare : spares) spare.position = nullptr;
   }
@@ -120,11 +127,7 @@ Node* MCTS::node_of(const Board& board) {
   Node* node = root_.get();
   for (const std::vector<Move>* moves : {&added[mover], &added[mover ^ 1]}) {
     for (const Move move : *moves) {
-      Node* next = nullptr;
-      for (int32_t action = 0; action < node->candidate_count() && next == nullptr; ++action) {
-        Node* child = node->child_of_action(action);
-        if (child != nullptr && child->move() == move) next = child;
-      }
+      Node* next = node->child_of_move(move);
       if (next == nullptr || next->finished()) return nullptr;
       node = next;
     }
@@ -195,9 +198,7 @@ bool MCTS::make_room() {
   for (size_t k = 0; k < freed.size(); ++k) {
     if (tree_.bytes - freed[k] > target) continue;
     root_->free_subtrees(std::ldexp(1.0f, static_cast<int>(k)));
-    for (std::vector<SpareBoard>& spares : spare_boards_) {
-      for (SpareBoard& spare : spares) spare.position = nullptr;
-    }
+    forget_spare_positions();
     return true;
   }
   return false;

@@ -130,6 +130,8 @@ class MCTS {
   // Frees the least visited subtrees until the tree holds three quarters of its budget;
   // false when that is more than the whole tree below the root's children.
   bool make_room();
+  // Clears the spare boards' positions, which belonged to nodes that may be gone.
+  void forget_spare_positions();
   // The node of the tree whose position is `board`, reached from the root by at most one
   // move of each side; null if none.
   Node* node_of(const Board& board);

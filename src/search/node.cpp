@@ -126,8 +126,18 @@ Node::Node(int32_t index_in_parent, Node* parent, Tree& tree, eval::EvalResult e
 }
 
 Node::~Node() {
-  for (int32_t i = 0; i < opened_; ++i) delete children_[i].node;
+  drop_children();
   account(-own_bytes());
+}
+
+void Node::drop_children() {
+  const int64_t before = own_bytes();
+  for (int32_t slot = 0; slot < opened_; ++slot) delete children_[slot].node;
+  children_.reset();
+  capacity_ = 0;
+  opened_ = 0;
+  best_child_ = -1;
+  account(own_bytes() - before);
 }
 
 int64_t Node::own_bytes() const {
@@ -596,13 +606,7 @@ void Node::free_subtrees(float visits) {
       child->free_subtrees(visits);
       continue;
     }
-    const int64_t before = child->own_bytes();
-    for (int32_t below = 0; below < child->opened_; ++below) delete child->children_[below].node;
-    child->children_.reset();
-    child->capacity_ = 0;
-    child->opened_ = 0;
-    child->best_child_ = -1;
-    child->account(child->own_bytes() - before);
+    child->drop_children();
   }
 }
 
@@ -667,6 +671,15 @@ Node* Node::child_of_action(int32_t action) {
   std::lock_guard lock(lock_);
   for (int32_t slot = 0; slot < opened_; ++slot) {
     if (edges_[slot].action == action) return children_[slot].node;
+  }
+  return nullptr;
+}
+
+Node* Node::child_of_move(Move move) {
+  std::lock_guard lock(lock_);
+  for (int32_t slot = 0; slot < opened_; ++slot) {
+    Node* child = children_[slot].node;
+    if (child != nullptr && child->move() == move) return child;
   }
   return nullptr;
 }

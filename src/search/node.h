@@ -125,6 +125,8 @@ class Node {
   Node* get_child(int32_t slot);
   // The child of a candidate; null while it has none.
   Node* child_of_action(int32_t action);
+  // The child whose position follows from `move`; null while it has none.
+  Node* child_of_move(Move move);
   // One entry per candidate.
   std::vector<float> get_prior() const;
   // One entry per candidate: the slot's value at each slot's candidate, 0 elsewhere.
@@ -194,6 +196,8 @@ class Node {
   void settle_proof(const Node& child);
   void recount();
   void drop_child(int32_t slot);
+  // Deletes every child and the slots, keeping the tree's byte count exact.
+  void drop_children();
   std::vector<float> compute_pruned_weights() const;
   template <typename Field>
   std::vector<float> by_action(Field field) const;
