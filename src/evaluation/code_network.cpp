@@ -38,12 +38,34 @@ float clip(float value) { return std::min(std::max(value, 0.0f), 1.0f); }
 // The code index of one direction's lane of a cell's code word.
 int lane_code(uint64_t codes, int direction) { return (codes >> (16 * direction + 1)) & (kCodeIndices - 1); }
 
-// The inputs of one cell: the input planes set on it and its four directions' code pairs.
+// A cell's flags: its stone (the input plane 1 or 2), then input planes 3, 4 and 5; input
+// plane 0 is set on every cell.
+constexpr uint32_t kOwnStone = 1;
+constexpr uint32_t kOpponentStone = 2;
+constexpr uint32_t kStoneFlags = 3;
+constexpr uint32_t kCandidateFlag = 4;
+constexpr uint32_t kBlackToMoveFlag = 8;  // under Renju
+constexpr uint32_t kForbiddenFlag = 16;   // under Renju
+
+constexpr uint32_t kFlagCombinations = 32;
+
+// The input planes a cell's flags stand for, in order.
+std::vector<int> flag_planes(uint32_t flags) {
+  std::vector<int> planes{0};
+  if (flags & kStoneFlags) planes.push_back(static_cast<int>(flags & kStoneFlags));
+  if (flags & kCandidateFlag) planes.push_back(3);
+  if (flags & kBlackToMoveFlag) planes.push_back(4);
+  if (flags & kForbiddenFlag) planes.push_back(5);
+  return planes;
+}
+
+// The inputs of one cell: its flags, the pattern planes set on it and its four
+// directions' code pairs.
 struct CellInputs {
+  uint32_t flags = 0;
   std::array<uint16_t, 48> planes;
   int plane_count = 0;
   std::array<uint16_t, 4> pairs;
-  bool candidate = false;
 };
 
 // Eight numbers at a time (the compiler's vectors: one AVX2 register, or two of the
@@ -51,6 +73,7 @@ struct CellInputs {
 // fused multiply-add, so that the baseline and the AVX2 code give the same numbers.
 using Lanes = float __attribute__((vector_size(32)));
 constexpr int kLaneWidth = 8;
+constexpr int kStateLanes = kCellWidth / kLaneWidth;
 static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
 
 [[gnu::always_inline]] inline void add_lanes(Lanes& sum, const float* numbers) {
@@ -68,11 +91,10 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
 
 // The clipped state of a cell, and for a candidate its logit.
 [[gnu::always_inline]] inline float cell_answer(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
-  constexpr int kStateLanes = kCellWidth / kLaneWidth;
   Lanes sum[kStateLanes];
   for (int l = 0; l < kStateLanes; ++l) {
     sum[l] = Lanes{};
-    add_lanes(sum[l], t.cell_bias.data() + l * kLaneWidth);
+    add_lanes(sum[l], t.flag_columns.data() + in.flags * kCellWidth + l * kLaneWidth);
   }
   for (int p = 0; p < in.plane_count; ++p) {
     const float* column = t.plane_columns.data() + in.planes[p] * kCellWidth;
@@ -86,7 +108,7 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
     clip_lanes(sum[l]);
     std::memcpy(state + l * kLaneWidth, &sum[l], sizeof sum[l]);
   }
-  if (!in.candidate) return 0.0f;
+  if (!(in.flags & kCandidateFlag)) return 0.0f;
   constexpr int kHiddenLanes = kPolicyHidden / kLaneWidth;
   Lanes hidden[kHiddenLanes];
   for (int l = 0; l < kHiddenLanes; ++l) {
@@ -109,29 +131,48 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
   return logit;
 }
 
+// A distinct cell state of a position and the number of its cells.
+struct CountedState {
+  const float* state;
+  float count;
+};
+
+// The sum (weighted by count) and the componentwise largest of the states, in the order
+// given: the same numbers on both instruction sets.
+[[gnu::always_inline]] inline void pool(const std::vector<CountedState>& states, float* sum, float* largest) {
+  Lanes sums[kStateLanes] = {};
+  Lanes largests[kStateLanes] = {};  // states are never below 0
+  for (const CountedState& counted : states) {
+    for (int l = 0; l < kStateLanes; ++l) {
+      Lanes lanes;
+      std::memcpy(&lanes, counted.state + l * kLaneWidth, sizeof lanes);
+      sums[l] += lanes * counted.count;
+      largests[l] = largests[l] > lanes ? largests[l] : lanes;
+    }
+  }
+  std::memcpy(sum, sums, sizeof sums);
+  std::memcpy(largest, largests, sizeof largests);
+}
+
 float cell_answer_baseline(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
   return cell_answer(t, in, state);
 }
+void pool_baseline(const std::vector<CountedState>& states, float* sum, float* largest) { pool(states, sum, largest); }
 
 #if defined(__x86_64__) || defined(__i386__)
-[[gnu::target("avx2")]] float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
-  return cell_answer(t, in, state);
-}
+#define TOVAN_AVX2 [[gnu::target("avx2")]]
 bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 #else
-float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
-  return cell_answer(t, in, state);
-}
+#define TOVAN_AVX2
 bool has_avx2() { return false; }
 #endif
-
-// A cell's flags: its stone (the input plane 1 or 2), then input planes 3, 4 and 5.
-constexpr uint32_t kOwnStone = 1;
-constexpr uint32_t kOpponentStone = 2;
-constexpr uint32_t kStoneFlags = 3;
-constexpr uint32_t kCandidateFlag = 4;
-constexpr uint32_t kBlackToMoveFlag = 8;  // under Renju
-constexpr uint32_t kForbiddenFlag = 16;   // under Renju
+TOVAN_AVX2 float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
+  return cell_answer(t, in, state);
+}
+TOVAN_AVX2 void pool_avx2(const std::vector<CountedState>& states, float* sum, float* largest) {
+  pool(states, sum, largest);
+}
+#undef TOVAN_AVX2
 
 // What a cell's state and logit follow from: its codes, pattern planes and flags.
 struct CellKey {
@@ -142,13 +183,14 @@ struct CellKey {
   bool operator==(const CellKey&) const = default;
 };
 
-struct CellEntry {
+// What a probe reads comes first, in the entry's first cache line.
+struct alignas(64) CellEntry {
   CellKey key{};
-  bool valid = false;
-  CellVector state{};
-  float logit = 0.0f;  // for a candidate's key
   uint32_t stamp = 0;  // the evaluation that last counted it
   uint32_t count = 0;  // its cells in that evaluation
+  float logit = 0.0f;  // for a candidate's key
+  bool valid = false;
+  alignas(32) CellVector state{};
 };
 
 // A thread's states and logits by cell inputs, for one network: direct-mapped.
@@ -195,7 +237,18 @@ CodeNetwork::CodeNetwork(const CodeNetworkWeights& weights, Rule rule, bool allo
                      std::string(rule_name(rule)) + " has " + std::to_string(channel_count(rule)));
   }
   Tables& t = tables_;
-  t.cell_bias = weights.cell_bias;
+  // The bias and the flags' planes, added in the order a cell's inputs are.
+  t.flag_columns.assign(kFlagCombinations * kCellWidth, 0.0f);
+  for (uint32_t flags = 0; flags < kFlagCombinations; ++flags) {
+    const bool possible = (flags & kStoneFlags) != kStoneFlags &&
+                          (rule == Rule::Renju || (flags & (kBlackToMoveFlag | kForbiddenFlag)) == 0);
+    if (!possible) continue;
+    float* column = t.flag_columns.data() + flags * kCellWidth;
+    for (int i = 0; i < kCellWidth; ++i) column[i] = weights.cell_bias[i];
+    for (const int plane : flag_planes(flags)) {
+      for (int i = 0; i < kCellWidth; ++i) column[i] += weights.plane_columns[plane * kCellWidth + i];
+    }
+  }
   t.plane_columns = weights.plane_columns;
   const std::vector<uint16_t>& codes = table_code_indices();
   const size_t count = codes.size();
@@ -247,30 +300,19 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
   if (memo.network != serial_) memo.reset(serial_);
   const uint32_t stamp = ++memo.stamp;
   memo.touched.clear();
-  CellVector sum{};
-  CellVector largest{};  // states are never below 0
   int cells = 0;
-  const auto add_cell = [&](const CellVector& state, int count) {
-    for (int i = 0; i < kCellWidth; ++i) {
-      sum[i] += state[i] * static_cast<float>(count);
-      largest[i] = std::max(largest[i], state[i]);
-    }
-  };
+  thread_local std::vector<CountedState> counted;  // the distinct states of the position's cells
+  counted.clear();
   const auto answer = use_avx2_ ? cell_answer_avx2 : cell_answer_baseline;
   // The state (and a candidate's logit) of a cell with inputs `key`: from the key alone,
   // which is what lets the memo answer for it.
   const auto compute = [&](const CellKey& key, CellVector& state) {
     CellInputs in;
-    const auto add_plane = [&](int plane) { in.planes[in.plane_count++] = static_cast<uint16_t>(plane); };
-    add_plane(0);
-    if (key.flags & kStoneFlags) add_plane(key.flags & kStoneFlags);
-    in.candidate = key.flags & kCandidateFlag;
-    if (in.candidate) add_plane(3);
-    if (key.flags & kBlackToMoveFlag) add_plane(4);
-    if (key.flags & kForbiddenFlag) add_plane(5);
+    in.flags = key.flags;
     for (uint64_t bits = key.planes; bits != 0; bits &= bits - 1) {
       const int bit = std::countr_zero(bits);
-      add_plane(pattern_base + (bit >= kOpponentPlanes ? kPatternPlanes + bit - kOpponentPlanes : bit));
+      in.planes[in.plane_count++] = static_cast<uint16_t>(
+          pattern_base + (bit >= kOpponentPlanes ? kPatternPlanes + bit - kOpponentPlanes : bit));
     }
     for (int d = 0; d < 4; ++d) {
       in.pairs[d] = static_cast<uint16_t>(t.compact[lane_code(key.own, d)] * t.pair_stride +
@@ -295,7 +337,7 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
       CellEntry& entry = memo.slot(key);
       if (entry.stamp == stamp && !(entry.key == key)) {  // the slot serves another cell of this position
         uncached_logit[index] = compute(key, uncached[index]);
-        add_cell(uncached[index], 1);
+        counted.push_back({uncached[index].data(), 1.0f});
         entry_of[index] = nullptr;
         continue;
       }
@@ -313,7 +355,10 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
       entry_of[index] = &entry;
     }
   }
-  for (const CellEntry* entry : memo.touched) add_cell(entry->state, entry->count);
+  for (const CellEntry* entry : memo.touched) counted.push_back({entry->state.data(), static_cast<float>(entry->count)});
+  CellVector sum;
+  CellVector largest;
+  (use_avx2_ ? pool_avx2 : pool_baseline)(counted, sum.data(), largest.data());
 
   EvalResult result;
   result.policy.reserve(board.candidates().size());

@@ -41,7 +41,9 @@ class CodeNetwork : public BoardEvaluator {
 
   // The weights as the evaluation reads them.
   struct Tables {
-    std::vector<float> cell_bias;
+    // For each combination of a cell's flags (its stone, candidate, Renju planes): the
+    // bias plus the columns of the input planes they stand for.
+    std::vector<float> flag_columns;
     std::vector<float> plane_columns;
     // The code indices that occur, numbered; a direction's own and opponent codes are
     // looked up together: code_pairs holds own + opponent columns at (own * pair_stride +
