@@ -12,7 +12,7 @@ committed. Each step writes its result whole or not at all, so a run stopped at 
 (Ctrl-C) goes on from the step it was in.
 
 Usage: generation.py --run FOLDER [--generations N] [--workers N | --scheduler ADDRESS]
-       generation.py --run FOLDER --new --kind weights|network|codenet --rule R --size N [settings]
+       generation.py --run FOLDER --new --kind weights|network|codenet --rule R --size N [--init MODEL] [settings]
        generation.py --run FOLDER --plot
 """
 
@@ -231,12 +231,18 @@ def plot(run):
     plt.close(figure)
 
 
-def new_run(folder, settings, engine):
+def new_run(folder, settings, engine, init=None):
+    """A new run in `folder`; `init` (a model of the run's kind, a network run excepted) is
+    its first best model and, for a code network run, the state its training goes on from."""
     os.makedirs(folder, exist_ok=True)
     write_json(os.path.join(folder, "run.json"), settings)
     run = Run(folder, engine)
     models = os.path.join(os.path.dirname(engine), "models")
-    shutil.copyfile(os.path.join(models, RULE_FILES[settings["rule"]] + ".weights"), run.best)
+    shutil.copyfile(os.path.join(models, RULE_FILES[settings["rule"]] + ".weights"), run.path("best.weights"))
+    if init is not None:
+        shutil.copyfile(init, run.path("best" + run.candidate_suffix))
+        if settings["kind"] == "codenet":
+            shutil.copyfile(init, run.path("network.codenet"))
     with open(os.path.join(folder, ".gitignore"), "w", encoding="utf-8") as file:
         file.write("work/\n")
     return run
@@ -246,6 +252,8 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--run", required=True, help="the run's folder")
     parser.add_argument("--new", action="store_true", help="start a run with the settings below")
+    parser.add_argument("--init", help="with --new: the run's first best model (and a code network run's "
+                        "training state) instead of the rule's built-in weights")
     for name, value in DEFAULTS.items():
         parser.add_argument("--" + name.replace("_", "-"), type=type(value), default=value)
     parser.add_argument("--generations", type=int, default=1, help="generations to run now")
@@ -256,8 +264,13 @@ def main(argv):
                         help="the engine binary, its built models next to it in models/")
     args = parser.parse_args(argv)
     engine = os.path.abspath(args.engine)
+    if args.init is not None:
+        if not args.new or args.kind == "network":
+            parser.error("--init starts a new weights or codenet run (--new --kind weights|codenet)")
+        if not args.init.endswith(SUFFIXES[args.kind]) or not os.path.isfile(args.init):
+            parser.error(f"--init: no {SUFFIXES[args.kind]} file {args.init}")
     if args.new:
-        run = new_run(args.run, {name: getattr(args, name) for name in DEFAULTS}, engine)
+        run = new_run(args.run, {name: getattr(args, name) for name in DEFAULTS}, engine, args.init)
     else:
         run = Run(args.run, engine)
     if args.plot:
