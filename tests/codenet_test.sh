@@ -3,7 +3,8 @@
 # self-play games under Freestyle, Renju and Standard on a 12 x 9 board become samples; a
 # few training steps (tools/train_codenet.py) write a network per rule, whose answers the
 # engine records on the samples (`dataset --model`), and the torch model's move
-# probabilities, win and draw rates must agree within 1e-4. The engine plays a game with a
+# probabilities, win and draw rates must agree within 1e-4; so must those of the shipped
+# Standard network, a file of the format's first version. The engine plays a game with a
 # network named in its configuration, and refuses damaged files and a network of another
 # rule's planes with a message. $1: the engine (build/pbrain-tovan).
 set -uo pipefail
@@ -23,22 +24,28 @@ for spec in "freestyle --rule freestyle --seed 5" "renju --rule renju --seed 6" 
   shift
   $engine selfplay $tiny "$@" --out $name.tvsp >$name.log 2>&1 || fail "$name self-play: $(cat $name.log)"
   $engine dataset --out $name.tvds $name.tvsp >$name.log 2>&1 || fail "$name samples: $(cat $name.log)"
-  $py "$root/tools/train_codenet.py" train --out $name.codenet --steps 30 --batch 32 --holdout 0 --lr 0.01 \
+  $py "$root/tools/train_codenet.py" train --out $name.codenet --steps 30 --batch 32 --holdout 0 --lr 0.001 \
     $name.tvds >$name.log 2>&1 || fail "$name training: $(cat $name.log)"
   $engine dataset --model "$tmp/$name.codenet" --out $name-answers.tvds $name.tvsp >$name.log 2>&1 ||
     fail "$name answers: $(cat $name.log)"
 done
+shipped=$(dirname "$engine")/models/standard-1.codenet
+$engine dataset --model "$shipped" --out shipped-answers.tvds standard.tvsp >shipped.log 2>&1 ||
+  fail "shipped answers: $(cat shipped.log)"
 
-PYTHONPATH=$root/tools $py - <<'EOF' || exit 1
+PYTHONPATH=$root/tools $py - "$shipped" <<'EOF' || exit 1
+import sys
 import numpy as np
 from tovan import codenet
 from tovan.records import SampleFile
 
-for name in ("freestyle", "renju", "standard"):
+networks = {"freestyle": "freestyle.codenet", "renju": "renju.codenet", "standard": "standard.codenet",
+            "shipped": sys.argv[1]}
+for name, network in networks.items():
     f = SampleFile(name + "-answers.tvds")
     b = f.batch(np.arange(len(f)))
     assert f.has_model and len(f) > 20, f"{name}: {len(f)} samples"
-    policy, win, draw = codenet.answers(codenet.load(name + ".codenet"), b["planes"], b["codes"])
+    policy, win, draw = codenet.answers(codenet.load(network), b["planes"], b["codes"])
     gaps = [np.abs(policy - b["model_policy"]).max(), np.abs(win - b["model_win"]).max(),
             np.abs(draw - b["model_draw"]).max()]
     assert max(gaps) < 1e-4, f"{name}: policy, win, draw differ by {gaps}"
@@ -56,8 +63,8 @@ grep -q "^DEBUG load model: .*freestyle.codenet (code network)$" <<<"$out" || fa
 [ "$(grep -cE '^[0-9]+,[0-9]+$' <<<"$out")" = 2 ] || fail "no moves with the code network: $out"
 
 head -c 100 freestyle.codenet >short.codenet
-printf 'TVCN\002%011d' 0 >version.codenet
-for bad in "short.codenet:bytes where 40 input planes make" "version.codenet:version 2 is not supported" \
+printf 'TVCN\003%011d' 0 >version.codenet
+for bad in "short.codenet:bytes where 40 input planes make" "version.codenet:version 3 is not supported" \
            "renju.codenet:reads 42 input planes, Freestyle has 40"; do
   out=$($engine dataset --model "$tmp/${bad%%:*}" --out bad.tvds freestyle.tvsp 2>&1) && fail "${bad%%:*} accepted"
   grep -q "${bad#*:}" <<<"$out" || fail "${bad%%:*}: $out"

@@ -384,13 +384,16 @@ std::string held(EvalCache& cache) {
   return keys;
 }
 
-// Random weights on random positions: the AVX2 code and the baseline give the same numbers
-// (both where the machine runs AVX2), and so do cells answered from a thread's memo of
-// earlier positions and a network that has seen nothing yet.
+// Random weights on random positions, with and without the policy's context: the AVX2
+// code and the baseline give the same numbers (both where the machine runs AVX2), and so
+// do cells answered from a thread's memo of earlier positions and a network that has seen
+// nothing yet.
 TEST(CodeNetwork, TheBaselineTheAvx2CodeAndTheMemoAnswerAlike) {
   std::mt19937 random(23);
   std::normal_distribution<float> draw(0.0f, 0.3f);
-  for (const BoardConfig& c : {config(Rule::Freestyle), config(Rule::Renju, 12, 9)}) {
+  for (const auto& [c, context] : {std::pair{config(Rule::Freestyle), true}, std::pair{config(Rule::Freestyle), false},
+                                   std::pair{config(Rule::Renju, 12, 9), true}}) {
+    SCOPED_TRACE(context);
     eval::CodeNetworkWeights weights;
     weights.channels = eval::channel_count(c.rule);
     for (auto [array, count] : std::initializer_list<std::pair<std::vector<float>*, int>>{
@@ -407,6 +410,9 @@ TEST(CodeNetwork, TheBaselineTheAvx2CodeAndTheMemoAnswerAlike) {
              {&weights.value_out, eval::kOutcomes * eval::kValueHidden},
              {&weights.value_out_bias, eval::kOutcomes}}) {
       for (int i = 0; i < count; ++i) array->push_back(draw(random));
+    }
+    if (context) {
+      for (float& weight : weights.policy_context) weight = draw(random);
     }
     std::vector<Board> positions;
     for (int i = 0; i < 40; ++i) positions.push_back(random_position(random, c, 0, 1, 30));

@@ -18,6 +18,7 @@ namespace tovan::eval {
 namespace {
 
 using CellVector = std::array<float, kCellWidth>;
+using HiddenVector = std::array<float, kPolicyHidden>;
 
 // The code indices the pattern tables hold, in every rule class: few (eleven), so that the
 // columns of a direction's two codes are added once, at load, for each pair of them.
@@ -89,8 +90,10 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
   lanes = lanes > one ? one : lanes;
 }
 
-// The clipped state of a cell, and for a candidate its logit.
-[[gnu::always_inline]] inline float cell_answer(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
+// The clipped state of a cell, and for a candidate its policy input (the hidden layer
+// before the position's context is added and it is clipped) and its logit without context.
+[[gnu::always_inline]] inline float cell_answer(const CodeNetwork::Tables& t, const CellInputs& in, float* state,
+                                                float* hidden_in) {
   Lanes sum[kStateLanes];
   for (int l = 0; l < kStateLanes; ++l) {
     sum[l] = Lanes{};
@@ -125,10 +128,47 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
   }
   float logit = t.policy_out_bias;
   for (int l = 0; l < kHiddenLanes; ++l) {
+    std::memcpy(hidden_in + l * kLaneWidth, &hidden[l], sizeof hidden[l]);
     clip_lanes(hidden[l]);
     for (int j = 0; j < kLaneWidth; ++j) logit += t.policy_out[l * kLaneWidth + j] * hidden[l][j];
   }
   return logit;
+}
+
+// A candidate's logit from its policy input and the position's context: eight products at
+// a time, the two halves added and their lanes summed pairwise.
+[[gnu::always_inline]] inline float candidate_logit(const CodeNetwork::Tables& t, const float* hidden_in,
+                                                    const float* context) {
+  static_assert(kPolicyHidden == 2 * kLaneWidth);
+  Lanes halves[2];
+  for (int l = 0; l < 2; ++l) {
+    std::memcpy(&halves[l], hidden_in + l * kLaneWidth, sizeof halves[l]);
+    add_lanes(halves[l], context + l * kLaneWidth);
+    clip_lanes(halves[l]);
+    Lanes weights;
+    std::memcpy(&weights, t.policy_out.data() + l * kLaneWidth, sizeof weights);
+    halves[l] *= weights;
+  }
+  const Lanes sum = halves[0] + halves[1];
+  return t.policy_out_bias + (((sum[0] + sum[4]) + (sum[1] + sum[5])) + ((sum[2] + sum[6]) + (sum[3] + sum[7])));
+}
+
+// The position's context of the policy: the context layer of its pool.
+HiddenVector position_context(const CodeNetwork::Tables& t, const std::array<float, 2 * kCellWidth>& pool) {
+  HiddenVector context;
+  for (int j = 0; j < kPolicyHidden; ++j) {
+    Lanes products = {};
+    for (int l = 0; l < 2 * kCellWidth / kLaneWidth; ++l) {
+      Lanes weights;
+      Lanes inputs;
+      std::memcpy(&weights, t.policy_context.data() + j * 2 * kCellWidth + l * kLaneWidth, sizeof weights);
+      std::memcpy(&inputs, pool.data() + l * kLaneWidth, sizeof inputs);
+      products += weights * inputs;
+    }
+    context[j] = ((products[0] + products[4]) + (products[1] + products[5])) +
+                 ((products[2] + products[6]) + (products[3] + products[7]));
+  }
+  return context;
 }
 
 // A distinct cell state of a position and the number of its cells.
@@ -154,8 +194,8 @@ struct CountedState {
   std::memcpy(largest, largests, sizeof largests);
 }
 
-float cell_answer_baseline(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
-  return cell_answer(t, in, state);
+float cell_answer_baseline(const CodeNetwork::Tables& t, const CellInputs& in, float* state, float* hidden_in) {
+  return cell_answer(t, in, state, hidden_in);
 }
 void pool_baseline(const std::vector<CountedState>& states, float* sum, float* largest) { pool(states, sum, largest); }
 
@@ -166,15 +206,16 @@ bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 #define TOVAN_AVX2
 bool has_avx2() { return false; }
 #endif
-TOVAN_AVX2 float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs& in, float* state) {
-  return cell_answer(t, in, state);
+TOVAN_AVX2 float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs& in, float* state,
+                                  float* hidden_in) {
+  return cell_answer(t, in, state, hidden_in);
 }
 TOVAN_AVX2 void pool_avx2(const std::vector<CountedState>& states, float* sum, float* largest) {
   pool(states, sum, largest);
 }
 #undef TOVAN_AVX2
 
-// What a cell's state and logit follow from: its codes, pattern planes and flags.
+// What a cell's state and policy input follow from: its codes, pattern planes and flags.
 struct CellKey {
   uint64_t own;
   uint64_t opponent;
@@ -188,12 +229,13 @@ struct alignas(64) CellEntry {
   CellKey key{};
   uint32_t stamp = 0;  // the evaluation that last counted it
   uint32_t count = 0;  // its cells in that evaluation
-  float logit = 0.0f;  // for a candidate's key
+  float logit = 0.0f;  // a candidate key's logit without context
   bool valid = false;
   alignas(32) CellVector state{};
+  HiddenVector hidden_in{};  // a candidate key's policy input
 };
 
-// A thread's states and logits by cell inputs, for one network: direct-mapped.
+// A thread's states and policy inputs by cell inputs, for one network: direct-mapped.
 struct CellMemo {
   static constexpr size_t kSlots = 4096;
   uint64_t network = 0;
@@ -231,7 +273,10 @@ std::array<uint16_t, kCodesPerCell> code_indices(const Board& board, int index) 
 }
 
 CodeNetwork::CodeNetwork(const CodeNetworkWeights& weights, Rule rule, bool allow_avx2)
-    : serial_(++network_serials), use_avx2_(allow_avx2 && has_avx2()) {
+    : serial_(++network_serials),
+      use_avx2_(allow_avx2 && has_avx2()),
+      has_context_(std::any_of(weights.policy_context.begin(), weights.policy_context.end(),
+                               [](float weight) { return weight != 0.0f; })) {
   if (weights.channels != channel_count(rule)) {
     throw ModelError("the code network reads " + std::to_string(weights.channels) + " input planes, " +
                      std::string(rule_name(rule)) + " has " + std::to_string(channel_count(rule)));
@@ -274,6 +319,8 @@ CodeNetwork::CodeNetwork(const CodeNetworkWeights& weights, Rule rule, bool allo
   t.policy_hidden_bias = weights.policy_hidden_bias;
   t.policy_out = weights.policy_out;
   t.policy_out_bias = weights.policy_out_bias[0];
+  t.policy_context = weights.policy_context;
+  assert(t.policy_context.size() == size_t{kPolicyHidden} * 2 * kCellWidth);
   t.value_hidden = weights.value_hidden;
   t.value_hidden_bias = weights.value_hidden_bias;
   t.value_out = weights.value_out;
@@ -294,8 +341,8 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
   const auto& own_codes = side == 0 ? board.black_codes() : board.white_codes();
   const auto& opponent_codes = side == 0 ? board.white_codes() : board.black_codes();
 
-  // A cell's state and logit follow from its inputs alone, and the same inputs come back
-  // cell after cell and position after position: each thread keeps them by their inputs.
+  // A cell's state and policy input follow from its inputs alone, and the same inputs come
+  // back cell after cell and position after position: each thread keeps them by inputs.
   thread_local CellMemo memo;
   if (memo.network != serial_) memo.reset(serial_);
   const uint32_t stamp = ++memo.stamp;
@@ -304,9 +351,9 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
   thread_local std::vector<CountedState> counted;  // the distinct states of the position's cells
   counted.clear();
   const auto answer = use_avx2_ ? cell_answer_avx2 : cell_answer_baseline;
-  // The state (and a candidate's logit) of a cell with inputs `key`: from the key alone,
-  // which is what lets the memo answer for it.
-  const auto compute = [&](const CellKey& key, CellVector& state) {
+  // The state (and a candidate's policy input) of a cell with inputs `key`: from the key
+  // alone, which is what lets the memo answer for it.
+  const auto compute = [&](const CellKey& key, CellVector& state, HiddenVector& hidden_in) {
     CellInputs in;
     in.flags = key.flags;
     for (uint64_t bits = key.planes; bits != 0; bits &= bits - 1) {
@@ -318,10 +365,11 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
       in.pairs[d] = static_cast<uint16_t>(t.compact[lane_code(key.own, d)] * t.pair_stride +
                                           t.compact[lane_code(key.opponent, d)]);
     }
-    return answer(t, in, state.data());
+    return answer(t, in, state.data(), hidden_in.data());
   };
   thread_local std::array<const CellEntry*, kCellCount> entry_of;  // the candidates' entries
   thread_local std::array<CellVector, kCellCount> uncached;        // states of cells that found no slot
+  thread_local std::array<HiddenVector, kCellCount> uncached_hidden_in;
   thread_local std::array<float, kCellCount> uncached_logit;
   for (int y = 0; y < config.height; ++y) {
     for (int x = 0; x < config.width; ++x) {
@@ -336,7 +384,7 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
       const CellKey key{own_codes[index], opponent_codes[index], masks[index], flags};
       CellEntry& entry = memo.slot(key);
       if (entry.stamp == stamp && !(entry.key == key)) {  // the slot serves another cell of this position
-        uncached_logit[index] = compute(key, uncached[index]);
+        uncached_logit[index] = compute(key, uncached[index], uncached_hidden_in[index]);
         counted.push_back({uncached[index].data(), 1.0f});
         entry_of[index] = nullptr;
         continue;
@@ -344,7 +392,7 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
       if (!(entry.key == key) || !entry.valid) {
         entry.key = key;
         entry.valid = true;
-        entry.logit = compute(key, entry.state);
+        entry.logit = compute(key, entry.state, entry.hidden_in);
       }
       if (entry.stamp != stamp) {
         entry.stamp = stamp;
@@ -360,19 +408,29 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
   CellVector largest;
   (use_avx2_ ? pool_avx2 : pool_baseline)(counted, sum.data(), largest.data());
 
-  EvalResult result;
-  result.policy.reserve(board.candidates().size());
-  for (const Move move : board.candidates()) {
-    const int index = cell_index(move.x, move.y);
-    result.policy.push_back(entry_of[index] != nullptr ? entry_of[index]->logit : uncached_logit[index]);
-  }
-  softmax(result.policy);
-
   std::array<float, 2 * kCellWidth> pooled;
   for (int i = 0; i < kCellWidth; ++i) {
     pooled[i] = sum[i] / static_cast<float>(std::max(cells, 1));
     pooled[kCellWidth + i] = largest[i];
   }
+
+  EvalResult result;
+  result.policy.reserve(board.candidates().size());
+  if (has_context_) {
+    const HiddenVector context = position_context(t, pooled);
+    for (const Move move : board.candidates()) {
+      const int index = cell_index(move.x, move.y);
+      const HiddenVector& hidden_in =
+          entry_of[index] != nullptr ? entry_of[index]->hidden_in : uncached_hidden_in[index];
+      result.policy.push_back(candidate_logit(t, hidden_in.data(), context.data()));
+    }
+  } else {
+    for (const Move move : board.candidates()) {
+      const int index = cell_index(move.x, move.y);
+      result.policy.push_back(entry_of[index] != nullptr ? entry_of[index]->logit : uncached_logit[index]);
+    }
+  }
+  softmax(result.policy);
   std::array<float, kValueHidden> hidden;
   for (int j = 0; j < kValueHidden; ++j) {
     float z = t.value_hidden_bias[j];

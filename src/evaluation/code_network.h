@@ -5,12 +5,13 @@
 // each input plane set on the cell (the network input planes of features.h), plus, for
 // each of the four line directions, the column of the side to move's code there and the
 // column of the opponent's code there (code_indices). Clipped to 0..1 it is the cell's
-// state h. A candidate's logit is policy_out . clip(policy_hidden h + policy_hidden_bias)
-// + policy_out_bias, the policy their softmax. The mean and the largest (by component) of
-// the states of all cells, joined, go through clip(value_hidden . + value_hidden_bias),
-// then value_out (+ value_out_bias) gives the logits of win, draw and loss of the side to
-// move: the value is P(win) - P(loss), the draw rate P(draw). tools/tovan/codenet.py
-// computes the same function in torch and trains it.
+// state h. The mean and the largest (by component) of the states of all cells, joined, are
+// the position's pool g. A candidate's logit is policy_out . clip(policy_hidden h +
+// policy_hidden_bias + policy_context g) + policy_out_bias, the policy their softmax. g
+// goes through clip(value_hidden g + value_hidden_bias), then value_out (+ value_out_bias)
+// gives the logits of win, draw and loss of the side to move: the value is P(win) -
+// P(loss), the draw rate P(draw). tools/tovan/codenet.py computes the same function in
+// torch and trains it.
 #pragma once
 
 #include <array>
@@ -55,6 +56,7 @@ class CodeNetwork : public BoardEvaluator {
     std::vector<float> policy_hidden_bias;
     std::vector<float> policy_out;
     float policy_out_bias;
+    std::vector<float> policy_context;  // kPolicyHidden x 2 kCellWidth
     std::vector<float> value_hidden;
     std::vector<float> value_hidden_bias;
     std::vector<float> value_out;
@@ -65,6 +67,7 @@ class CodeNetwork : public BoardEvaluator {
   Tables tables_;
   uint64_t serial_;  // this network's number, for the threads' memos of cell states
   bool use_avx2_;    // the machine runs AVX2: the cells are worked out 8 numbers at a time
+  bool has_context_;  // the policy sees the pool (else each candidate's logit is kept in the memo)
 };
 
 }  // namespace tovan::eval

@@ -13,7 +13,8 @@ namespace tovan::eval {
 namespace {
 
 constexpr char kMagic[] = {'T', 'V', 'C', 'N'};
-constexpr uint8_t kVersion = 1;
+// Version 1 has no policy context (read as zeros).
+constexpr uint8_t kVersion = 2;
 constexpr size_t kHeaderBytes = 16;
 
 static_assert(std::endian::native == std::endian::little, "the weights are read as little-endian float32");
@@ -31,8 +32,9 @@ CodeNetworkWeights read_code_network(const std::string& path) {
     fail("not a code network file");
   }
   const auto header = [&](size_t i) { return static_cast<uint8_t>(bytes[i]); };
-  if (header(4) != kVersion) {
-    fail("version " + std::to_string(header(4)) + " is not supported (only " + std::to_string(kVersion) + ")");
+  const uint8_t version = header(4);
+  if (version < 1 || version > kVersion) {
+    fail("version " + std::to_string(version) + " is not supported (only 1 to " + std::to_string(kVersion) + ")");
   }
   CodeNetworkWeights weights;
   weights.channels = header(5);
@@ -56,6 +58,7 @@ CodeNetworkWeights read_code_network(const std::string& path) {
       {&weights.value_hidden_bias, kValueHidden},
       {&weights.value_out, size_t{kOutcomes} * kValueHidden},
       {&weights.value_out_bias, kOutcomes}};
+  if (version >= 2) arrays.push_back({&weights.policy_context, weights.policy_context.size()});
   size_t floats = 0;
   for (const auto& array : arrays) floats += array.second;
   if (bytes.size() != kHeaderBytes + floats * sizeof(float)) {

@@ -5,9 +5,9 @@
 A batch holds the samples' input planes (N, C, H, W) and code indices (N, H*W, 8): the
 side to move's four line directions, then the opponent's. Every cell on the board (plane 0
 set) gets a state: the clip to 0..1 of a bias, the columns of its set planes and the
-columns of its eight codes. The policy logits come from each cell's state through a
-clipped hidden layer; the outcome logits (win, draw, loss) from the mean and the largest of
-the states through another.
+columns of its eight codes. The mean and the largest of the states are the position's
+pool. The policy logits come from each cell's state, joined by the pool's context, through a
+clipped hidden layer; the outcome logits (win, draw, loss) from the pool through another.
 """
 
 import struct
@@ -18,7 +18,7 @@ from torch import nn
 
 CELL_WIDTH, POLICY_HIDDEN, VALUE_HIDDEN, OUTCOMES = 32, 16, 32, 3
 CODE_INDICES = 1024
-MAGIC, VERSION = b"TVCN", 1
+MAGIC, VERSION = b"TVCN", 2  # version 1 files have no policy context: it is read as zeros
 CANDIDATE_PLANE = 3
 
 
@@ -33,6 +33,7 @@ class CodeNet(nn.Module):
         self.policy_out = nn.Linear(POLICY_HIDDEN, 1)
         self.value_hidden = nn.Linear(2 * CELL_WIDTH, VALUE_HIDDEN)
         self.value_out = nn.Linear(VALUE_HIDDEN, OUTCOMES)
+        self.policy_context = nn.Linear(2 * CELL_WIDTH, POLICY_HIDDEN, bias=False)
         for table in (self.own_codes, self.opponent_codes):
             nn.init.normal_(table.weight, std=0.05)
         with torch.no_grad():  # states start inside 0..1, where the clip passes gradients
@@ -46,11 +47,13 @@ class CodeNet(nn.Module):
         state = state.clamp(0, 1)
         on = cells[..., :1]  # 1 on the board
         state = state * on
-        logits = self.policy_out(self.policy_hidden(state).clamp(0, 1)).squeeze(-1)
-        logits = logits.masked_fill(cells[..., CANDIDATE_PLANE] == 0, float("-inf"))
         mean = state.sum(1) / on.sum(1).clamp(min=1)
         largest = state.max(1).values  # states are never below 0, off-board cells are 0
-        outcome = self.value_out(self.value_hidden(torch.cat([mean, largest], 1)).clamp(0, 1))
+        pool = torch.cat([mean, largest], 1)
+        hidden = self.policy_hidden(state) + self.policy_context(pool).unsqueeze(1)
+        logits = self.policy_out(hidden.clamp(0, 1)).squeeze(-1)
+        logits = logits.masked_fill(cells[..., CANDIDATE_PLANE] == 0, float("-inf"))
+        outcome = self.value_out(self.value_hidden(pool).clamp(0, 1))
         return logits.view(n, -1), outcome
 
 
@@ -92,7 +95,7 @@ def _arrays(model):
     return [model.planes.bias, model.planes.weight.t(), model.own_codes.weight, model.opponent_codes.weight,
             model.policy_hidden.weight, model.policy_hidden.bias, model.policy_out.weight.view(-1),
             model.policy_out.bias, model.value_hidden.weight, model.value_hidden.bias, model.value_out.weight,
-            model.value_out.bias]
+            model.value_out.bias, model.policy_context.weight]
 
 
 def save(model, path):
@@ -105,13 +108,17 @@ def save(model, path):
 
 def load(path):
     data = open(path, "rb").read()
-    if data[:4] != MAGIC or data[4] != VERSION:
-        raise ValueError(f"{path}: not a code network file of version {VERSION}")
+    if data[:4] != MAGIC or not 1 <= data[4] <= VERSION:
+        raise ValueError(f"{path}: not a code network file of version 1 to {VERSION}")
     model = CodeNet(data[5])
     numbers = np.frombuffer(data, dtype="<f4", offset=16)
     at = 0
     with torch.no_grad():
-        for array in _arrays(model):
+        arrays = _arrays(model)
+        if data[4] == 1:
+            model.policy_context.weight.zero_()
+            arrays = arrays[:-1]
+        for array in arrays:
             size = array.numel()
             if at + size > len(numbers):
                 raise ValueError(f"{path}: too short")
