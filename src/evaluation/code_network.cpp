@@ -153,6 +153,12 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
   return t.policy_out_bias + (((sum[0] + sum[4]) + (sum[1] + sum[5])) + ((sum[2] + sum[6]) + (sum[3] + sum[7])));
 }
 
+// The logits of the candidates whose policy inputs are `inputs`.
+[[gnu::always_inline]] inline void candidate_logits(const CodeNetwork::Tables& t, const float* const* inputs,
+                                                    size_t count, const float* context, float* logits) {
+  for (size_t i = 0; i < count; ++i) logits[i] = candidate_logit(t, inputs[i], context);
+}
+
 // The position's context of the policy: the context layer of its pool.
 HiddenVector position_context(const CodeNetwork::Tables& t, const std::array<float, 2 * kCellWidth>& pool) {
   HiddenVector context;
@@ -198,6 +204,10 @@ float cell_answer_baseline(const CodeNetwork::Tables& t, const CellInputs& in, f
   return cell_answer(t, in, state, hidden_in);
 }
 void pool_baseline(const std::vector<CountedState>& states, float* sum, float* largest) { pool(states, sum, largest); }
+void candidate_logits_baseline(const CodeNetwork::Tables& t, const float* const* inputs, size_t count,
+                               const float* context, float* logits) {
+  candidate_logits(t, inputs, count, context, logits);
+}
 
 #if defined(__x86_64__) || defined(__i386__)
 #define TOVAN_AVX2 [[gnu::target("avx2")]]
@@ -212,6 +222,10 @@ TOVAN_AVX2 float cell_answer_avx2(const CodeNetwork::Tables& t, const CellInputs
 }
 TOVAN_AVX2 void pool_avx2(const std::vector<CountedState>& states, float* sum, float* largest) {
   pool(states, sum, largest);
+}
+TOVAN_AVX2 void candidate_logits_avx2(const CodeNetwork::Tables& t, const float* const* inputs, size_t count,
+                                      const float* context, float* logits) {
+  candidate_logits(t, inputs, count, context, logits);
 }
 #undef TOVAN_AVX2
 
@@ -418,12 +432,16 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
   result.policy.reserve(board.candidates().size());
   if (has_context_) {
     const HiddenVector context = position_context(t, pooled);
+    thread_local std::vector<const float*> inputs;
+    inputs.clear();
     for (const Move move : board.candidates()) {
       const int index = cell_index(move.x, move.y);
-      const HiddenVector& hidden_in =
-          entry_of[index] != nullptr ? entry_of[index]->hidden_in : uncached_hidden_in[index];
-      result.policy.push_back(candidate_logit(t, hidden_in.data(), context.data()));
+      inputs.push_back(entry_of[index] != nullptr ? entry_of[index]->hidden_in.data()
+                                                  : uncached_hidden_in[index].data());
     }
+    result.policy.resize(inputs.size());
+    (use_avx2_ ? candidate_logits_avx2 : candidate_logits_baseline)(t, inputs.data(), inputs.size(), context.data(),
+                                                                    result.policy.data());
   } else {
     for (const Move move : board.candidates()) {
       const int index = cell_index(move.x, move.y);
