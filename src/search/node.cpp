@@ -55,6 +55,22 @@ NodeValue value_of(const eval::EvalResult& evaluation) {
 // A prior as a sort key: a broken one (not a number) sorts last.
 float sort_key(float prior) { return std::isnan(prior) ? -1.0f : prior; }
 
+// Sorts `order` (candidate indices) by their priors, the likeliest first and equal ones by
+// index, as one integer each: the key's bits flipped so that integer order is descending
+// prior order, above the index.
+void sort_by_prior(std::vector<uint16_t>& order, size_t count, const std::vector<float>& policy) {
+  thread_local std::vector<uint64_t> keyed;
+  keyed.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const float key = sort_key(policy[order[i]]) + 0.0f;  // -0 as +0
+    const uint32_t bits = std::bit_cast<uint32_t>(key);
+    const uint32_t ascending = (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+    keyed[i] = (uint64_t{~ascending} << 32) | order[i];
+  }
+  std::sort(keyed.begin(), keyed.end());
+  for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint16_t>(keyed[i]);
+}
+
 }  // namespace
 
 // What a root keeps beside its edges: the exact prior of each (noisy when it explores),
@@ -112,7 +128,7 @@ Node::Node(int32_t index_in_parent, Node* parent, Tree& tree, eval::EvalResult e
       tail_prior_ = to_half(static_cast<float>(tail_sum / static_cast<double>(n - kept)));
     }
   }
-  std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept), likelier);
+  sort_by_prior(order, kept, policy);
   edge_count_ = static_cast<uint16_t>(kept);
   if (kept > 0) edges_ = std::make_unique_for_overwrite<Edge[]>(kept);
   for (size_t e = 0; e < kept; ++e) edges_[e] = {order[e], to_half(policy[order[e]])};
