@@ -135,6 +135,11 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
   return logit;
 }
 
+// The sum of the eight lanes, pairwise in a fixed order.
+[[gnu::always_inline]] inline float sum_lanes(const Lanes& lanes) {
+  return ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) + ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
+}
+
 // A candidate's logit from its policy input and the position's context: eight products at
 // a time, the two halves added and their lanes summed pairwise.
 [[gnu::always_inline]] inline float candidate_logit(const CodeNetwork::Tables& t, const float* hidden_in,
@@ -149,8 +154,7 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
     std::memcpy(&weights, t.policy_out.data() + l * kLaneWidth, sizeof weights);
     halves[l] *= weights;
   }
-  const Lanes sum = halves[0] + halves[1];
-  return t.policy_out_bias + (((sum[0] + sum[4]) + (sum[1] + sum[5])) + ((sum[2] + sum[6]) + (sum[3] + sum[7])));
+  return t.policy_out_bias + sum_lanes(halves[0] + halves[1]);
 }
 
 // The logits of the candidates whose policy inputs are `inputs`.
@@ -171,8 +175,7 @@ HiddenVector position_context(const CodeNetwork::Tables& t, const std::array<flo
       std::memcpy(&inputs, pool.data() + l * kLaneWidth, sizeof inputs);
       products += weights * inputs;
     }
-    context[j] = ((products[0] + products[4]) + (products[1] + products[5])) +
-                 ((products[2] + products[6]) + (products[3] + products[7]));
+    context[j] = sum_lanes(products);
   }
   return context;
 }
