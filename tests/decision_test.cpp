@@ -189,6 +189,20 @@ TEST(Decide, TimeBudgetDecidesWhetherAndHowLongToSearch) {
   }
 }
 
+// A settled search stops early only where the time saved serves later moves: not where the
+// turn caps the plan, as it does in a 1 s / 60 s match until the match clock runs short.
+TEST(MoveTime, OnlyAPlanBelowTheTurnsCapMayStopEarly) {
+  const auto capped = [](int32_t timeout_turn, int32_t time_left, int32_t stones) {
+    return search::move_time({.timeout_turn = timeout_turn, .max_memory = std::nullopt, .time_left = time_left}, 0.0,
+                             0.15f, 0.0f, stones)
+        .capped;
+  };
+  EXPECT_TRUE(capped(1000, 60000, 0));
+  EXPECT_TRUE(capped(1000, 1000000, 100));
+  EXPECT_FALSE(capped(1000, 20000, 10));
+  EXPECT_FALSE(capped(30000, 180000, 0));
+}
+
 // The root checks alone: no tree checks, VCTs of one threat that is no four.
 constexpr search::ThreatSettings kThreats{.enabled = true,
                                             .max_fours = 30,

@@ -78,6 +78,7 @@ MoveTime move_time(const TimeSettings& time, double elapsed_seconds, float searc
   const int32_t moves_left = std::max(kFewestMovesLeft, (kGamePlies - stones) / 2);
   MoveTime result;
   result.most = std::min(turn_left, kMostMatchShare * match_left);
+  result.capped = match_left / static_cast<float>(moves_left) >= result.most;
   result.planned = std::min(result.most, match_left / static_cast<float>(moves_left));
   result.most = std::min(result.most, kUnsettledFactor * result.planned);
   for (float* seconds : {&result.planned, &result.most}) {
@@ -167,14 +168,16 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
     temperature = playouts->temperature;
   } else {
     context.startup_deduction = 0.0f;
+    // A settled search stops early only where the time saved serves the moves to come.
+    const bool stop_early = allow_shortcut && !times.capped;
     const auto deadline = [start](float seconds) { return start + static_cast<int64_t>(seconds * 1e9); };
     if (times.most < kSlicedBudget) {
       const float seconds = static_cast<float>(static_cast<double>(deadline(budget) - monotonic_ns()) / 1e9);
-      SearchLimits limits = limits_of(settings, seconds, allow_shortcut);
+      SearchLimits limits = limits_of(settings, seconds, stop_early);
       limits.move_end_ns = deadline(budget);
       context.search.search(limits);
     } else {
-      search_in_slices(context.search, limits_of(settings, 0.0f, allow_shortcut), deadline(budget),
+      search_in_slices(context.search, limits_of(settings, 0.0f, stop_early), deadline(budget),
                        deadline(times.most), context.report);
     }
     if (times.planned > 0.0f) {

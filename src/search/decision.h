@@ -78,13 +78,16 @@ Decision decide(const DecisionContext& context, const Board& position, bool allo
 struct MoveTime {
   float planned;
   float most;
+  // The plan is the turn's cap (or the match share's): time a search saves could not be
+  // spent by the moves to come, so it does not stop early.
+  bool capped = false;
 };
 
 // The planned time is the match time left shared among the moves still to come (the
 // fewer stones on the board, the more of them), the most is kUnsettledFactor times that;
 // neither goes past what is left of the turn (less the reduction) nor past a share of the
 // match time left; the start-up deduction comes off both; little match time left caps
-// them.
+// them. A plan at the turn's cap is marked so.
 MoveTime move_time(const TimeSettings& time, double elapsed_seconds, float search_time_reduction,
                    float startup_deduction, int32_t stones);
 
