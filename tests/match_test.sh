@@ -103,6 +103,27 @@ expect "opening replayed, colours swapped" 'Game 2/2: X B vs O A, opening 4,4 5,
   --engine1 "$fake script 8,8" --engine2 "$fake script 8,8" --size 9 --games 2 --openings "$tmp/openings.txt" \
   --name1 A --name2 B
 
+# Odds: each engine is told and held to its own turn time.
+expect "engine2's own turn time" 'O \(Fake-2\) timed out on TURN 0,0: no move within 300 ms \(100 ms' \
+  --engine1 "$fake --log=$tmp/odds1 script 0,0" --engine2 "$fake --log=$tmp/odds2 sleep" --size 9 --games 1 \
+  --turn-ms 2000 --turn-ms2 100
+if ! grep -q 'timeout_turn 2000' "$tmp/odds1" || ! grep -q 'timeout_turn 100' "$tmp/odds2"; then
+  echo "FAIL odds: engine1 was told $(grep timeout_turn "$tmp/odds1"), engine2 $(grep timeout_turn "$tmp/odds2")"
+  failures=$((failures + 1))
+fi
+
+# A recorded match resumes: recorded games are counted, not played again; more --games
+# extends it; a record of other limits is refused.
+recorded=(--engine1 "$fake script 0,0 1,0 2,0 3,0 4,0" --engine2 "$fake script 0,0 1,0 2,0 3,0 4,0" --size 9
+          --rule freestyle --brief --record "$tmp/record.jsonl")
+expect "record" 'Score of Fake-1: 1 wins, 0 draws, 1 losses' "${recorded[@]}" --games 2
+reject='Game 1:' expect "record resumed" '2 game\(s\) recorded.*' "${recorded[@]}" --games 2
+reject='Game 2:' expect "record extended" 'Score of Fake-1: 2 wins, 0 draws, 2 losses' \
+  "${recorded[@]}" --games 4
+if $match "${recorded[@]}" --games 4 --turn-ms 999 >/dev/null 2>&1; [[ $? -ne 2 ]]; then
+  echo "FAIL a record of other limits was not refused"; failures=$((failures + 1))
+fi
+
 # Usage errors exit 2.
 usage_failures=$failures
 for bad in "--engine1 x" "--engine1 /bin/true --engine2 /nonexistent/engine" \

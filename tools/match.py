@@ -12,6 +12,7 @@ Only Python's standard library is used. Run `tools/match.py --help` for the opti
 
 import argparse
 import dataclasses
+import json
 import math
 import os
 import re
@@ -43,12 +44,22 @@ class Settings:
     rule: str = "standard"
     turn_ms: int = 5000
     match_ms: int = 0
+    # engine2's own limits where it plays at other odds; None: engine1's
+    turn_ms2: int | None = None
+    match_ms2: int | None = None
     margin_ms: int = 200
     init_ms: int = 15000
     memory_mb: int = 0
     show_moves: bool = False
     show_board: bool = False
     show_debug: bool = False
+
+    def limits(self, index):
+        """(turn ms, match ms) of engine `index`."""
+        if index == 2:
+            return (self.turn_ms if self.turn_ms2 is None else self.turn_ms2,
+                    self.match_ms if self.match_ms2 is None else self.match_ms2)
+        return self.turn_ms, self.match_ms
 
 
 # --------------------------------------------------------------------------- games
@@ -67,6 +78,7 @@ class Player:
         self.index = index  # 1 or 2: which engine of the match
         self.spec = spec
         self.colour = colour
+        self.turn_ms = self.match_ms = None  # its limits, set with the game's settings
         self.engine = None
         self.asked = False  # has it been asked for a move in this game yet
         self.time_left = None  # ms, when a match time is set
@@ -86,6 +98,8 @@ class Game:
         colour2 = WHITE if engine1_colour == BLACK else BLACK
         self.players = {engine1_colour: Player(1, specs[1], engine1_colour),
                         colour2: Player(2, specs[2], colour2)}
+        for player in self.players.values():
+            player.turn_ms, player.match_ms = settings.limits(player.index)
         self.opening = opening
         self.moves = []  # (x, y, colour, ms or None for opening stones)
         self.winner = None  # colour, or None for a draw
@@ -111,13 +125,13 @@ class Game:
         reply = self.request(player, command, settings.init_ms / 1000.0, what=command.split()[0])
         if reply.text.upper() != "OK":
             raise Fault(f"answered {command.split()[0]} with {reply.text!r} instead of OK")
-        infos = [f"INFO timeout_turn {settings.turn_ms}",
-                 f"INFO timeout_match {settings.match_ms}",
+        infos = [f"INFO timeout_turn {player.turn_ms}",
+                 f"INFO timeout_match {player.match_ms}",
                  f"INFO max_memory {settings.memory_mb * 1024 * 1024}",
                  f"INFO rule {RULES[settings.rule]}"]
-        if settings.match_ms:
-            player.time_left = settings.match_ms
-            infos.append(f"INFO time_left {settings.match_ms}")
+        if player.match_ms:
+            player.time_left = player.match_ms
+            infos.append(f"INFO time_left {player.match_ms}")
         if not player.engine.send("\n".join(infos)):
             raise Fault("closed its input: " + player.engine.exit_description())
 
@@ -162,7 +176,7 @@ class Game:
             x, y = self.moves[-1][:2]
             command, what = f"TURN {x},{y}", f"TURN {x},{y}"
         player.asked = True
-        turn_limit = settings.turn_ms
+        turn_limit = player.turn_ms
         match_limit = player.time_left if player.time_left is not None else math.inf
         limit_ms = min(turn_limit, match_limit) + settings.margin_ms
         reply = self.exchange(player, command, limit_ms / 1000.0, what)
@@ -272,6 +286,24 @@ class Game:
             return "1/2-1/2"
         return "1-0" if self.winner == BLACK else "0-1"
 
+    # ---- record
+
+    def record(self):
+        """The finished game as one JSON-ready dict."""
+        return {"number": self.number, "moves": [list(move) for move in self.moves],
+                "winner": self.winner, "reason": self.reason,
+                "faulty": None if self.faulty is None else self.faulty.colour,
+                "times": self.times}
+
+    def restore(self, record):
+        """Takes the result of this game from its record."""
+        self.moves = [tuple(move) for move in record["moves"]]
+        for x, y, colour, _ in self.moves:
+            self.board.place(x, y, colour)
+        self.winner, self.reason = record["winner"], record["reason"]
+        self.faulty = None if record["faulty"] is None else self.players[record["faulty"]]
+        self.times = {int(index): ms for index, ms in record["times"].items()}
+
     def engine1_points(self):
         if self.winner is None:
             return 0.5
@@ -334,6 +366,37 @@ def summarise(games, specs, settings):
         print("Games lost by a fault:")
         for g in faults:
             print(f"  game {g.number}: {g.reason}")
+
+
+def match_key(specs, settings, openings):
+    """What a record's games must share with the match that resumes them."""
+    fields = ("width", "height", "rule", "turn_ms", "turn_ms2", "match_ms", "match_ms2", "margin_ms", "memory_mb")
+    return {"engines": [{key: specs[index][key] for key in ("argv", "cwd", "name")} for index in (1, 2)],
+            "settings": {field: getattr(settings, field) for field in fields},
+            "openings": [[list(move) for move in opening] for opening in openings]}
+
+
+def read_record(path, key):
+    """The games recorded in `path` by number, its first line being the match's key; a
+    missing or empty file starts a new record. ValueError when it records another match."""
+    try:
+        with open(path, encoding="utf-8") as handle:
+            lines = [line for line in handle if line.strip()]
+    except FileNotFoundError:
+        lines = []
+    if not lines:
+        with open(path, "w", encoding="utf-8") as handle:
+            handle.write(json.dumps({"match": key}) + "\n")
+        return {}
+    try:
+        recorded = json.loads(lines[0]).get("match")
+        games = [json.loads(line) for line in lines[1:]]
+    except (json.JSONDecodeError, AttributeError) as error:
+        raise ValueError(f"{path}: not a match record ({error})")
+    if recorded != key:
+        differing = [part for part in key if not isinstance(recorded, dict) or recorded.get(part) != key[part]]
+        raise ValueError(f"{path} records another match: its {', '.join(differing) or 'key'} differ(s)")
+    return {game["number"]: game for game in games}
 
 
 def read_openings(path, width, height, rule):
@@ -422,8 +485,10 @@ ends by the opponent; the edge does not block). Renju forbidden moves of Black
 Output: each finished game as a board ('X' Black, 'O' White, the last move in brackets),
 the move list (opening stones marked *), the result and its reason; at the end the score
 of engine1, its Elo over engine2 with a 95% interval, and the time per move of each engine.
-Exit status: 0 when the match ran, whatever its results; 2 for usage errors; 130 when
-interrupted (the finished games are still summarised).
+With --record, a long match can be stopped and run again with the same command: it goes
+on after the recorded games, and the summary counts them all (a larger --games extends it).
+Exit status: 0 when the match ran, whatever its results; 2 for usage errors or a record of
+another match; 130 when interrupted (the finished games are still summarised).
 
 Example:
   tools/match.py --engine1 build/pbrain-tovan --engine2 build/pbrain-tovan \\
@@ -460,6 +525,10 @@ def parse_args(argv):
     parser.add_argument("--match-ms", type=int, default=0, metavar="MS",
                         help="time per engine per game, sent as timeout_match; time_left is "
                              "then tracked and sent before each move (default 0: none)")
+    parser.add_argument("--turn-ms2", type=int, metavar="MS",
+                        help="engine2's own time per move, for matches at odds (default: --turn-ms)")
+    parser.add_argument("--match-ms2", type=int, metavar="MS",
+                        help="engine2's own time per game (default: --match-ms)")
     parser.add_argument("--margin-ms", type=int, default=200, metavar="MS",
                         help="grace over the limit before a timeout is declared (default 200)")
     parser.add_argument("--init-ms", type=int, default=15000, metavar="MS",
@@ -475,6 +544,9 @@ def parse_args(argv):
                         help="print the engines' DEBUG/MESSAGE lines")
     parser.add_argument("--brief", action="store_true",
                         help="one line per finished game instead of the board and move list")
+    parser.add_argument("--record", metavar="FILE",
+                        help="append each finished game to FILE; games it already holds (of the "
+                             "same engines, limits and openings) are not played again but counted")
     args = parser.parse_args(argv)
 
     args.show_moves = args.show_moves or args.show_board
@@ -490,10 +562,10 @@ def parse_args(argv):
             parser.error(f"--{name} must be within 5..99")
     if args.games < 1:
         parser.error("--games must be at least 1")
-    if args.turn_ms <= 0:
-        parser.error("--turn-ms must be positive")
-    for name in ("match_ms", "margin_ms", "memory_mb"):
-        if getattr(args, name) < 0:
+    if args.turn_ms <= 0 or (args.turn_ms2 is not None and args.turn_ms2 <= 0):
+        parser.error("--turn-ms and --turn-ms2 must be positive")
+    for name in ("match_ms", "match_ms2", "margin_ms", "memory_mb"):
+        if (getattr(args, name) or 0) < 0:
             parser.error(f"--{name.replace('_', '-')} must not be negative")
     if args.init_ms <= 0:
         parser.error("--init-ms must be positive")
@@ -526,18 +598,35 @@ def main(argv):
     for index in (1, 2):
         about = specs[index]["about"] or "(no ABOUT reply)"
         print(f"engine{index}: {specs[index]['name']}: {' '.join(specs[index]['argv'])}  -- {about}")
-    limits = f"turn {args.turn_ms} ms"
-    if args.match_ms:
-        limits += f", match {args.match_ms} ms"
+    def limits_of(index):
+        turn_ms, match_ms = settings.limits(index)
+        return f"turn {turn_ms} ms" + (f", match {match_ms} ms" if match_ms else "")
+    limits = limits_of(1)
+    if settings.limits(2) != settings.limits(1):
+        limits = f"{specs[1]['name']} {limits}, {specs[2]['name']} {limits_of(2)}"
     print(f"{args.games} game(s), {args.width}x{args.height}, rule {args.rule}, {limits}, "
           f"margin {args.margin_ms} ms"
           + (f", {len(args.openings_list)} opening(s)" if args.openings else ""))
     print(flush=True)
 
+    recorded = {}
+    if args.record:
+        try:
+            recorded = read_record(args.record, match_key(specs, settings, args.openings_list))
+        except (OSError, ValueError) as error:
+            print(f"match.py: error: {error}", file=sys.stderr)
+            return 2
+        if recorded:
+            print(f"{len(recorded)} game(s) recorded in {args.record}: counted, not played again", flush=True)
+
     games = []
     try:
         for game in schedule(settings, specs, args.openings_list, args.games):
             black, white = game.players[BLACK].name, game.players[WHITE].name
+            if game.number in recorded:
+                game.restore(recorded[game.number])
+                games.append(game)
+                continue
             header = f"Game {game.number}/{args.games}: X {black} vs O {white}"
             if game.opening:
                 header += ", opening " + " ".join(f"{x},{y}" for x, y in game.opening)
@@ -545,6 +634,9 @@ def main(argv):
                 print(header, flush=True)
             game.play()
             games.append(game)
+            if args.record:
+                with open(args.record, "a", encoding="utf-8") as handle:
+                    handle.write(json.dumps(game.record()) + "\n")
             if args.brief:
                 print(f"Game {game.number}: X {black} vs O {white}: {game.result_text()} "
                       f"in {len(game.moves)} moves, {game.reason}", flush=True)
