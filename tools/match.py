@@ -74,11 +74,11 @@ class Fault(Exception):
 
 
 class Player:
-    def __init__(self, index, spec, colour):
+    def __init__(self, index, spec, colour, limits):
         self.index = index  # 1 or 2: which engine of the match
         self.spec = spec
         self.colour = colour
-        self.turn_ms = self.match_ms = None  # its limits, set with the game's settings
+        self.turn_ms, self.match_ms = limits
         self.engine = None
         self.asked = False  # has it been asked for a move in this game yet
         self.time_left = None  # ms, when a match time is set
@@ -96,10 +96,8 @@ class Game:
         self.settings = settings
         self.board = Board(settings.width, settings.height)
         colour2 = WHITE if engine1_colour == BLACK else BLACK
-        self.players = {engine1_colour: Player(1, specs[1], engine1_colour),
-                        colour2: Player(2, specs[2], colour2)}
-        for player in self.players.values():
-            player.turn_ms, player.match_ms = settings.limits(player.index)
+        self.players = {engine1_colour: Player(1, specs[1], engine1_colour, settings.limits(1)),
+                        colour2: Player(2, specs[2], colour2, settings.limits(2))}
         self.opening = opening
         self.moves = []  # (x, y, colour, ms or None for opening stones)
         self.winner = None  # colour, or None for a draw

@@ -76,10 +76,11 @@ MoveTime move_time(const TimeSettings& time, double elapsed_seconds, float searc
   const float turn_left = static_cast<float>(time.timeout_turn / 1000.0 - elapsed_seconds) - search_time_reduction;
   const float match_left = static_cast<float>(time.time_left / 1000.0);
   const int32_t moves_left = std::max(kFewestMovesLeft, (kGamePlies - stones) / 2);
+  const float share = match_left / static_cast<float>(moves_left);
   MoveTime result;
   result.most = std::min(turn_left, kMostMatchShare * match_left);
-  result.capped = match_left / static_cast<float>(moves_left) >= result.most;
-  result.planned = std::min(result.most, match_left / static_cast<float>(moves_left));
+  result.capped = share >= result.most;
+  result.planned = std::min(result.most, share);
   result.most = std::min(result.most, kUnsettledFactor * result.planned);
   for (float* seconds : {&result.planned, &result.most}) {
     *seconds -= startup_deduction;
