@@ -364,6 +364,30 @@ TEST(TreeBudget, FreesTheLeastVisitedSubtreesAndGoesOn) {
   EXPECT_TRUE(lines[0].ends_with("and the search goes on")) << lines[0];
 }
 
+// A process that nears its memory limit, here when the tree passes about 10,000 visits'
+// bytes (resident memory read as twice the tree's): the search lowers the tree's budget,
+// frees subtrees, says so, and goes on to its visits limit, the tree never far past
+// where resident memory came near the limit.
+TEST(TreeBudget, ResidentMemoryNearTheLimitLowersTheBudget) {
+  Evaluators evaluators = make_evaluators(2, "random");
+  MCTS search({.threads = 2, .batch_size = 4}, evaluators.pointers);
+  search.set_root(kConstants, middle(), 1.0f, false, false);
+  search.search(visits_limit(10000));
+  const int64_t near = search.tree_bytes();
+  ASSERT_GT(near, MCTS::kMinTreeBytes);
+  std::vector<std::string> lines;
+  search.set_tree_budget(MCTS::kNoTreeLimit, [&lines](const std::string& line) { lines.push_back(line); });
+  search.set_memory_limit(2 * near / 63 * 64, [&search] { return 2 * search.tree_bytes(); });
+  search.set_root(kConstants, middle(), 1.0f, false, false);
+  EXPECT_TRUE(search.search(visits_limit(30000)));
+  EXPECT_GE(search.root()->get_visits(), 30000.0f);
+  EXPECT_EQ(bytes_below(*search.root()), search.tree_bytes());
+  EXPECT_LE(search.tree_bytes(), near + 2 * 4 * 4096);
+  EXPECT_TRUE(std::ranges::any_of(lines, [](const std::string& line) {
+    return line.starts_with("DEBUG resident memory ") && line.find("the tree's budget is lowered to") != std::string::npos;
+  }));
+}
+
 // Our move and the reply, both in the tree: the new root takes over the subtree of the
 // position reached with its visits, consistent as a tree searched from there, and the
 // rest is freed. A candidate excluded then loses its subtree. A position that does not

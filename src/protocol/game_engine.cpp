@@ -1,13 +1,10 @@
 #include "protocol/game_engine.h"
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <algorithm>
 
 #include "app/output.h"
 #include "protocol/protocol_input.h"
+#include "search/process_memory.h"
 #include "search/root_threats.h"
 
 namespace tovan::protocol {
@@ -28,12 +25,11 @@ constexpr int64_t kFixedBytesNetwork = int64_t{90} << 20;
 // reusable: at 350 MB, sixteen long searches in a row with every budget full crept from
 // 291 MB to 314 MB and stayed there, 24 MB or 12% of the counted bytes.
 constexpr int64_t kCountedTenths = 8;
-// A limit that leaves less than this to the tree still lets the tree have it.
-constexpr int64_t kMinTreeBytes = int64_t{4} << 20;
 
 // Puts the memory limit in force: the manager's, else the configured default; 0 for none.
 // Eight tenths of what the limit leaves after the fixed allowance and the solvers' tables
-// are counted: half goes to the tree, half to the evaluators' caches in equal parts. After
+// are counted: half goes to the tree (4 MiB at least), half to the evaluators' caches in
+// equal parts; the search watches resident memory against the whole limit. After
 // a rebuild or a change of limit, the heap's free pages go back to the system, so that a
 // lower limit and a new game start from what is in use.
 void apply_memory_limit(GameState& state, bool rebuilt) {
@@ -49,14 +45,13 @@ void apply_memory_limit(GameState& state, bool rebuilt) {
     });
     const int64_t fixed = (in_process ? kFixedBytesInProcess : kFixedBytesNetwork) + engine.search->solver_bytes();
     const int64_t available = std::max<int64_t>(0, limit - fixed) / 10 * kCountedTenths;
-    tree = std::max(available / 2, kMinTreeBytes);
+    tree = std::max(available / 2, search::MCTS::kMinTreeBytes);
     cache_each = (available - available / 2) / static_cast<int64_t>(engine.evaluators.size());
   }
   for (auto& evaluator : engine.evaluators) evaluator->set_cache_budget(cache_each);
   engine.search->set_tree_budget(tree, [](const std::string& line) { app::say(line); });
-#if defined(__GLIBC__)
-  malloc_trim(0);
-#endif
+  engine.search->set_memory_limit(limit);
+  search::release_free_memory();
 }
 
 // Evaluators loaded with the model for the current rule and size, and the search over them.

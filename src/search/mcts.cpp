@@ -24,6 +24,10 @@ double now_ns() { return static_cast<double>(monotonic_ns()); }
 // machine, with a margin).
 constexpr double kFreeNsPerByte = 4.0;
 
+// How often resident memory is looked at during a search, against the memory limit: the
+// tree grows by a few hundred kB at most in the meantime.
+constexpr int64_t kResidentCheckNs = 2'000'000;
+
 // A round's estimate is the longest recent round: it falls by this factor a round and a
 // new root, and rises at once to any longer round.
 constexpr double kRoundEstimateDecay = 0.75;
@@ -140,25 +144,31 @@ bool MCTS::search(const SearchLimits& limits) {
   const float visits_before = root_->get_visits();
   const double deadline = now_ns() + static_cast<double>(limits.seconds) * 1e9;
   run_threads(limits, deadline);
-  while (tree_.bytes >= tree_budget_ && !limits_reached(limits, deadline - round_estimate_ns_)) {
-    const int64_t bytes = tree_.bytes;
-    const double start = now_ns();
-    // Freeing takes time of its own: none is begun that would, by the bytes it walks, end
-    // too late for a round after it.
-    const double end = static_cast<double>(limits.move_end_ns) - round_estimate_ns_;
-    const bool room = start + kFreeNsPerByte * static_cast<double>(bytes) < end && make_room();
-    if (!tree_limit_reported_ && say_) {
-      say_("DEBUG tree memory limit reached: " + std::to_string(bytes) + " of " + std::to_string(tree_budget_) +
-           " bytes at " + std::to_string(static_cast<int64_t>(root_->get_visits())) + " visits; " +
-           (room ? "the least visited subtrees were freed in " + std::to_string(std::lround((now_ns() - start) / 1e6)) +
-                       " ms (" + std::to_string(tree_.bytes) + " bytes left) and the search goes on"
-                 : "the search stops"));
-    }
-    tree_limit_reported_ = true;
-    if (!room) break;
+  while ((tree_.bytes >= tree_budget_ || near_memory_limit_) &&
+         !limits_reached(limits, deadline - round_estimate_ns_)) {
+    if (near_memory_limit_ && !lower_tree_budget(limits)) break;
+    if (tree_.bytes >= tree_budget_ && !free_at_budget(limits)) break;
     run_threads(limits, deadline);
   }
   return root_->get_visits() > visits_before;
+}
+
+bool MCTS::free_at_budget(const SearchLimits& limits) {
+  const int64_t bytes = tree_.bytes;
+  const double start = now_ns();
+  // Freeing takes time of its own: none is begun that would, by the bytes it walks, end
+  // too late for a round after it.
+  const double end = static_cast<double>(limits.move_end_ns) - round_estimate_ns_;
+  const bool room = start + kFreeNsPerByte * static_cast<double>(bytes) < end && make_room();
+  if (!tree_limit_reported_ && say_) {
+    say_("DEBUG tree memory limit reached: " + std::to_string(bytes) + " of " + std::to_string(tree_budget_) +
+         " bytes at " + std::to_string(static_cast<int64_t>(root_->get_visits())) + " visits; " +
+         (room ? "the least visited subtrees were freed in " + std::to_string(std::lround((now_ns() - start) / 1e6)) +
+                     " ms (" + std::to_string(tree_.bytes) + " bytes left) and the search goes on"
+               : "the search stops"));
+  }
+  tree_limit_reported_ = true;
+  return room;
 }
 
 void MCTS::run_threads(const SearchLimits& limits, double deadline) {
@@ -207,6 +217,43 @@ bool MCTS::make_room() {
 void MCTS::set_tree_budget(int64_t bytes, std::function<void(const std::string&)> say) {
   tree_budget_ = bytes;
   say_ = std::move(say);
+}
+
+void MCTS::set_memory_limit(int64_t process_bytes, std::function<int64_t()> resident) {
+  memory_limit_ = process_bytes;
+  resident_ = std::move(resident);
+  resident_after_cut_ = 0;
+  near_memory_limit_ = false;
+}
+
+bool MCTS::near_memory_limit() {
+  if (memory_limit_ <= 0) return false;
+  if (near_memory_limit_.load(std::memory_order_relaxed)) return true;
+  const int64_t now = monotonic_ns();
+  int64_t due = next_resident_check_ns_.load(std::memory_order_relaxed);
+  if (now < due || !next_resident_check_ns_.compare_exchange_strong(due, now + kResidentCheckNs)) return false;
+  const int64_t resident = resident_();
+  if (resident > memory_limit_ - memory_limit_ / 64 && resident > resident_after_cut_ + memory_limit_ / 256) {
+    near_memory_limit_ = true;
+  }
+  return near_memory_limit_.load(std::memory_order_relaxed);
+}
+
+bool MCTS::lower_tree_budget(const SearchLimits& limits) {
+  const int64_t resident = resident_();
+  const double start = now_ns();
+  tree_budget_ = std::max(std::min(tree_budget_, tree_.bytes.load()), kMinTreeBytes);
+  const bool room = tree_.bytes < tree_budget_ || free_at_budget(limits);
+  release_free_memory();
+  resident_after_cut_ = resident_();
+  near_memory_limit_ = false;
+  if (say_) {
+    say_("DEBUG resident memory " + std::to_string(resident) + " bytes, near the limit of " +
+         std::to_string(memory_limit_) + ": the tree's budget is lowered to " + std::to_string(tree_budget_) +
+         " bytes; " + std::to_string(tree_.bytes) + " held and " + std::to_string(resident_after_cut_) +
+         " resident after " + std::to_string(std::lround((now_ns() - start) / 1e6)) + " ms");
+  }
+  return room;
 }
 
 void MCTS::set_tree_threats(const TreeThreats& threats) {
@@ -332,7 +379,7 @@ void MCTS::check_threats(int32_t index, Node& node) {
 }
 
 bool MCTS::time_to_stop(const SearchLimits& limits, double deadline) {
-  return failed_ || tree_.bytes >= tree_budget_ || limits_reached(limits, deadline);
+  return failed_ || tree_.bytes >= tree_budget_ || near_memory_limit() || limits_reached(limits, deadline);
 }
 
 bool MCTS::limits_reached(const SearchLimits& limits, double deadline) {

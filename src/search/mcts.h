@@ -32,6 +32,7 @@
 #include "evaluation/evaluator.h"
 #include "search/node.h"
 #include "search/node_config.h"
+#include "search/process_memory.h"
 #include "search/search_barrier.h"
 #include "search/simulation.h"
 #include "search/threat_solver.h"
@@ -77,6 +78,8 @@ struct SearchOptions {
 class MCTS {
  public:
   static constexpr int64_t kNoTreeLimit = std::numeric_limits<int64_t>::max();
+  // The least budget a tree is given, whatever the memory limit leaves it.
+  static constexpr int64_t kMinTreeBytes = int64_t{4} << 20;
 
   // Throws std::invalid_argument without evaluators or with a thread count or batch size
   // below 1.
@@ -111,6 +114,14 @@ class MCTS {
   // frees the subtrees of the least visited nodes until the tree holds three quarters of
   // them, and goes on; `say` gets one DEBUG line per root that says so.
   void set_tree_budget(int64_t bytes, std::function<void(const std::string&)> say);
+  // The process's memory limit in bytes (0: none), watched during searches through
+  // `resident`, the process's resident bytes. The heap cannot always reuse what the tree
+  // and the caches free, so the process can near the limit while they are within their
+  // budgets: when resident memory passes 63/64 of the limit and has grown since the last
+  // time, the tree's budget is lowered to what it holds (kMinTreeBytes at least), its
+  // least visited subtrees are freed as at the budget, the heap's free pages go back to
+  // the system, and the search goes on; `say` gets a DEBUG line each time.
+  void set_memory_limit(int64_t process_bytes, std::function<int64_t()> resident = resident_bytes);
   int64_t tree_bytes() const { return tree_.bytes; }
 
   void set_tree_threats(const TreeThreats& threats);
@@ -127,9 +138,21 @@ class MCTS {
   void collect_leaves(int32_t index, const SearchLimits& limits, double deadline, std::vector<Leaf>& leaves);
   // Runs the search threads until the stop rule says stop.
   void run_threads(const SearchLimits& limits, double deadline);
+  // At the tree's budget: frees the least visited subtrees, when that fits before the
+  // move's end, until the tree holds three quarters of its budget; false when the search
+  // is to stop instead.
+  bool free_at_budget(const SearchLimits& limits);
   // Frees the least visited subtrees until the tree holds three quarters of its budget;
   // false when that is more than the whole tree below the root's children.
   bool make_room();
+  // Whether resident memory has come near the memory limit: looked at every
+  // kResidentCheckNs by whichever search thread asks first, and kept until the search
+  // lowers the tree's budget.
+  bool near_memory_limit();
+  // After near_memory_limit: lowers the tree's budget to what the tree holds and frees
+  // subtrees as free_at_budget does (false when the search is to stop instead), then
+  // gives the heap's free pages back.
+  bool lower_tree_budget(const SearchLimits& limits);
   // Clears the spare boards' positions, which belonged to nodes that may be gone.
   void forget_spare_positions();
   // The node of the tree whose position is `board`, reached from the root by at most one
@@ -184,6 +207,12 @@ class MCTS {
   int64_t tree_budget_ = kNoTreeLimit;
   bool tree_limit_reported_ = false;  // for the current root
   std::function<void(const std::string&)> say_;
+
+  int64_t memory_limit_ = 0;  // the process's; 0: none
+  std::function<int64_t()> resident_;
+  int64_t resident_after_cut_ = 0;  // resident bytes after the budget was last lowered
+  std::atomic<int64_t> next_resident_check_ns_{0};
+  std::atomic<bool> near_memory_limit_{false};
 };
 
 }  // namespace tovan::search
