@@ -27,6 +27,9 @@ constexpr double kFreeNsPerByte = 4.0;
 // How often resident memory is looked at during a search, against the memory limit: the
 // tree grows by a few hundred kB at most in the meantime.
 constexpr int64_t kResidentCheckNs = 2'000'000;
+// The growth of resident memory since the budget was last lowered that lowers it again:
+// 1/256 of the limit, and at least this.
+constexpr int64_t kResidentGrowthBytes = int64_t{1} << 20;
 
 // A round's estimate is the longest recent round: it falls by this factor a round and a
 // new root, and rises at once to any longer round.
@@ -227,13 +230,15 @@ void MCTS::set_memory_limit(int64_t process_bytes, std::function<int64_t()> resi
 }
 
 bool MCTS::near_memory_limit() {
-  if (memory_limit_ <= 0) return false;
+  // A budget at its least has nothing left to give.
+  if (memory_limit_ <= 0 || tree_budget_ <= kMinTreeBytes) return false;
   if (near_memory_limit_.load(std::memory_order_relaxed)) return true;
   const int64_t now = monotonic_ns();
   int64_t due = next_resident_check_ns_.load(std::memory_order_relaxed);
   if (now < due || !next_resident_check_ns_.compare_exchange_strong(due, now + kResidentCheckNs)) return false;
   const int64_t resident = resident_();
-  if (resident > memory_limit_ - memory_limit_ / 64 && resident > resident_after_cut_ + memory_limit_ / 256) {
+  const int64_t growth = std::max(memory_limit_ / 256, kResidentGrowthBytes);
+  if (resident > memory_limit_ - memory_limit_ / 64 && resident > resident_after_cut_ + growth) {
     near_memory_limit_ = true;
   }
   return near_memory_limit_.load(std::memory_order_relaxed);

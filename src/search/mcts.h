@@ -117,8 +117,9 @@ class MCTS {
   // The process's memory limit in bytes (0: none), watched during searches through
   // `resident`, the process's resident bytes. The heap cannot always reuse what the tree
   // and the caches free, so the process can near the limit while they are within their
-  // budgets: when resident memory passes 63/64 of the limit and has grown since the last
-  // time, the tree's budget is lowered to what it holds (kMinTreeBytes at least), its
+  // budgets: when resident memory passes 63/64 of the limit and has grown by 1/256 of it
+  // (1 MiB at least) since the last time, the tree's budget is lowered to what it holds
+  // (kMinTreeBytes at least; a budget there is left alone), its
   // least visited subtrees are freed as at the budget, the heap's free pages go back to
   // the system, and the search goes on; `say` gets a DEBUG line each time.
   void set_memory_limit(int64_t process_bytes, std::function<int64_t()> resident = resident_bytes);
