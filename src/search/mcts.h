@@ -119,9 +119,9 @@ class MCTS {
   // and the caches free, so the process can near the limit while they are within their
   // budgets: when resident memory passes 63/64 of the limit and has grown by 1/256 of it
   // (1 MiB at least) since the last time, the tree's budget is lowered to what it holds
-  // (kMinTreeBytes at least; a budget there is left alone), its
-  // least visited subtrees are freed as at the budget, the heap's free pages go back to
-  // the system, and the search goes on; `say` gets a DEBUG line each time.
+  // (kMinTreeBytes at least; a budget there is left alone), its least visited subtrees
+  // are freed as at the budget, and the search goes on, the tree now growing into the
+  // blocks it freed; `say` gets a DEBUG line each time.
   void set_memory_limit(int64_t process_bytes, std::function<int64_t()> resident = resident_bytes);
   int64_t tree_bytes() const { return tree_.bytes; }
 
@@ -151,8 +151,7 @@ class MCTS {
   // lowers the tree's budget.
   bool near_memory_limit();
   // After near_memory_limit: lowers the tree's budget to what the tree holds and frees
-  // subtrees as free_at_budget does (false when the search is to stop instead), then
-  // gives the heap's free pages back.
+  // subtrees as free_at_budget does; false when the search is to stop instead.
   bool lower_tree_budget(const SearchLimits& limits);
   // Clears the spare boards' positions, which belonged to nodes that may be gone.
   void forget_spare_positions();
