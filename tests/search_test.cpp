@@ -367,7 +367,7 @@ TEST(TreeBudget, FreesTheLeastVisitedSubtreesAndGoesOn) {
 // A process that nears its memory limit, here when the tree passes about 10,000 visits'
 // bytes (resident memory read as twice the tree's): the search lowers the tree's budget,
 // frees subtrees, says so, and goes on to its visits limit, the tree never far past
-// where resident memory came near the limit.
+// where resident memory came near the limit (without the watch it would triple).
 TEST(TreeBudget, ResidentMemoryNearTheLimitLowersTheBudget) {
   Evaluators evaluators = make_evaluators(2, "random");
   MCTS search({.threads = 2, .batch_size = 4}, evaluators.pointers);
@@ -382,7 +382,8 @@ TEST(TreeBudget, ResidentMemoryNearTheLimitLowersTheBudget) {
   EXPECT_TRUE(search.search(visits_limit(30000)));
   EXPECT_GE(search.root()->get_visits(), 30000.0f);
   EXPECT_EQ(bytes_below(*search.root()), search.tree_bytes());
-  EXPECT_LE(search.tree_bytes(), near + 2 * 4 * 4096);
+  // Resident memory is looked at every 2 ms, so the tree may have grown a little past it.
+  EXPECT_LE(search.tree_bytes(), near + near / 8);
   EXPECT_TRUE(std::ranges::any_of(lines, [](const std::string& line) {
     return line.starts_with("DEBUG resident memory ") && line.find("the tree's budget is lowered to") != std::string::npos;
   }));
