@@ -315,7 +315,7 @@ void Node::recount() {
 // exploration count at a child) plus the child's value, or the first-play urgency where
 // there is no child. Of the unopened edges only the first can score best; `fpu` gets the
 // urgency when it is scored.
-int32_t Node::pick(float n, float exploration, float& fpu) {
+int32_t Node::pick(float exploration, float& fpu) {
   int32_t best = -1;
   float best_score = -std::numeric_limits<float>::infinity();
   float weighted = 0.0f;
@@ -392,7 +392,7 @@ SelectResult Node::select() {
     const float exploration = c() * std::sqrt(n);
     float fpu = 0.0f;
     const bool scan = root_ && (root_->exploring || root_->excluded_count > 0);
-    edge = scan ? pick_at_root(n, exploration, fpu) : pick(n, exploration, fpu);
+    edge = scan ? pick_at_root(n, exploration, fpu) : pick(exploration, fpu);
     // A collision: another descent still waits for this child's evaluation, or for its
     // visit of this terminal child to be backed up.
     const bool collision = edge < opened_ && (children_[edge].completed_visits == 0.0f ||
@@ -610,7 +610,7 @@ std::vector<float> Node::compute_pruned_weights() const {
   }
   // The best child has the most completed visits, so no other outweighs it: a move drawn
   // at temperature 0 is the best child.
-  for (float weight : weights) assert(weight <= weights[best_child_]);
+  assert(std::all_of(weights.begin(), weights.end(), [&](float w) { return w <= weights[best_child_]; }));
   return weights;
 }
 

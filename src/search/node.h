@@ -185,7 +185,7 @@ class Node {
   };
 
   float prior(int32_t edge) const;
-  int32_t pick(float n, float exploration, float& fpu);
+  int32_t pick(float exploration, float& fpu);
   int32_t pick_at_root(float n, float exploration, float& fpu);
   float first_play_urgency(float weighted, float child_visits) const;
   void list_all_edges();
