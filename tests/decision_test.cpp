@@ -63,7 +63,7 @@ std::unique_ptr<Node> searched_root(std::vector<float> prior, const std::vector<
       root->set_child(step.slot, std::make_unique<Node>(step.slot, root.get(), tree,
                                                         eval::EvalResult{{}, {v, -v}, 0.0f}, true, 1));
     }
-    search::NodeValue leaf = root->get_child(step.slot)->own_value();
+    search::NodeValue leaf = root->get_child(step.slot)->get_value();
     leaf.depth = 1.0f;
     root->backup(step.slot, leaf);
   }

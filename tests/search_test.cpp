@@ -83,7 +83,9 @@ int64_t bytes_below(Node& node) {
 // value is the mean of the leaves backed up through it: its own evaluation plus each
 // child's value (one ply deeper) times the child's visits. That identity only holds when
 // the completed-visit counters equal the visits, so it checks them too, and only where no
-// proof below changed a value. An exploring root averages by pruned weights instead.
+// proof below changed a value. Only a root keeps its own evaluation to compare; elsewhere
+// the part the value leaves for it must be one. An exploring root averages by pruned
+// weights instead.
 // A proven node (counted, not searched, like a finished game) holds the exact value of its
 // result, owed to a child lost for its side, or to every candidate won for the opponent.
 struct Checked {
@@ -116,12 +118,11 @@ Checked check_node(Node& node, bool exploring, bool balanced, const Board* posit
   if (node.finished()) {
     if (node.proof().result != search::Proof::kNone) return check_proven(node, position);
     const NodeValue value = node.get_value();
-    EXPECT_TRUE(node.get_best_child() == -1 && value.values[0] == node.own_value().values[0] && value.depth == 0.0f);
+    EXPECT_TRUE(node.get_best_child() == -1 && value.values[1] == -value.values[0] && value.depth == 0.0f);
     return {};
   }
   const float visits = node.get_visits();
   const NodeValue value = node.get_value();
-  const NodeValue own = node.own_value();
   const std::vector<float> by_action = node.get_visits_by_action();
   const std::vector<float> q = node.get_q_by_action();
   std::vector<std::pair<float, float>> edges;  // (visits, value) per opened candidate
@@ -129,7 +130,7 @@ Checked check_node(Node& node, bool exploring, bool balanced, const Board* posit
     if (by_action[a] != 0.0f) edges.emplace_back(by_action[a], q[a]);
   }
   std::vector<std::pair<float, float>> children;
-  double sum[4] = {own.values[0], own.values[1], own.draw_rate, 0.0};
+  double sum[4] = {};  // the children's part
   double child_visits = 0.0;
   Checked checked;
   for (int32_t slot = 0; slot < static_cast<int32_t>(edges.size()); ++slot) {
@@ -162,12 +163,23 @@ Checked check_node(Node& node, bool exploring, bool balanced, const Board* posit
 
   const std::vector<float> weights = node.get_pruned_weights_by_action(false);
   if (!exploring && !checked.proof_below) {
-    EXPECT_NEAR(value.values[0], sum[0] / visits, 1e-3);
-    EXPECT_NEAR(value.values[1], sum[1] / visits, 1e-3);
-    EXPECT_NEAR(value.draw_rate, sum[2] / visits, 1e-3);
-    EXPECT_NEAR(value.depth, sum[3] / visits, 1e-3 * (1.0 + value.depth));
+    // Only a root keeps its own evaluation; elsewhere, what the value leaves for it must be
+    // one: a value and its negation, a draw rate, at no depth.
+    const double tolerance = 1e-3 * visits;
+    const double mean[4] = {value.values[0], value.values[1], value.draw_rate, value.depth};
+    double own[4];
+    for (int i = 0; i < 4; ++i) own[i] = mean[i] * visits - sum[i];
+    if (node.parent() == nullptr) {
+      const NodeValue root = node.own_value();
+      EXPECT_NEAR(own[0], root.values[0], tolerance);
+      EXPECT_NEAR(own[2], root.draw_rate, tolerance);
+    }
+    EXPECT_NEAR(own[1], -own[0], tolerance);
+    EXPECT_LE(std::fabs(own[0]), 1.0 + tolerance);
+    EXPECT_TRUE(own[2] >= -tolerance && own[2] <= 1.0 + tolerance);
+    EXPECT_NEAR(own[3], 0.0, tolerance * (1.0 + value.depth));
   } else if (exploring && !balanced) {
-    double weighted = own.values[node.side()];
+    double weighted = node.own_value().values[node.side()];
     double total = 1.0;
     for (size_t a = 0; a < weights.size(); ++a) {
       weighted += static_cast<double>(weights[a]) * q[a];

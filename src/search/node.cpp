@@ -73,9 +73,10 @@ void sort_by_prior(std::vector<uint16_t>& order, size_t count, const std::vector
 
 }  // namespace
 
-// What a root keeps beside its edges: the exact prior of each (noisy when it explores),
-// and the excluded ones.
+// What a root keeps beside its edges: its own evaluation's value (from which it recounts
+// its value), the exact prior of each edge (noisy when it explores), and the excluded ones.
 struct Node::RootState {
+  NodeValue own_value;
   std::vector<float> prior;        // per edge
   std::vector<uint8_t> excluded;   // per edge, when some are; else empty
   int32_t excluded_count = 0;
@@ -89,6 +90,9 @@ struct Node::RootState {
   }
 };
 
+// Most of a tree's bytes are its nodes: keep one within a 96-byte heap block.
+static_assert(eval::heap_block(sizeof(Node)) <= 96);
+
 Node::Node(int32_t index_in_parent, Node* parent, Tree& tree, eval::EvalResult evaluation, bool terminal,
            int32_t side, Proof proof, Move move)
     : terminal_(terminal),
@@ -99,7 +103,6 @@ Node::Node(int32_t index_in_parent, Node* parent, Tree& tree, eval::EvalResult e
       candidate_count_(static_cast<uint16_t>(evaluation.policy.size())),
       edge_count_(0),
       value_(proof.result == Proof::kNone ? value_of(evaluation) : proven_value(proof, side)),
-      own_value_(value_of(evaluation)),
       parent_(parent),
       tree_(&tree) {
   const std::vector<float>& policy = evaluation.policy;
@@ -134,6 +137,7 @@ Node::Node(int32_t index_in_parent, Node* parent, Tree& tree, eval::EvalResult e
   for (size_t e = 0; e < kept; ++e) edges_[e] = {order[e], to_half(policy[order[e]])};
   if (parent == nullptr) {
     root_ = std::make_unique<RootState>();
+    root_->own_value = value_of(evaluation);
     root_->prior.resize(kept);
     for (size_t e = 0; e < kept; ++e) root_->prior[e] = policy[order[e]];
   }
@@ -162,6 +166,11 @@ int64_t Node::own_bytes() const {
   if (capacity_ > 0) bytes += eval::heap_block(capacity_ * sizeof(Child));
   if (root_) bytes += root_->bytes();
   return bytes;
+}
+
+const NodeValue& Node::own_value() const {
+  assert(root_ && "only a root keeps its own evaluation");
+  return root_->own_value;
 }
 
 void Node::account(int64_t bytes) const { tree_->bytes.fetch_add(bytes, std::memory_order_relaxed); }
@@ -282,7 +291,8 @@ void Node::recount() {
   visits_ = 1.0f;
   completed_visits_ = 1.0f;
   best_child_ = -1;
-  double total[4] = {own_value_.values[0], own_value_.values[1], own_value_.draw_rate, 0.0};
+  const NodeValue& own = root_->own_value;
+  double total[4] = {own.values[0], own.values[1], own.draw_rate, 0.0};
   for (int32_t slot = 0; slot < opened_; ++slot) {
     Child& child = children_[slot];
     const NodeValue value = child.node->value_;
@@ -562,7 +572,7 @@ void Node::update_value(const NodeValue& leaf_value) {
   // An exploring root averages its children by their pruned weights, so that forced
   // playouts do not pull its value towards moves it would not play.
   const std::vector<float> weights = compute_pruned_weights();
-  NodeValue total = own_value_;
+  NodeValue total = root_->own_value;
   double weight_sum = 1.0;
   for (int32_t slot = 0; slot < opened_; ++slot) {
     const float weight = weights[slot];

@@ -145,7 +145,8 @@ class Node {
   Node* parent() const { return parent_; }
   const NodeConfig& constants() const { return tree_->constants; }
   Tree& tree() const { return *tree_; }
-  const NodeValue& own_value() const { return own_value_; }
+  // A root's own evaluation (other nodes do not keep theirs).
+  const NodeValue& own_value() const;
   bool terminal() const { return terminal_; }
   Proof proof() const { return proof_.load(); }
   // Terminal or proven: nothing below it is searched.
@@ -225,7 +226,6 @@ class Node {
   float visits_ = 1.0f;      // including in-flight visits and the own evaluation
   float completed_visits_ = 1.0f;
   NodeValue value_;
-  const NodeValue own_value_;
   Node* parent_;
   Tree* const tree_;
   std::unique_ptr<Edge[]> edges_;
