@@ -129,7 +129,10 @@ def main():
                     replies = [form(reply) for reply in replies]
                 if replies[0] != replies[1]:
                     command = command.replace("\n", "|")
-                    sys.exit(f"session {number}, {command}: Linux replied {replies[0]}, Windows {replies[1]}")
+                    gone = [f"; {name} {engine.exit_description()}" for name, engine, reply
+                            in zip(("Linux", "Windows"), engines, replies) if reply is None or "(exit)" in reply]
+                    sys.exit(f"session {number}, {command}: Linux replied {replies[0]}, Windows {replies[1]}"
+                             + "".join(gone))
                 if command.split(" ")[0] in ("START", "RESTART", "RECTSTART"):
                     taken = set()
                 for text in [command.split(" ")[-1]] + replies[0]:

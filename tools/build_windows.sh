@@ -10,6 +10,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-"$root/build-windows"}
+mkdir -p "$build_dir"
+build_dir=$(cd "$build_dir" && pwd)  # absolute: the archive is written from inside it
 ort_package="com.github.asus4.onnxruntime"
 package_version="0.4.9"
 cache_dir="${TOVAN_CACHE_DIR:-$HOME/.cache/tovan}"
@@ -31,7 +33,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-mkdir -p "$build_dir"
 if [ ! -f "$ort_dir/.complete-$package_version" ]; then
   tarball="$cache_dir/$ort_package-$package_version.tgz"
   if [ ! -f "$tarball" ]; then

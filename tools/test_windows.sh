@@ -14,6 +14,11 @@ TOVAN_WINE=1 bash "$root/tools/build_windows.sh" "$build_dir"
 export WINEPREFIX="$build_dir/wine" WINEDEBUG=-all
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 [ -d "$WINEPREFIX/drive_c" ] || "$wine" wineboot -i >/dev/null 2>&1
+# One Wine server for the whole run, so that an engine starting just as the previous one
+# exits never meets a server that is shutting down.
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+"$wineserver" -p
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
 unpacked="$build_dir/unpacked"
 rm -rf "$unpacked"
