@@ -139,6 +139,36 @@ const std::string kBlackFive = "board\n0,0\n0,14\n1,0\n2,14\n2,0\n4,14\n3,0\n6,1
 const std::string kRenjuPosition =
     "board\n7,7,2\n0,14,1\n8,7,2\n2,14,1\n7,8,2\n4,14,1\n8,9,2\n6,14,1\n11,0,2\n8,14,1\n12,0,2\n10,14,1\n"
     "13,0,2\n12,14,1\n14,0,2\ndone\n";
+// The end of a Renju game: every cell taken but 10,8, where Black, to move, would make an
+// overline; no five on the board.
+const char* const kLastCellForbidden[] = {
+    "XOXXOOXOOXXXXOO",
+    "XOXOOXOXOXOOXXO",
+    "OOXOXXXXOXXXOOX",
+    "OXOXOXOXOXOOOOX",
+    "XXOXXOOOXOXOXOX",
+    "XOXOOOOXXOXXXOO",
+    "OXOXXXOXXXOOOXX",
+    "OXOOXOXOOXXXXOO",
+    "XOXXXOXOXO.XOXO",
+    "XOXXXOXXOXXOOOX",
+    "OOXXOXOOOOXOXXO",
+    "OXOOOOXOXXXOXXX",
+    "OOXOXOXOOOXOOOX",
+    "OXOXXOXXOXOXXOO",
+    "XXOOXOXOOXOOOXX",
+};
+
+// A board command of those rows, the engine playing Black.
+std::string board_of(const char* const (&rows)[15]) {
+  std::string command = "board\n";
+  for (int y = 0; y < 15; ++y) {
+    for (int x = 0; x < 15; ++x) {
+      if (rows[y][x] != '.') command += std::to_string(x) + "," + std::to_string(y) + (rows[y][x] == 'X' ? ",1\n" : ",2\n");
+    }
+  }
+  return command + "done\n";
+}
 
 // A script and the replies it must get (glob patterns), after the configuration line and
 // without the model-loading lines and search reports. Every session starts with a turn
@@ -237,6 +267,10 @@ const Exchange kExchanges[] = {
      "start 15\n" + kBlackFive + "about\nturn 10,10\ntakeback 10,10\ntakeback 3,0\ntakeback 4,0\nturn 5,0\n",
      {kSize15, "OK", kAbout, "ERROR turn: the game is already over", "ERROR takeback: *10,10*",
       "ERROR takeback: *3,0*", "OK", kMove}},
+    // Black's only empty cell is forbidden: the game is drawn for the engine, which still
+    // answers the manager with the cell rather than forfeit by an error.
+    {"WithoutALegalMoveTheLastCellIsTheAnswer", "info rule 4\nstart 15\n" + board_of(kLastCellForbidden),
+     {"DEBUG rule: Renju", kSize15, "OK", "DEBUG no legal move: every empty cell is forbidden", "10,8"}},
     {"RenjuGameStaysFinished", "info rule 4\nstart 15\n" + kBlackFive + "turn 14,0\n",
      {"DEBUG rule: Renju", kSize15, "OK", "ERROR turn: the game is already over"}},
     // A list is judged whole: a five anywhere in it ends the game, a five followed by the

@@ -84,6 +84,24 @@ std::vector<MoveWord> read_move_list(ProtocolInput& input) {
   return words;
 }
 
+// Under Renju, Black may have no legal move while cells stay empty, every one forbidden:
+// the engine holds that game drawn, but a manager that does not judge forbidden points
+// still asks for a move, and an error would forfeit the game. The first empty cell is the
+// reply (a manager that judges them counts it lost, as it would the error); the game board
+// stays finished. False for a game won or full.
+bool answer_without_legal_move(const Board& board) {
+  if (!board.game_over() || board.winner() != 2 || board.empty_count() == 0) return false;
+  for (int32_t y = 0; y < board.config().height; ++y) {
+    for (int32_t x = 0; x < board.config().width; ++x) {
+      if (board.cell(x, y) != EMPTY) continue;
+      app::say("DEBUG no legal move: every empty cell is forbidden");
+      app::say(app::move_reply(x, y));
+      return true;
+    }
+  }
+  return false;
+}
+
 void install(GameState& state, ListedPosition& listed) {
   state.board = std::move(listed.board);
   state.moves = std::move(listed.moves);
@@ -119,7 +137,10 @@ void handle_turn(GameState& state, ProtocolInput& input) {
   state.board->play(move);
   state.moves.push_back(move);
   // The opponent's move may end the game; then there is nothing left to answer.
-  if (state.board->game_over()) throw ProtocolError("the game is over after " + app::move_reply(x, y));
+  if (state.board->game_over()) {
+    if (answer_without_legal_move(*state.board)) return;
+    throw ProtocolError("the game is over after " + app::move_reply(x, y));
+  }
   try {
     play_and_reply(state, decide(state, *state.board, true).move);
   } catch (...) {
@@ -135,8 +156,12 @@ void handle_board(GameState& state, ProtocolInput& input) {
   const std::vector<MoveWord> words = read_move_list(input);
   ensure_engine(state);
   ListedPosition listed = place_listed_stones(game_board_config(state), words);
-  // A finished position gets no reply.
-  if (listed.board->game_over()) return install(state, listed);
+  // A finished position gets no reply, unless it is finished for want of a legal move.
+  if (listed.board->game_over()) {
+    install(state, listed);
+    answer_without_legal_move(*state.board);
+    return;
+  }
   const Move move = decide(state, *listed.board, true).move;
   install(state, listed);
   play_and_reply(state, move);
