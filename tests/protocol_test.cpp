@@ -164,7 +164,8 @@ std::string board_of(const char* const (&rows)[15]) {
   std::string command = "board\n";
   for (int y = 0; y < 15; ++y) {
     for (int x = 0; x < 15; ++x) {
-      if (rows[y][x] != '.') command += std::to_string(x) + "," + std::to_string(y) + (rows[y][x] == 'X' ? ",1\n" : ",2\n");
+      if (rows[y][x] == '.') continue;
+      command += std::to_string(x) + "," + std::to_string(y) + (rows[y][x] == 'X' ? ",1\n" : ",2\n");
     }
   }
   return command + "done\n";
