@@ -17,6 +17,7 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 # One Wine server for the whole run, so that an engine starting just as the previous one
 # exits never meets a server that is shutting down.
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+"$wineserver" -w  # the one the prefix's first start left running ends first
 "$wineserver" -p
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
