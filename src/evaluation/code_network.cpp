@@ -163,21 +163,24 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
   for (size_t i = 0; i < count; ++i) logits[i] = candidate_logit(t, inputs[i], context);
 }
 
-// The position's context of the policy: the context layer of its pool.
-HiddenVector position_context(const CodeNetwork::Tables& t, const std::array<float, 2 * kCellWidth>& pool) {
-  HiddenVector context;
-  for (int j = 0; j < kPolicyHidden; ++j) {
-    Lanes products = {};
+// The products of `rows` rows of weights (row-major, 2 kCellWidth each) with the position's
+// pool, eight products at a time, the lanes summed pairwise.
+template <int rows>
+std::array<float, rows> pool_products(const std::vector<float>& weights, const std::array<float, 2 * kCellWidth>& pool) {
+  assert(weights.size() == size_t{rows} * 2 * kCellWidth);
+  std::array<float, rows> products;
+  for (int j = 0; j < rows; ++j) {
+    Lanes sum = {};
     for (int l = 0; l < 2 * kCellWidth / kLaneWidth; ++l) {
-      Lanes weights;
+      Lanes row;
       Lanes inputs;
-      std::memcpy(&weights, t.policy_context.data() + j * 2 * kCellWidth + l * kLaneWidth, sizeof weights);
+      std::memcpy(&row, weights.data() + j * 2 * kCellWidth + l * kLaneWidth, sizeof row);
       std::memcpy(&inputs, pool.data() + l * kLaneWidth, sizeof inputs);
-      products += weights * inputs;
+      sum += row * inputs;
     }
-    context[j] = sum_lanes(products);
+    products[j] = sum_lanes(sum);
   }
-  return context;
+  return products;
 }
 
 // A distinct cell state of a position and the number of its cells.
@@ -434,7 +437,7 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
   EvalResult result;
   result.policy.reserve(board.candidates().size());
   if (has_context_) {
-    const HiddenVector context = position_context(t, pooled);
+    const HiddenVector context = pool_products<kPolicyHidden>(t.policy_context, pooled);
     thread_local std::vector<const float*> inputs;
     inputs.clear();
     for (const Move move : board.candidates()) {
@@ -452,12 +455,8 @@ EvalResult CodeNetwork::evaluate(const Board& board) const {
     }
   }
   softmax(result.policy);
-  std::array<float, kValueHidden> hidden;
-  for (int j = 0; j < kValueHidden; ++j) {
-    float z = t.value_hidden_bias[j];
-    for (int k = 0; k < 2 * kCellWidth; ++k) z += t.value_hidden[j * 2 * kCellWidth + k] * pooled[k];
-    hidden[j] = clip(z);
-  }
+  std::array<float, kValueHidden> hidden = pool_products<kValueHidden>(t.value_hidden, pooled);
+  for (int j = 0; j < kValueHidden; ++j) hidden[j] = clip(t.value_hidden_bias[j] + hidden[j]);
   std::vector<float> outcome(kOutcomes);
   for (int m = 0; m < kOutcomes; ++m) {
     outcome[m] = t.value_out_bias[m];
