@@ -166,7 +166,8 @@ static_assert(kCellWidth % kLaneWidth == 0 && kPolicyHidden % kLaneWidth == 0);
 // The products of `rows` rows of weights (row-major, 2 kCellWidth each) with the position's
 // pool, eight products at a time, the lanes summed pairwise.
 template <int rows>
-std::array<float, rows> pool_products(const std::vector<float>& weights, const std::array<float, 2 * kCellWidth>& pool) {
+std::array<float, rows> pool_products(const std::vector<float>& weights,
+                                      const std::array<float, 2 * kCellWidth>& pool) {
   assert(weights.size() == size_t{rows} * 2 * kCellWidth);
   std::array<float, rows> products;
   for (int j = 0; j < rows; ++j) {
