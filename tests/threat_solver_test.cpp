@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "search/threat_moves.h"
 #include "search/threat_solver.h"
 #include "test_positions.h"
 #include "threat_reference.h"
@@ -83,6 +84,8 @@ TEST_P(RandomPositions, SolverAgreesWithTheRulesAndItsLinesCheck) {
   std::mt19937 random(7 + static_cast<int>(GetParam()));
   ThreatSolver solver(16);
   int wins = 0;
+  int replays_won = 0;
+  int replays_lost = 0;
   for (int i = 0; i < 60; ++i) {
     const Board board = middle_game(random, GetParam());
     SCOPED_TRACE(testing::Message() << "position " << i);
@@ -92,10 +95,25 @@ TEST_P(RandomPositions, SolverAgreesWithTheRulesAndItsLinesCheck) {
     if (!line.win()) continue;
     ++wins;
     EXPECT_EQ(ref::vcf_line_fault(board.config(), board.cells(), board.side_to_move() + 1, line.moves), "");
+    // The line replayed after each stone the defender could have played first wins exactly
+    // when the checker passes it there.
+    Board defended(board.config(), board.move_count(), board.cells(), board.side_to_move() ^ 1);
+    for (const Move stone : defended.candidates()) {
+      defended.play_tentative(stone);
+      if (!defended.game_over()) {
+        const bool holds = ref::vcf_line_fault(board.config(), defended.cells(), board.side_to_move() + 1,
+                                               line.moves) == "";
+        EXPECT_EQ(search::line_still_wins(defended, line.moves), holds) << "after " << move_text(stone);
+        ++(holds ? replays_won : replays_lost);
+      }
+      defended.undo_tentative(stone);
+    }
   }
   // Both answers occur.
   EXPECT_GT(wins, 5);
   EXPECT_LT(wins, 55);
+  EXPECT_GT(replays_won, 50);
+  EXPECT_GT(replays_lost, 50);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, RandomPositions,

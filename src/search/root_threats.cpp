@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "search/threat_moves.h"
+
 namespace tovan::search {
 namespace {
 
@@ -97,6 +99,15 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
   // The checks together search at most the limits' positions: without a deadline (in
   // self-play) they would otherwise take that many for each candidate.
   int64_t positions_left = limits.nodes;
+  // A VCF's own line, replayed after each candidate (no search), refutes those that leave
+  // it standing.
+  if (threat.threats == 0) {
+    for (const size_t a : order) {
+      after.play_tentative(candidates[a]);
+      excluded[a] = !after.game_over() && line_still_wins(after, threat.moves);
+      after.undo_tentative(candidates[a]);
+    }
+  }
   const auto check = [&](size_t a, int32_t threats, const ThreatLimits& check_limits) {
     const Move move = candidates[a];
     unsolved[a] = positions_left <= 0;
@@ -112,13 +123,15 @@ std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t
     }
     after.undo_tentative(move);
   };
-  // First every candidate for a win with no more threats than the one found: a VCF, within
-  // the limits; a VCT, within twice the positions it took, since a candidate that leaves it
-  // as it was is refuted by a proof of about the same size. Then the candidates left, for a
-  // win with up to `threes` threats, sharing the positions of the limits.
+  // Then every candidate left for a win with no more threats than the one found: a VCF,
+  // within the limits; a VCT, within twice the positions it took, since a candidate that
+  // leaves it as it was is refuted by a proof of about the same size. Then the candidates
+  // left, for a win with up to `threes` threats, sharing the positions of the limits.
   const int64_t quick_nodes =
       threat.threats == 0 ? limits.nodes : std::min(limits.nodes / kQuickChecks, 2 * threat.nodes + kMinCandidateNodes);
-  for (const size_t a : order) check(a, threat.threats, {quick_nodes, limits.depth, limits.deadline_ns});
+  for (const size_t a : order) {
+    if (!excluded[a]) check(a, threat.threats, {quick_nodes, limits.depth, limits.deadline_ns});
+  }
   const auto left = static_cast<int64_t>(std::count(excluded.begin(), excluded.end(), 0));
   if (threat.threats < threes && left > 0) {
     const int64_t deep_nodes = std::max(quick_nodes, limits.nodes / std::max(left, kQuickChecks));

@@ -89,4 +89,32 @@ std::vector<Move> replies_to(Board& board, const std::vector<Move>& threat) {
   return replies;
 }
 
+bool line_still_wins(Board& board, const std::vector<Move>& line) {
+  const int attacker = board.side_to_move();
+  size_t played = 0;
+  bool wins = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const Move move = line[i];
+    if (board.cell(move.x, move.y) != EMPTY || (i % 2 == 0 && !may_play(board, attacker, move))) break;
+    board.play_tentative(move);
+    ++played;
+    if (board.game_over()) {
+      wins = board.winner() == attacker;
+      break;
+    }
+    if (i % 2 == 1) continue;
+    if (any_cell(board.five_cells(attacker ^ 1))) break;
+    const FivePoints points = five_points_through(board, attacker, move);
+    if (points.count == 0) break;
+    const Replies replies = stopping_replies(board, points);
+    if (replies.count == 0) {
+      wins = true;
+      break;
+    }
+    if (replies.count > 1 || i + 1 == line.size() || !(replies.first == line[i + 1])) break;
+  }
+  for (size_t i = played; i-- > 0;) board.undo_tentative(line[i]);
+  return wins;
+}
+
 }  // namespace tovan::search

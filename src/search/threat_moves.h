@@ -78,4 +78,11 @@ Replies stopping_replies(Board& board, const FivePoints& points);
 // anywhere. Cells the defender may not play are left out.
 std::vector<Move> replies_to(Board& board, const std::vector<Move>& threat);
 
+// Whether the side to move of `board` still wins by playing `line`, a VCF found on another
+// position (attacker first), as it stands: a replay, not a search. Each attacker move is
+// allowed and makes a five, or a four that leaves the defender no five and exactly one
+// stopping reply, the line's next move; the last makes a five or a four no reply stops.
+// The board is left as it was.
+bool line_still_wins(Board& board, const std::vector<Move>& line);
+
 }  // namespace tovan::search

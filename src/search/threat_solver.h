@@ -93,7 +93,6 @@ class ThreatSolver {
   // no four and `moves` attacker moves left; the defender to move after a threat.
   bool attack_with_threats(int32_t threes, int32_t moves);
   bool defend(int32_t threes, int32_t moves);
-  bool threat_still_wins(const std::vector<Move>& threat);
   bool over_budget();
   Entry& entry_of(uint64_t hash) { return table_[hash & mask_]; }
   // The winning move the table holds for `key`.

@@ -207,7 +207,7 @@ bool ThreatSolver::defend(int32_t threes, int32_t moves) {
     int64_t cost = 0;
     line_cut_ = false;
     if (!board.game_over()) {
-      if (threat_still_wins(threat)) {
+      if (line_still_wins(board, threat)) {
         won = true;
         line_.insert(line_.end(), threat.rbegin(), threat.rend());
         ends_in_five_ = threat_ends_in_five;
@@ -235,43 +235,6 @@ bool ThreatSolver::defend(int32_t threes, int32_t moves) {
   ends_in_five_ = hardest_ends_in_five;
   line_cut_ = hardest_cut && hardest >= 0;
   return true;
-}
-
-// Whether the attacker, to move on board_, still wins by playing `threat` (a VCF, attacker
-// first) as it stands: every four still a four whose only block is the one in the line,
-// the defender without a five, and the last move a five or a four no reply stops.
-bool ThreatSolver::threat_still_wins(const std::vector<Move>& threat) {
-  Board& board = *board_;
-  const int attacker = board.side_to_move();
-  size_t played = 0;
-  bool wins = false;
-  for (size_t i = 0; i < threat.size(); ++i) {
-    const Move move = threat[i];
-    if (board.cell(move.x, move.y) != EMPTY) break;
-    if (i % 2 == 1) {
-      board.play_tentative(move);
-      ++played;
-      if (board.game_over()) break;
-      continue;
-    }
-    if (any_cell(board.five_cells(attacker ^ 1)) || !may_play(board, attacker, move)) break;
-    board.play_tentative(move);
-    ++played;
-    if (board.game_over()) {
-      wins = board.winner() == attacker;
-      break;
-    }
-    const FivePoints points = five_points_through(board, attacker, move);
-    if (points.count == 0) break;
-    const Replies replies = stopping_replies(board, points);
-    if (replies.count == 0) {
-      wins = true;
-      break;
-    }
-    if (replies.count > 1 || i + 1 == threat.size() || !(replies.first == threat[i + 1])) break;
-  }
-  for (size_t i = played; i-- > 0;) board.undo_tentative(threat[i]);
-  return wins;
 }
 
 }  // namespace tovan::search
