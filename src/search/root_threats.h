@@ -43,9 +43,10 @@ std::string win_report(const ThreatLine& line);
 // `limits` (and twice the positions the threat took; all checks together at most the
 // limits' positions), and those after which it is found are excluded from the search; a
 // VCF threat's own line is first replayed after each, which refutes without a search every
-// candidate that leaves it standing. A candidate left unsolved (the limits ran out) stays. When every candidate is refuted,
-// none is excluded and the one whose refutation needs the most fours is returned: the move
-// that holds out longest. `say` gets the threat as a DEBUG line.
+// candidate that leaves it standing. A candidate left unsolved (the limits ran out) stays.
+// When every candidate is refuted, none is excluded and the one whose refutation needs the
+// most fours is returned: the move that holds out longest. `say` gets the threat as a
+// DEBUG line.
 std::optional<Move> exclude_refuted(MCTS& search, const Board& position, int32_t threes, const ThreatLimits& limits,
                                     const std::function<void(const std::string&)>& say);
 
