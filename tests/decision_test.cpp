@@ -517,7 +517,7 @@ TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
                                                           std::filesystem::path(SHIPPED_MODEL_DIR).parent_path());
   protocol::GameState state(settings);
   for (const auto& [rule, size, stem] :
-       {std::tuple{"Freestyle", 20, "freestyle_large"}, std::tuple{"Renju", 15, "renju-2"},
+       {std::tuple{"Freestyle", 20, "freestyle-1"}, std::tuple{"Renju", 15, "renju-2"},
         std::tuple{"StandardCaro", 15, "standard_caro-fitted"},
         std::tuple{"Freestyle", 15, "freestyle-fitted"}}) {
     SCOPED_TRACE(rule);
