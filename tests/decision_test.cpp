@@ -518,7 +518,7 @@ TEST(EngineAssembly, ChoosesAndLoadsTheModelByRuleAndBoardSize) {
   protocol::GameState state(settings);
   for (const auto& [rule, size, stem] :
        {std::tuple{"Freestyle", 20, "freestyle-1"}, std::tuple{"Renju", 15, "renju-2"},
-        std::tuple{"StandardCaro", 15, "standard_caro-fitted"},
+        std::tuple{"StandardCaro", 15, "standard-1"},
         std::tuple{"Freestyle", 15, "freestyle-fitted"}}) {
     SCOPED_TRACE(rule);
     state.rule = rule_by_name(rule);
