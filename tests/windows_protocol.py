@@ -72,8 +72,9 @@ def write_config(folder, windows):  # the shipped config.toml with SETTINGS
 
 
 def check_without_runtime(windows, wine, tmp):
-    """Without ONNX Runtime's DLLs the Windows engine starts and plays with its .weights models, answers the rule
-    whose model is a network with an ERROR line naming the DLL and the Visual C++ run-time, and plays on."""
+    """Without ONNX Runtime's DLLs the Windows engine starts and plays with its .weights models and code networks,
+    answers the rule whose model is an ONNX network with an ERROR line naming the DLL and the Visual C++ run-time,
+    and plays on."""
     folder = tmp / "without runtime"
     shutil.copytree(pathlib.Path(windows) / "models", folder / "models")
     shutil.copy2(pathlib.Path(windows) / "pbrain-tovan.exe", folder)
@@ -83,13 +84,14 @@ def check_without_runtime(windows, wine, tmp):
     refused = lambda reply: any(line.startswith("ERROR") and "onnxruntime.dll" in line and "Visual C++" in line
                                 for line in reply)
     for command, judge in (("INFO timeout_turn 20000\nSTART 15\nBEGIN", moved), ("TURN 0,0", moved),
-                           ("INFO rule 1\nSTART 15\nBEGIN", refused), ("INFO rule 0\nSTART 15\nBEGIN", moved)):
+                           ("INFO rule 1\nSTART 15\nBEGIN", refused), ("INFO rule 0\nSTART 15\nBEGIN", moved),
+                           ("INFO rule 4\nSTART 15\nBEGIN", moved)):
         reply = ask(engine, command)
         if not judge(reply):
             sys.exit(f"without ONNX Runtime, {command!r}: the reply was {reply}")
     if (code := engine.end_input(60)) != 0:
         sys.exit(f"without ONNX Runtime: exit status {code}")
-    print("ok   without ONNX Runtime's DLLs: games with .weights models, an ERROR line for a network")
+    print("ok   without ONNX Runtime's DLLs: games with .weights models and a code network, an ERROR line for an ONNX network")
 
 
 def main():
